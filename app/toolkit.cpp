@@ -1,0 +1,81 @@
+#include "toolkit.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QStandardPaths>
+
+namespace tw::app {
+namespace {
+MessageSink& messageSink()
+{
+    static MessageSink sink;
+    return sink;
+}
+
+QString& settingsFolderOverride()
+{
+    static QString folder;
+    return folder;
+}
+
+bool isWritableFolder(const QString& folder)
+{
+    const QFileInfo info(folder);
+    return info.isDir() && info.isWritable();
+}
+} // namespace
+
+QRect twipsRect(int left, int top, int width, int height)
+{
+    return {px(left), px(top), px(width), px(height)};
+}
+
+void showMessage(QWidget* parent, const QString& text)
+{
+    if (messageSink()) {
+        messageSink()(text);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kApplicationTitle), text,
+                    QMessageBox::Ok, parent);
+    box.exec();
+}
+
+void setMessageSink(MessageSink sink) { messageSink() = std::move(sink); }
+
+QString programFolder()
+{
+    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+}
+
+QString controlIniPath()
+{
+    QString folder = settingsFolderOverride();
+    if (folder.isEmpty()) {
+        folder = QCoreApplication::applicationDirPath();
+        if (!isWritableFolder(folder)) {
+            folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+            QDir().mkpath(folder);
+        }
+    }
+    return QDir::toNativeSeparators(QDir(folder).filePath(QStringLiteral("control.ini")));
+}
+
+void setSettingsFolder(const QString& folder) { settingsFolderOverride() = folder; }
+
+UrlOpener defaultUrlOpener()
+{
+    return [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+}
+
+void restoreDefaultPointer()
+{
+    while (QGuiApplication::overrideCursor() != nullptr)
+        QGuiApplication::restoreOverrideCursor();
+}
+
+} // namespace tw::app

@@ -1,0 +1,22 @@
+#pragma once
+// Windows-1252, the 8-bit code page of the settings file, the device note and the
+// device's SysInfo file.
+//
+// Decoding maps every one of the 256 bytes to a character (the five bytes the code
+// page leaves unassigned, 0x81 0x8D 0x8F 0x90 0x9D, map to U+0081 and so on), so
+// decoding never fails and decode(encode(x)) == x for every text the code page holds.
+// Encoding writes '?' for a character the code page lacks, as Windows does.
+
+#include <QByteArray>
+#include <QString>
+
+namespace tw::codepage {
+
+QString decode(const QByteArray& bytes);
+QString decode(const char* data, qsizetype size);
+QByteArray encode(const QString& text);
+
+// True when `c` has a byte of its own in the code page.
+bool canEncode(QChar c);
+
+} // namespace tw::codepage
