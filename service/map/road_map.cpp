@@ -1,0 +1,205 @@
+#include "service/map/road_map.h"
+
+#include <array>
+#include <cmath>
+
+namespace tw::service {
+
+std::string_view roadClassName(RoadClass roadClass)
+{
+    static constexpr std::array<std::string_view, kRoadClassCount> kNames = {
+        "motorway",     "trunk",         "primary",       "secondary",    "tertiary",
+        "unclassified", "residential",   "living_street", "service",      "motorway_link",
+        "trunk_link",   "primary_link",  "secondary_link", "tertiary_link",
+    };
+    const auto index = static_cast<std::size_t>(roadClass);
+    return index < kNames.size() ? kNames[index] : std::string_view("road");
+}
+
+const std::string& RoadMap::text(StringId id) const
+{
+    static const std::string kEmpty;
+    return id < strings.size() ? strings[id] : kEmpty;
+}
+
+std::span<const Edge> RoadMap::outEdges(NodeId node) const
+{
+    return std::span<const Edge>(edges).subspan(firstEdge[node], firstEdge[node + 1] - firstEdge[node]);
+}
+
+std::span<const EdgeId> RoadMap::inEdgeIds(NodeId node) const
+{
+    return std::span<const EdgeId>(inEdges).subspan(firstInEdge[node],
+                                                    firstInEdge[node + 1] - firstInEdge[node]);
+}
+
+std::span<const Coordinate> RoadMap::edgeShape(EdgeId edge) const
+{
+    const Edge& e = edges[edge];
+    return std::span<const Coordinate>(shape).subspan(e.shapeFirst, e.shapeCount);
+}
+
+std::span<const Coordinate> RoadMap::interpolationShape(const InterpolationLine& line) const
+{
+    return std::span<const Coordinate>(shape).subspan(line.shapeFirst, line.shapeCount);
+}
+
+std::span<const EdgeId> RoadMap::streetEdges(StringId name) const
+{
+    if (name == 0 || name + 1 >= firstNameEdge.size()) {
+        return {};
+    }
+    return std::span<const EdgeId>(nameEdges).subspan(firstNameEdge[name],
+                                                      firstNameEdge[name + 1] - firstNameEdge[name]);
+}
+
+void RoadMap::finishIndexes()
+{
+    const std::size_t n = nodes.size();
+    firstInEdge.assign(n + 1, 0);
+    for (const Edge& e : edges) {
+        ++firstInEdge[e.target + 1];
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        firstInEdge[i + 1] += firstInEdge[i];
+    }
+    inEdges.assign(edges.size(), 0);
+    {
+        std::vector<EdgeId> fill(firstInEdge.begin(), firstInEdge.end() - 1);
+        for (EdgeId id = 0; id < edges.size(); ++id) {
+            inEdges[fill[edges[id].target]++] = id;
+        }
+    }
+
+    firstNameEdge.assign(strings.size() + 1, 0);
+    for (const Edge& e : edges) {
+        if (e.name != 0) {
+            ++firstNameEdge[e.name + 1];
+        }
+    }
+    for (std::size_t i = 0; i < strings.size(); ++i) {
+        firstNameEdge[i + 1] += firstNameEdge[i];
+    }
+    nameEdges.assign(firstNameEdge.back(), 0);
+    {
+        std::vector<EdgeId> fill(firstNameEdge.begin(), firstNameEdge.end() - 1);
+        for (EdgeId id = 0; id < edges.size(); ++id) {
+            if (edges[id].name != 0) {
+                nameEdges[fill[edges[id].name]++] = id;
+            }
+        }
+    }
+}
+
+namespace {
+
+bool validCoordinate(const Coordinate& c)
+{
+    return std::isfinite(c.lat) && std::isfinite(c.lon) && c.lat >= -90.0 && c.lat <= 90.0 &&
+           c.lon >= -180.0 && c.lon <= 180.0;
+}
+
+bool validRange(std::uint32_t first, std::uint32_t count, std::size_t size)
+{
+    return count >= 2 && first <= size && count <= size - first;
+}
+
+std::string checkCsr(const std::vector<EdgeId>& first, std::size_t rows, std::size_t total,
+                     const char* what)
+{
+    if (first.size() != rows + 1 || first.front() != 0 || first.back() != total) {
+        return std::string(what) + " index has the wrong size";
+    }
+    for (std::size_t i = 0; i < rows; ++i) {
+        if (first[i] > first[i + 1]) {
+            return std::string(what) + " index is not ascending";
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string RoadMap::validate() const
+{
+    const std::size_t n = nodes.size();
+    if (n >= kNoId || edges.size() >= kNoId || shape.size() >= kNoId || strings.size() >= kNoId) {
+        return "map is too large";
+    }
+    if (strings.empty() || !strings[0].empty()) {
+        return "string table lacks the empty string";
+    }
+    for (const Coordinate& c : nodes) {
+        if (!validCoordinate(c)) {
+            return "junction coordinate out of range";
+        }
+    }
+    for (const Coordinate& c : shape) {
+        if (!validCoordinate(c)) {
+            return "shape coordinate out of range";
+        }
+    }
+    if (auto fault = checkCsr(firstEdge, n, edges.size(), "edge"); !fault.empty()) {
+        return fault;
+    }
+    for (NodeId v = 0; v < n; ++v) {
+        for (EdgeId id = firstEdge[v]; id < firstEdge[v + 1]; ++id) {
+            const Edge& e = edges[id];
+            if (e.source != v || e.target >= n) {
+                return "edge endpoints out of range";
+            }
+            if (e.twin != kNoId && (e.twin >= edges.size() || edges[e.twin].twin != id ||
+                                    edges[e.twin].source != e.target || edges[e.twin].target != e.source)) {
+                return "edge twin inconsistent";
+            }
+            if (e.name >= strings.size() || e.ref >= strings.size()) {
+                return "edge text id out of range";
+            }
+            if (!validRange(e.shapeFirst, e.shapeCount, shape.size())) {
+                return "edge shape out of range";
+            }
+            if (!(e.metres >= 0.0f) || !std::isfinite(e.metres) || e.deciseconds == 0) {
+                return "edge length or time invalid";
+            }
+            if (static_cast<int>(e.roadClass) >= kRoadClassCount) {
+                return "edge road class invalid";
+            }
+        }
+    }
+    for (const AddressPoint& a : addresses) {
+        if (a.street >= strings.size() || a.houseNumber >= strings.size() || a.city >= strings.size() ||
+            a.postcode >= strings.size() || a.state >= strings.size() || !validCoordinate(a.location)) {
+            return "address point invalid";
+        }
+    }
+    for (const InterpolationLine& l : interpolations) {
+        if (l.street >= strings.size() || l.city >= strings.size() || l.postcode >= strings.size() ||
+            l.state >= strings.size() || !validRange(l.shapeFirst, l.shapeCount, shape.size()) ||
+            static_cast<int>(l.parity) > static_cast<int>(Parity::Even)) {
+            return "interpolation line invalid";
+        }
+    }
+    if (auto fault = checkCsr(firstInEdge, n, edges.size(), "incoming edge"); !fault.empty()) {
+        return fault;
+    }
+    for (NodeId v = 0; v < n; ++v) {
+        for (EdgeId i = firstInEdge[v]; i < firstInEdge[v + 1]; ++i) {
+            if (inEdges[i] >= edges.size() || edges[inEdges[i]].target != v) {
+                return "incoming edge index inconsistent";
+            }
+        }
+    }
+    if (auto fault = checkCsr(firstNameEdge, strings.size(), nameEdges.size(), "street"); !fault.empty()) {
+        return fault;
+    }
+    for (StringId s = 0; s < strings.size(); ++s) {
+        for (EdgeId i = firstNameEdge[s]; i < firstNameEdge[s + 1]; ++i) {
+            if (nameEdges[i] >= edges.size() || edges[nameEdges[i]].name != s) {
+                return "street index inconsistent";
+            }
+        }
+    }
+    return {};
+}
+
+}  // namespace tw::service

@@ -1,0 +1,172 @@
+#pragma once
+// RoadMap: the in-memory road network and address data the directions service
+// works on, imported from an OpenStreetMap file (see map_loader.h).
+//
+// Contract:
+// - Nodes are junctions only: OSM nodes shared by two or more drivable ways, or
+//   the ends of a way. Node ids are 0 .. nodeCount()-1.
+// - The graph is a compact array (CSR) of directed edges: the edges leaving node
+//   n are edges[firstEdge[n] .. firstEdge[n+1]). A two-way road gives two edges
+//   (each other's twin); a one-way road gives one edge in its legal direction, so
+//   following the CSR never breaks a one-way rule. Roads closed to cars
+//   (access=no/private, footways, paths ...) are not in the graph at all.
+// - Every edge owns a polyline in the shared `shape` array, from its source
+//   junction to its target junction inclusive (use edgeShape()).
+// - Text (street names, refs, cities, postcodes, states, house numbers as typed)
+//   lives in one string table; id 0 is the empty string and means "none".
+// - Every index stored in a RoadMap is in range; validate() checks that and the
+//   loader calls it on everything it reads, so code using a loaded map may index
+//   without checks.
+// - A RoadMap is immutable once built; concurrent readers need no locking.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tw::service {
+
+using NodeId = std::uint32_t;
+using EdgeId = std::uint32_t;
+using StringId = std::uint32_t;
+
+inline constexpr std::uint32_t kNoId = 0xFFFFFFFFu;
+
+// WGS84 degrees.
+struct Coordinate {
+    double lat = 0.0;
+    double lon = 0.0;
+    friend bool operator==(const Coordinate&, const Coordinate&) = default;
+};
+
+// The OSM highway=* value an edge came from, most important first.
+enum class RoadClass : std::uint8_t {
+    Motorway,
+    Trunk,
+    Primary,
+    Secondary,
+    Tertiary,
+    Unclassified,
+    Residential,
+    LivingStreet,
+    Service,
+    MotorwayLink,
+    TrunkLink,
+    PrimaryLink,
+    SecondaryLink,
+    TertiaryLink,
+};
+inline constexpr int kRoadClassCount = 14;
+
+// Returns the OSM highway value for a class ("motorway", "trunk_link" ...).
+std::string_view roadClassName(RoadClass roadClass);
+
+// Bits of Edge::flags.
+enum EdgeFlag : std::uint8_t {
+    kEdgeRoundabout = 1u << 0,  // junction=roundabout (or circular)
+    kEdgeLink = 1u << 1,        // a *_link way: ramp or slip road
+    kEdgeBridge = 1u << 2,      // bridge=* other than no
+    kEdgeTunnel = 1u << 3,      // tunnel=* other than no
+    kEdgeOneway = 1u << 4,      // the road may only be driven in this direction
+    kEdgeAgainstWay = 1u << 5,  // runs against the OSM way's node order
+};
+
+struct Edge {
+    NodeId source = 0;
+    NodeId target = 0;
+    EdgeId twin = kNoId;        // the same road driven the other way, if allowed
+    StringId name = 0;          // street name (0: unnamed)
+    StringId ref = 0;           // route number such as "I 880" (0: none)
+    std::uint32_t shapeFirst = 0;  // polyline: shape[shapeFirst .. shapeFirst+shapeCount)
+    std::uint32_t shapeCount = 0;  // >= 2, first = source, last = target
+    float metres = 0.0f;           // length along the polyline
+    std::uint32_t deciseconds = 0; // travel time, >= 1
+    std::int64_t wayId = 0;        // OSM way the edge came from
+    RoadClass roadClass = RoadClass::Residential;
+    std::uint8_t flags = 0;        // EdgeFlag bits
+    std::uint8_t speedKmh = 0;     // speed used for deciseconds
+
+    bool has(EdgeFlag flag) const { return (flags & flag) != 0; }
+};
+
+enum class Parity : std::uint8_t { All, Odd, Even };
+
+// One addressed place: an addr:* node, or a building/area (its centroid).
+struct AddressPoint {
+    StringId street = 0;        // addr:street (same id space as Edge::name)
+    StringId houseNumber = 0;   // addr:housenumber as typed ("12B", "1400-1402")
+    std::int32_t number = -1;   // leading numeric value of houseNumber, -1 if none
+    StringId city = 0;
+    StringId postcode = 0;
+    StringId state = 0;
+    Coordinate location;
+};
+
+// An addr:interpolation way: house numbers between its two numbered ends are
+// spread evenly along the polyline.
+struct InterpolationLine {
+    StringId street = 0;
+    std::int32_t fromNumber = 0;  // number at shape[shapeFirst]
+    std::int32_t toNumber = 0;    // number at the last shape point
+    Parity parity = Parity::All;
+    std::uint32_t shapeFirst = 0; // into RoadMap::shape
+    std::uint32_t shapeCount = 0; // >= 2
+    StringId city = 0;
+    StringId postcode = 0;
+    StringId state = 0;
+};
+
+struct RoadMap {
+    // Graph.
+    std::vector<Coordinate> nodes;          // junction coordinates
+    std::vector<EdgeId> firstEdge;          // size nodes.size() + 1
+    std::vector<Edge> edges;                // sorted by source
+    std::vector<Coordinate> shape;          // edge and interpolation polylines
+
+    // Reverse CSR (derived, built by finishIndexes()): the edges INTO node n are
+    // inEdges[firstInEdge[n] .. firstInEdge[n+1]).
+    std::vector<EdgeId> firstInEdge;
+    std::vector<EdgeId> inEdges;
+
+    // Text.
+    std::vector<std::string> strings;       // strings[0] == ""
+
+    // Addresses.
+    std::vector<AddressPoint> addresses;
+    std::vector<InterpolationLine> interpolations;
+
+    // Street lookup (derived, built by finishIndexes()): the edges named n are
+    // nameEdges[firstNameEdge[n] .. firstNameEdge[n+1]), for every StringId n.
+    std::vector<EdgeId> firstNameEdge;      // size strings.size() + 1
+    std::vector<EdgeId> nameEdges;
+
+    std::size_t nodeCount() const { return nodes.size(); }
+    std::size_t edgeCount() const { return edges.size(); }
+
+    // Returns the text of a string id ("" for 0 or an id out of range).
+    const std::string& text(StringId id) const;
+
+    // Returns the edges leaving / entering a node.
+    std::span<const Edge> outEdges(NodeId node) const;
+    std::span<const EdgeId> inEdgeIds(NodeId node) const;
+
+    // Returns the id of an edge that lies in `outEdges` (pointer arithmetic helper).
+    EdgeId edgeId(const Edge& edge) const { return static_cast<EdgeId>(&edge - edges.data()); }
+
+    // Returns the polyline of an edge, source to target.
+    std::span<const Coordinate> edgeShape(EdgeId edge) const;
+    std::span<const Coordinate> interpolationShape(const InterpolationLine& line) const;
+
+    // Returns the edge ids of the street with this name id (empty when none).
+    std::span<const EdgeId> streetEdges(StringId name) const;
+
+    // Rebuilds the derived indexes (reverse CSR, street lookup) from the rest.
+    void finishIndexes();
+
+    // Returns "" when every index and count is consistent, else a description of
+    // the first fault found. The loader rejects a map that fails this.
+    std::string validate() const;
+};
+
+}  // namespace tw::service
