@@ -1,0 +1,78 @@
+#pragma once
+// Router: snapping coordinates onto the road graph and the fastest route (by
+// travel time) between two snapped points, over a RoadMap.
+//
+// Contract:
+// - Construction indexes the map (a spatial grid over edge segments, and the
+//   largest strongly connected component of the graph). It keeps a reference
+//   to the map, which must outlive the Router.
+// - snap() only ever lands on edges inside the largest strongly connected
+//   component, so a route between any two snaps exists unless the map is empty;
+//   an address on a cut-off fragment snaps to the nearest road that is connected.
+// - route() is const and thread-safe: many requests may route at once.
+// - Routes respect one-way rules (the graph holds only legal directions) and
+//   never use roads closed to cars (the importer leaves those out).
+
+#include "service/map/road_map.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace tw::service {
+
+// A point on an edge: edge `edge` at `fraction` (0 = its source junction, 1 = its
+// target junction, measured along its length).
+struct Snap {
+    EdgeId edge = kNoId;
+    double fraction = 0.0;
+    Coordinate point;             // the snapped position on the edge
+    double distanceMetres = 0.0;  // from the requested coordinate to `point`
+};
+
+// A route. `edges` are driven in order; only the part of the first edge after
+// `firstFraction` and the part of the last edge before `lastFraction` are
+// driven (on a single-edge route both apply to the one edge, first <= last).
+struct Route {
+    std::vector<EdgeId> edges;
+    double firstFraction = 0.0;
+    double lastFraction = 1.0;
+    double seconds = 0.0;
+    double metres = 0.0;
+};
+
+class Router {
+public:
+    explicit Router(const RoadMap& map);
+    ~Router();
+    Router(const Router&) = delete;
+    Router& operator=(const Router&) = delete;
+
+    // Returns the nearest point to `where` on a connected edge; with a non-zero
+    // `street`, only edges with that name id are considered (and, if all of that
+    // street lies off the main component, none). Returns nothing when no edge
+    // qualifies or `where` is not a finite coordinate.
+    std::optional<Snap> snap(Coordinate where, StringId street = 0) const;
+
+    // Returns the fastest route from `from` to `to`, or nothing when no road
+    // connects them (or a snap does not name a valid edge). A route from a point
+    // to itself is a single-edge route of zero length.
+    std::optional<Route> route(const Snap& from, const Snap& to) const;
+
+    // Returns whether the edge lies in the largest strongly connected component.
+    bool isConnected(EdgeId edge) const;
+
+    const RoadMap& map() const { return m_map; }
+
+private:
+    struct Grid;
+    const RoadMap& m_map;
+    std::vector<std::uint8_t> m_nodeInMain;  // per node: 1 when in the main component
+    std::unique_ptr<Grid> m_grid;
+};
+
+// Great-circle distance in metres (haversine, mean earth radius).
+double distanceMetres(Coordinate a, Coordinate b);
+
+}  // namespace tw::service
