@@ -13,6 +13,7 @@
 // - Routes respect one-way rules (the graph holds only legal directions) and
 //   never use roads closed to cars (the importer leaves those out).
 
+#include "service/map/geo.h"
 #include "service/map/road_map.h"
 
 #include <cstdint>
@@ -71,8 +72,5 @@ private:
     std::vector<std::uint8_t> m_nodeInMain;  // per node: 1 when in the main component
     std::unique_ptr<Grid> m_grid;
 };
-
-// Great-circle distance in metres (haversine, mean earth radius).
-double distanceMetres(Coordinate a, Coordinate b);
 
 }  // namespace tw::service

@@ -1,0 +1,45 @@
+#pragma once
+// The binary cache of an imported RoadMap.
+//
+// A cache file starts with a magic number and format version, then the key of
+// the source it was made from (absolute path, size, modification time), then
+// the map's arrays, and ends with a CRC-32 of everything before it. Reading
+// checks all of that and every count and index (RoadMap::validate), so a stale,
+// truncated, corrupt or foreign file is refused, never trusted. Writing goes to
+// a temporary file in the same folder that is renamed over the old cache, so a
+// crash or a full disk never leaves a half-written cache behind.
+
+#include "service/map/road_map.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tw::service {
+
+// Identifies the source file a cache was made from.
+struct CacheKey {
+    std::string sourcePath;  // absolute
+    std::uint64_t sourceSize = 0;
+    std::int64_t sourceMtime = 0;  // file-clock ticks
+    friend bool operator==(const CacheKey&, const CacheKey&) = default;
+};
+
+// Returns the key of a source file, or nothing when it cannot be examined.
+std::optional<CacheKey> cacheKeyOf(const std::string& sourcePath);
+
+// Returns the cache files to try for a source, best first: beside the map, then
+// in the user's cache folder ($XDG_CACHE_HOME/tarnwickley or
+// ~/.cache/tarnwickley).
+std::string cachePathBeside(const std::string& sourcePath);
+std::string cachePathInUserFolder(const CacheKey& key);
+
+// Returns the map stored in `cachePath` when it is a sound cache made from the
+// source `key` names; nothing otherwise (missing, stale, damaged).
+std::optional<RoadMap> readMapCache(const std::string& cachePath, const CacheKey& key);
+
+// Writes the map to `cachePath` atomically. Returns false (leaving any old
+// file as it was) when it cannot.
+bool writeMapCache(const std::string& cachePath, const CacheKey& key, const RoadMap& map);
+
+}  // namespace tw::service
