@@ -1,0 +1,193 @@
+#include "profile_document.h"
+
+#include "profile_line_reader.h"
+#include "profile_names.h"
+
+namespace tw::profile {
+namespace {
+
+QByteArrayView nameOf(const QByteArray& bytes, const ProfileLine& line)
+{
+    return QByteArrayView(bytes).sliced(line.nameBegin, line.nameEnd - line.nameBegin);
+}
+
+} // namespace
+
+ProfileDocument::ProfileDocument(QByteArray bytes)
+    : m_bytes(std::move(bytes))
+{
+    m_foreign = m_bytes.startsWith("\xFF\xFE") || m_bytes.startsWith("\xFE\xFF");
+}
+
+qsizetype ProfileDocument::bodyStart() const
+{
+    return m_bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+}
+
+QByteArray ProfileDocument::lineEnd() const
+{
+    const qsizetype lf = m_bytes.indexOf('\n');
+    if (lf == 0 || (lf > 0 && m_bytes.at(lf - 1) != '\r'))
+        return QByteArrayLiteral("\n");
+    return QByteArrayLiteral("\r\n");
+}
+
+std::optional<QByteArrayView> ProfileDocument::value(QByteArrayView section, QByteArrayView key) const
+{
+    if (m_foreign)
+        return std::nullopt;
+    ProfileLineReader reader(m_bytes, bodyStart());
+    ProfileLine line;
+    bool inSection = false;
+    while (reader.next(line)) {
+        if (line.kind == LineKind::Section) {
+            if (inSection)
+                return std::nullopt;
+            inSection = sameName(nameOf(m_bytes, line), section);
+        } else if (inSection && line.kind == LineKind::Key && sameName(nameOf(m_bytes, line), key)) {
+            return QByteArrayView(m_bytes).sliced(line.valueBegin, line.valueEnd - line.valueBegin);
+        }
+    }
+    return std::nullopt;
+}
+
+void ProfileDocument::visitKeyNames(QByteArrayView section, const NameVisitor& visit) const
+{
+    if (m_foreign)
+        return;
+    ProfileLineReader reader(m_bytes, bodyStart());
+    ProfileLine line;
+    bool inSection = false;
+    while (reader.next(line)) {
+        if (line.kind == LineKind::Section) {
+            if (inSection)
+                return;
+            inSection = sameName(nameOf(m_bytes, line), section);
+        } else if (inSection && line.kind == LineKind::Key) {
+            if (!visit(nameOf(m_bytes, line)))
+                return;
+        }
+    }
+}
+
+void ProfileDocument::visitSectionNames(const NameVisitor& visit) const
+{
+    if (m_foreign)
+        return;
+    ProfileLineReader reader(m_bytes, bodyStart());
+    ProfileLine line;
+    while (reader.next(line)) {
+        if (line.kind == LineKind::Section && line.nameEnd > line.nameBegin && !visit(nameOf(m_bytes, line)))
+            return;
+    }
+}
+
+EditResult ProfileDocument::setValue(QByteArrayView section, QByteArrayView key, QByteArrayView value)
+{
+    if (m_foreign)
+        return EditResult::Refused;
+
+    ProfileLineReader reader(m_bytes, bodyStart());
+    ProfileLine line;
+    bool inSection = false;
+    bool sectionFound = false;
+    ProfileLine anchor; // the header or the last key of the first matching section
+    while (reader.next(line)) {
+        if (line.kind == LineKind::Section) {
+            if (inSection)
+                break;
+            inSection = sameName(nameOf(m_bytes, line), section);
+            if (inSection) {
+                sectionFound = true;
+                anchor = line;
+            }
+        } else if (inSection && line.kind == LineKind::Key) {
+            if (sameName(nameOf(m_bytes, line), key)) {
+                const qsizetype oldLength = line.contentEnd - line.valueBegin;
+                if (QByteArrayView(m_bytes).sliced(line.valueBegin, oldLength) == value)
+                    return EditResult::Unchanged;
+                m_bytes.replace(line.valueBegin, oldLength, value.data(), value.size());
+                return EditResult::Changed;
+            }
+            anchor = line;
+        }
+    }
+
+    const QByteArray newline = lineEnd();
+    QByteArray keyLine;
+    keyLine.reserve(key.size() + value.size() + 3);
+    keyLine.append(key).append('=').append(value).append(newline);
+
+    if (sectionFound) {
+        if (!anchor.hasLineEnd())
+            keyLine.prepend(newline);
+        m_bytes.insert(anchor.end, keyLine);
+        return EditResult::Changed;
+    }
+
+    QByteArray addition;
+    if (m_bytes.size() > bodyStart() && !m_bytes.endsWith('\n'))
+        addition.append(newline);
+    addition.append('[').append(section).append(']').append(newline).append(keyLine);
+    m_bytes.append(addition);
+    return EditResult::Changed;
+}
+
+EditResult ProfileDocument::removeKey(QByteArrayView section, QByteArrayView key)
+{
+    if (m_foreign)
+        return EditResult::Refused;
+    std::vector<std::pair<qsizetype, qsizetype>> ranges;
+    ProfileLineReader reader(m_bytes, bodyStart());
+    ProfileLine line;
+    bool inSection = false;
+    while (reader.next(line)) {
+        if (line.kind == LineKind::Section) {
+            if (inSection)
+                break;
+            inSection = sameName(nameOf(m_bytes, line), section);
+        } else if (inSection && line.kind == LineKind::Key && sameName(nameOf(m_bytes, line), key)) {
+            ranges.push_back({line.begin, line.end});
+        }
+    }
+    return removeRanges(ranges);
+}
+
+EditResult ProfileDocument::removeSection(QByteArrayView section)
+{
+    if (m_foreign)
+        return EditResult::Refused;
+    std::vector<std::pair<qsizetype, qsizetype>> ranges;
+    ProfileLineReader reader(m_bytes, bodyStart());
+    ProfileLine line;
+    bool inSection = false;
+    while (reader.next(line)) {
+        if (line.kind == LineKind::Section)
+            inSection = sameName(nameOf(m_bytes, line), section);
+        if (!inSection)
+            continue;
+        if (!ranges.empty() && ranges.back().second == line.begin)
+            ranges.back().second = line.end;
+        else
+            ranges.push_back({line.begin, line.end});
+    }
+    return removeRanges(ranges);
+}
+
+EditResult ProfileDocument::removeRanges(const std::vector<std::pair<qsizetype, qsizetype>>& ranges)
+{
+    if (ranges.empty())
+        return EditResult::Unchanged;
+    QByteArray kept;
+    kept.reserve(m_bytes.size());
+    qsizetype from = 0;
+    for (const auto& [begin, end] : ranges) {
+        kept.append(QByteArrayView(m_bytes).sliced(from, begin - from));
+        from = end;
+    }
+    kept.append(QByteArrayView(m_bytes).sliced(from));
+    m_bytes = std::move(kept);
+    return EditResult::Changed;
+}
+
+} // namespace tw::profile
