@@ -1,0 +1,218 @@
+// The binary map cache: a restart reads it, and a stale, damaged or foreign
+// cache is never trusted.
+
+#include "service/map/map_cache.h"
+#include "service/map/map_loader.h"
+#include "tests/service/map/osm_xml.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <sstream>
+
+namespace tw::service {
+namespace {
+
+using test::OsmXml;
+using test::TempFolder;
+
+OsmXml smallTown(const char* streetName)
+{
+    OsmXml xml;
+    xml.node(1, 41.0, -99.0).node(2, 41.0, -99.001).node(3, 41.001, -99.001);
+    xml.node(4, 41.0005, -99.0005, {{"addr:housenumber", "7"}, {"addr:street", streetName}});
+    xml.way(1, {1, 2, 3}, {{"highway", "residential"}, {"name", streetName}});
+    xml.way(2, {3, 1}, {{"highway", "primary"}, {"oneway", "yes"}, {"ref", "QZ 9"}});
+    return xml;
+}
+
+std::string readAll(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void writeAll(const std::filesystem::path& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+bool hasStreet(const RoadMap& map, const std::string& name)
+{
+    for (StringId s = 1; s < map.strings.size(); ++s) {
+        if (map.strings[s] == name && !map.streetEdges(s).empty()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void expectSameMap(const RoadMap& a, const RoadMap& b)
+{
+    ASSERT_EQ(a.edges.size(), b.edges.size());
+    EXPECT_EQ(a.nodes, b.nodes);
+    EXPECT_EQ(a.shape, b.shape);
+    EXPECT_EQ(a.strings, b.strings);
+    EXPECT_EQ(a.firstEdge, b.firstEdge);
+    EXPECT_EQ(a.nameEdges, b.nameEdges);
+    for (std::size_t i = 0; i < a.edges.size(); ++i) {
+        const Edge& x = a.edges[i];
+        const Edge& y = b.edges[i];
+        EXPECT_TRUE(x.source == y.source && x.target == y.target && x.twin == y.twin && x.name == y.name &&
+                    x.ref == y.ref && x.shapeFirst == y.shapeFirst && x.shapeCount == y.shapeCount &&
+                    x.metres == y.metres && x.deciseconds == y.deciseconds && x.wayId == y.wayId &&
+                    x.roadClass == y.roadClass && x.flags == y.flags && x.speedKmh == y.speedKmh)
+            << "edge " << i;
+    }
+    ASSERT_EQ(a.addresses.size(), b.addresses.size());
+    for (std::size_t i = 0; i < a.addresses.size(); ++i) {
+        EXPECT_EQ(a.addresses[i].houseNumber, b.addresses[i].houseNumber);
+        EXPECT_EQ(a.addresses[i].location, b.addresses[i].location);
+    }
+}
+
+class MapCache : public ::testing::Test {
+protected:
+    TempFolder folder;
+    std::filesystem::path source = folder / "town.osm";
+    std::filesystem::path cache = cachePathBeside(source.string());
+    LoadOptions quiet{ProgressReport::Quiet, CacheUse::ReadWrite};
+
+    CacheKey key() const { return *cacheKeyOf(source.string()); }
+};
+
+TEST_F(MapCache, ARestartReadsTheSameMapFromTheCache)
+{
+    smallTown("Alder Road").save(source);
+    const RoadMap imported = loadMap(source.string(), quiet);
+    ASSERT_TRUE(std::filesystem::exists(cache));
+    const std::optional<RoadMap> cached = readMapCache(cache.string(), key());
+    ASSERT_TRUE(cached.has_value());
+    expectSameMap(imported, *cached);
+    expectSameMap(imported, loadMap(source.string(), quiet));
+    // Nothing but the cache is left behind (no temporary files).
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 2);
+}
+
+TEST_F(MapCache, AChangedSourceMakesTheCacheStale)
+{
+    smallTown("Alder Road").save(source);
+    loadMap(source.string(), quiet);
+    const CacheKey before = key();
+    smallTown("Beech Road").save(source);
+    // Same size, new contents: the modification time alone tells them apart.
+    std::filesystem::last_write_time(source, std::filesystem::last_write_time(source) + std::chrono::seconds(5));
+    EXPECT_FALSE(readMapCache(cache.string(), key()).has_value());
+    EXPECT_TRUE(readMapCache(cache.string(), before).has_value());
+    const RoadMap reloaded = loadMap(source.string(), quiet);
+    EXPECT_TRUE(hasStreet(reloaded, "Beech Road"));
+    EXPECT_FALSE(hasStreet(reloaded, "Alder Road"));
+    EXPECT_TRUE(readMapCache(cache.string(), key()).has_value());  // rewritten
+}
+
+TEST_F(MapCache, ACacheOfAnotherSourceIsRefused)
+{
+    smallTown("Alder Road").save(source);
+    loadMap(source.string(), quiet);
+    const auto other = folder / "other.osm";
+    smallTown("Alder Road").save(other);
+    std::filesystem::copy_file(cache, cachePathBeside(other.string()));
+    EXPECT_FALSE(readMapCache(cachePathBeside(other.string()), *cacheKeyOf(other.string())).has_value());
+}
+
+TEST_F(MapCache, DamagedOrTruncatedCachesAreIgnoredAndRebuilt)
+{
+    smallTown("Alder Road").save(source);
+    loadMap(source.string(), quiet);
+    const std::string good = readAll(cache);
+    ASSERT_GT(good.size(), 100u);
+    struct Case {
+        const char* name;
+        std::string bytes;
+    };
+    std::vector<Case> cases = {
+        {"empty", ""},
+        {"magic only", good.substr(0, 4)},
+        {"half", good.substr(0, good.size() / 2)},
+        {"last byte missing", good.substr(0, good.size() - 1)},
+        {"extra byte", good + "x"},
+        {"zeros", std::string(good.size(), '\0')},
+    };
+    for (std::size_t at : {std::size_t{0}, std::size_t{5}, good.size() / 3, good.size() / 2, good.size() - 2}) {
+        std::string flipped = good;
+        flipped[at] = static_cast<char>(flipped[at] ^ 0x40);
+        cases.push_back({"one byte flipped", flipped});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeAll(cache, c.bytes);
+        EXPECT_FALSE(readMapCache(cache.string(), key()).has_value());
+        EXPECT_TRUE(hasStreet(loadMap(source.string(), quiet), "Alder Road"));
+        EXPECT_EQ(readAll(cache), good);  // rebuilt
+    }
+}
+
+TEST_F(MapCache, ACacheWithASoundChecksumButBadIndexesIsRefused)
+{
+    // A cache written by a faulty program: every byte intact, the content wrong.
+    smallTown("Alder Road").save(source);
+    RoadMap map = loadMap(source.string(), {ProgressReport::Quiet, CacheUse::Ignore});
+    struct Case {
+        const char* name;
+        void (*spoil)(RoadMap&);
+    };
+    const Case cases[] = {
+        {"edge target out of range", [](RoadMap& m) { m.edges[0].target = 999; }},
+        {"shape past the end", [](RoadMap& m) { m.edges[0].shapeFirst = static_cast<std::uint32_t>(m.shape.size()); }},
+        {"shape count overflows", [](RoadMap& m) { m.edges[0].shapeCount = 0xFFFFFFFFu; }},
+        {"name out of range", [](RoadMap& m) { m.edges[0].name = 12345; }},
+        {"twin not mutual", [](RoadMap& m) { m.edges[0].twin = 0; }},
+        {"address text out of range", [](RoadMap& m) { m.addresses[0].city = 777; }},
+        {"coordinate not finite", [](RoadMap& m) { m.nodes[0].lat = std::numeric_limits<double>::quiet_NaN(); }},
+        {"edge index too short", [](RoadMap& m) { m.firstEdge.pop_back(); }},
+        {"no empty string", [](RoadMap& m) { m.strings[0] = "x"; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RoadMap spoilt = map;
+        c.spoil(spoilt);
+        ASSERT_TRUE(writeMapCache(cache.string(), key(), spoilt));
+        EXPECT_FALSE(readMapCache(cache.string(), key()).has_value());
+    }
+}
+
+TEST_F(MapCache, AFailedWriteLeavesTheOldCacheAsItWas)
+{
+    smallTown("Alder Road").save(source);
+    loadMap(source.string(), quiet);
+    const std::string good = readAll(cache);
+    const RoadMap map = loadMap(source.string(), quiet);
+    // A cache path whose folder cannot be made (a file is in the way).
+    writeAll(folder / "blocker", "x");
+    EXPECT_FALSE(writeMapCache((folder / "blocker" / "town.twcache").string(), key(), map));
+    EXPECT_EQ(readAll(cache), good);
+}
+
+TEST_F(MapCache, TheUserCacheFolderFollowsXdgCacheHome)
+{
+    const std::string saved = std::getenv("XDG_CACHE_HOME") ? std::getenv("XDG_CACHE_HOME") : "";
+    setenv("XDG_CACHE_HOME", folder.path().c_str(), 1);
+    smallTown("Alder Road").save(source);
+    const std::string path = cachePathInUserFolder(key());
+    EXPECT_EQ(path.rfind((folder / "tarnwickley").string(), 0), 0u) << path;
+    setenv("XDG_CACHE_HOME", "relative/ignored", 1);
+    EXPECT_EQ(cachePathInUserFolder(key()).find("relative"), std::string::npos);
+    if (saved.empty()) {
+        unsetenv("XDG_CACHE_HOME");
+    } else {
+        setenv("XDG_CACHE_HOME", saved.c_str(), 1);
+    }
+}
+
+}  // namespace
+}  // namespace tw::service
