@@ -10,6 +10,8 @@
 #include <QPalette>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace tw::about {
 namespace {
 
@@ -51,6 +53,30 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, const 
     return label;
 }
 
+// Widens (and for wrapped text, heightens) a label whose text would be cut
+// off at its laid-out size, keeping its top-left corner and staying inside the
+// window. The layout was drawn for one set of fonts; where the system
+// substitutes a wider one, the text must still show whole.
+void fitToText(QLabel* label)
+{
+    const QWidget* window = label->parentWidget();
+    QRect rect = label->geometry();
+    const int roomRight = window->width() - rect.left();
+    const int roomBelow = window->height() - rect.top();
+    if (label->wordWrap()) {
+        const int needed = label->heightForWidth(rect.width());
+        if (needed > rect.height())
+            rect.setHeight(std::min(needed, roomBelow));
+    } else {
+        const QSize hint = label->sizeHint();
+        if (hint.width() > rect.width())
+            rect.setWidth(std::min(hint.width(), roomRight));
+        if (hint.height() > rect.height())
+            rect.setHeight(std::min(hint.height(), roomBelow));
+    }
+    label->setGeometry(rect);
+}
+
 } // namespace
 
 QString versionText(int major, int minor, int revision)
@@ -88,7 +114,7 @@ void frmAbout::buildControls()
     Image1->setPixmap(tw::resources::bannerPicture());
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    Label1 = makeLabel(this, "Label1", QStringLiteral("By the Tarnwickley team"),
+    Label1 = makeLabel(this, "Label1", QStringLiteral("Written by the Tarnwickley team"),
                        twipsRect(240, 2640, 1935, 375));
     Label1->setWordWrap(true);
 
@@ -103,6 +129,9 @@ void frmAbout::buildControls()
 
     lblVersion = makeLabel(this, "lblVersion", QString(), twipsRect(2400, 2880, 1455, 255));
 
+    fitToText(Label1);
+    fitToText(lblWebLink1);
+
     setTabOrder(lblWebLink1, Label1);
     setTabOrder(Label1, lblVersion);
 }
@@ -112,6 +141,7 @@ void frmAbout::showEvent(QShowEvent* event)
     if (!m_loaded) {
         m_loaded = true;
         formLoad();
+        fitToText(lblVersion);
     }
     QWidget::showEvent(event);
 }

@@ -121,6 +121,27 @@ private slots:
         QVERIFY(window.isVisible());
     }
 
+    void everyLabelShowsItsWholeTextInsideTheWindow()
+    {
+        // The layout was drawn for narrower fonts than the ones Linux
+        // substitutes (Tahoma falls back to a wider face): nothing may be cut.
+        frmAbout window([](const QUrl&) { return true; });
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        for (const char* name : {"Label1", "lblWebLink1", "lblVersion"}) {
+            QLabel* text = label(window, name);
+            QVERIFY2(!text->text().isEmpty(), name);
+            QVERIFY2(window.rect().contains(text->geometry()), name);
+            if (text->wordWrap()) {
+                QVERIFY2(text->heightForWidth(text->width()) <= text->height(), name);
+            } else {
+                const QFontMetrics metrics(text->font());
+                QVERIFY2(metrics.horizontalAdvance(text->text()) <= text->width(), name);
+                QVERIFY2(metrics.height() <= text->height(), name);
+            }
+        }
+    }
+
     void windowIsAFixedWhiteCloseOnlyWindowWithTheLinkPointer()
     {
         frmAbout window([](const QUrl&) { return true; });
