@@ -38,17 +38,25 @@ LoadedFile loadFile(const QString& path)
     return {FileState::Loaded, std::move(bytes)};
 }
 
+// Replaces the file through a temporary file in the same folder. Unbuffered, so
+// that a short write (a full disk, a file size limit) is seen here: through its
+// buffer QSaveFile can take a short write for a whole one and commit a cut file.
 bool saveFile(const QString& path, const QByteArray& bytes)
 {
     const QFileInfo info(path);
     if (info.exists() && !info.isWritable())
         return false;
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const qint64 chunk = file.write(bytes.constData() + written, bytes.size() - written);
+        if (chunk <= 0) {
+            file.cancelWriting();
+            return false;
+        }
+        written += chunk;
     }
     return file.commit();
 }
