@@ -1,0 +1,442 @@
+#include "service/geocoder/geocoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace tw::service {
+
+struct Geocoder::Filter {
+    std::string city;
+    std::string state;
+    std::string zip;
+
+    bool empty() const { return city.empty() && state.empty() && zip.empty(); }
+};
+
+namespace {
+
+constexpr double kEarthRadiusMetres = 6371008.8;
+
+double metresBetween(Coordinate a, Coordinate b)
+{
+    constexpr double kRad = 3.14159265358979323846 / 180.0;
+    const double dLat = (b.lat - a.lat) * kRad;
+    const double dLon = (b.lon - a.lon) * kRad;
+    const double h = std::sin(dLat / 2) * std::sin(dLat / 2)
+        + std::cos(a.lat * kRad) * std::cos(b.lat * kRad) * std::sin(dLon / 2) * std::sin(dLon / 2);
+    return 2 * kEarthRadiusMetres * std::asin(std::min(1.0, std::sqrt(h)));
+}
+
+// Returns the point at `fraction` (0..1) of the polyline's length.
+Coordinate alongPolyline(std::span<const Coordinate> line, double fraction)
+{
+    if (line.empty())
+        return {};
+    double total = 0;
+    for (size_t i = 1; i < line.size(); ++i)
+        total += metresBetween(line[i - 1], line[i]);
+    double wanted = std::clamp(fraction, 0.0, 1.0) * total;
+    for (size_t i = 1; i < line.size(); ++i) {
+        const double piece = metresBetween(line[i - 1], line[i]);
+        if (wanted <= piece && piece > 0) {
+            const double t = wanted / piece;
+            return {line[i - 1].lat + (line[i].lat - line[i - 1].lat) * t,
+                    line[i - 1].lon + (line[i].lon - line[i - 1].lon) * t};
+        }
+        wanted -= piece;
+    }
+    return line.back();
+}
+
+bool parityFits(Parity parity, std::int32_t number)
+{
+    switch (parity) {
+    case Parity::Odd: return number % 2 != 0;
+    case Parity::Even: return number % 2 == 0;
+    case Parity::All: return true;
+    }
+    return true;
+}
+
+std::string upperAscii(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+} // namespace
+
+Geocoder::Geocoder(const RoadMap& map)
+    : m_map(map)
+{
+    // One Street per normalised key; every map spelling with that key joins it.
+    std::unordered_map<StringId, std::size_t> byNameId;
+    const auto streetFor = [&](StringId nameId) -> Street* {
+        if (nameId == 0 || nameId >= m_map.strings.size())
+            return nullptr;
+        if (auto it = byNameId.find(nameId); it != byNameId.end())
+            return &m_streets[it->second];
+        StreetKey key = streetKey(m_map.text(nameId));
+        if (key.core.empty())
+            return nullptr;
+        const std::string full = key.full();
+        std::size_t index;
+        if (auto it = m_byFullKey.find(full); it != m_byFullKey.end()) {
+            index = it->second;
+        } else {
+            index = m_streets.size();
+            m_streets.push_back(Street{key, m_map.text(nameId), {}, {}, {}, {}});
+            m_byFullKey.emplace(full, index);
+            m_byCore[key.core].push_back(index);
+        }
+        m_streets[index].nameIds.push_back(nameId);
+        byNameId.emplace(nameId, index);
+        return &m_streets[index];
+    };
+    for (EdgeId e = 0; e < m_map.edges.size(); ++e) {
+        if (Street* street = streetFor(m_map.edges[e].name))
+            street->edges.push_back(e);
+    }
+    for (std::uint32_t i = 0; i < m_map.addresses.size(); ++i) {
+        if (Street* street = streetFor(m_map.addresses[i].street))
+            street->addresses.push_back(i);
+    }
+    for (std::uint32_t i = 0; i < m_map.interpolations.size(); ++i) {
+        if (Street* street = streetFor(m_map.interpolations[i].street))
+            street->interpolations.push_back(i);
+    }
+    for (Street& street : m_streets) {
+        std::stable_sort(street.addresses.begin(), street.addresses.end(), [&](auto a, auto b) {
+            return m_map.addresses[a].number < m_map.addresses[b].number;
+        });
+        // The display spelling is one that has roads, if any does.
+        for (StringId id : street.nameIds) {
+            if (!m_map.streetEdges(id).empty()) {
+                street.name = m_map.text(id);
+                break;
+            }
+        }
+    }
+    // Streets without a single road cannot be driven to; drop them from lookup.
+    for (auto it = m_byFullKey.begin(); it != m_byFullKey.end();) {
+        if (m_streets[it->second].edges.empty())
+            it = m_byFullKey.erase(it);
+        else
+            ++it;
+    }
+    for (auto& [core, list] : m_byCore) {
+        std::erase_if(list, [&](std::size_t i) { return m_streets[i].edges.empty(); });
+    }
+}
+
+std::vector<std::size_t> Geocoder::candidates(const StreetKey& typed) const
+{
+    if (auto it = m_byFullKey.find(typed.full()); it != m_byFullKey.end())
+        return {it->second};
+    std::vector<std::size_t> out;
+    if (auto it = m_byCore.find(typed.core); it != m_byCore.end()) {
+        for (std::size_t i : it->second) {
+            if (m_streets[i].key.loosely(typed))
+                out.push_back(i);
+        }
+    }
+    return out;
+}
+
+bool Geocoder::fitsPlace(const Street& street, const Filter& filter) const
+{
+    if (filter.empty() || (street.addresses.empty() && street.interpolations.empty()))
+        return true;
+    const auto fits = [&](StringId city, StringId state, StringId postcode) {
+        const auto same = [&](StringId id, const std::string& wanted) {
+            return wanted.empty() || id == 0 || simplifyText(m_map.text(id)) == wanted;
+        };
+        const std::string zip = m_map.text(postcode).substr(0, 5);
+        return same(city, filter.city) && same(state, filter.state)
+            && (filter.zip.empty() || postcode == 0 || zip == filter.zip);
+    };
+    for (std::uint32_t i : street.addresses) {
+        const AddressPoint& a = m_map.addresses[i];
+        if (fits(a.city, a.state, a.postcode))
+            return true;
+    }
+    for (std::uint32_t i : street.interpolations) {
+        const InterpolationLine& l = m_map.interpolations[i];
+        if (fits(l.city, l.state, l.postcode))
+            return true;
+    }
+    return false;
+}
+
+std::string Geocoder::placeOf(StringId city, StringId state, StringId postcode) const
+{
+    std::string out = m_map.text(city);
+    for (StringId id : {state, postcode}) {
+        const std::string& part = m_map.text(id);
+        if (part.empty())
+            continue;
+        if (!out.empty())
+            out += ' ';
+        out += part;
+    }
+    return out;
+}
+
+std::optional<Coordinate> Geocoder::interpolate(const Street& street, std::int32_t number, const Filter& filter) const
+{
+    for (std::uint32_t i : street.interpolations) {
+        const InterpolationLine& l = m_map.interpolations[i];
+        const std::int32_t low = std::min(l.fromNumber, l.toNumber);
+        const std::int32_t high = std::max(l.fromNumber, l.toNumber);
+        if (number < low || number > high || !parityFits(l.parity, number))
+            continue;
+        if (!filter.zip.empty() && l.postcode != 0 && m_map.text(l.postcode).substr(0, 5) != filter.zip)
+            continue;
+        const double fraction = l.toNumber == l.fromNumber
+            ? 0.0
+            : static_cast<double>(number - l.fromNumber) / static_cast<double>(l.toNumber - l.fromNumber);
+        return alongPolyline(m_map.interpolationShape(l), fraction);
+    }
+    return std::nullopt;
+}
+
+Coordinate Geocoder::streetMiddle(const Street& street) const
+{
+    // The edge whose midpoint lies nearest the middle of all the street's edges.
+    double lat = 0;
+    double lon = 0;
+    std::vector<Coordinate> mids;
+    mids.reserve(street.edges.size());
+    for (EdgeId e : street.edges) {
+        const Coordinate mid = alongPolyline(m_map.edgeShape(e), 0.5);
+        mids.push_back(mid);
+        lat += mid.lat;
+        lon += mid.lon;
+    }
+    const Coordinate centre{lat / static_cast<double>(mids.size()), lon / static_cast<double>(mids.size())};
+    Coordinate best = mids.front();
+    double bestDistance = std::numeric_limits<double>::max();
+    for (const Coordinate& mid : mids) {
+        const double d = metresBetween(mid, centre);
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = mid;
+        }
+    }
+    return best;
+}
+
+GeocodeMatch Geocoder::locate(const Street& street, const AddressLine& line, const Filter& filter) const
+{
+    GeocodeMatch match;
+    match.streetName = street.name;
+    // Snap onto roads carrying the display spelling; the router takes one name id.
+    match.street = 0;
+    for (StringId id : street.nameIds) {
+        if (!m_map.streetEdges(id).empty()) {
+            match.street = id;
+            break;
+        }
+    }
+
+    std::vector<std::uint32_t> usable;
+    for (std::uint32_t i : street.addresses) {
+        const AddressPoint& a = m_map.addresses[i];
+        const bool zipOk = filter.zip.empty() || a.postcode == 0 || m_map.text(a.postcode).substr(0, 5) == filter.zip;
+        const bool cityOk = filter.city.empty() || a.city == 0 || simplifyText(m_map.text(a.city)) == filter.city;
+        if (zipOk && cityOk)
+            usable.push_back(i);
+    }
+    const auto placeFrom = [&](const AddressPoint& a) { return placeOf(a.city, a.state, a.postcode); };
+
+    if (line.number >= 0) {
+        const AddressPoint* exact = nullptr;
+        for (std::uint32_t i : usable) {
+            const AddressPoint& a = m_map.addresses[i];
+            if (a.number != line.number)
+                continue;
+            if (simplifyText(m_map.text(a.houseNumber)) == line.houseNumber) {
+                exact = &a;
+                break;
+            }
+            if (exact == nullptr)
+                exact = &a;
+        }
+        if (exact != nullptr) {
+            match.location = exact->location;
+            match.label = m_map.text(exact->houseNumber) + " " + street.name;
+            match.place = placeFrom(*exact);
+            match.precision = Precision::ExactNumber;
+            if (simplifyText(m_map.text(exact->houseNumber)) != line.houseNumber)
+                match.note = "No house number " + upperAscii(line.houseNumber) + " on " + street.name
+                    + "; using " + m_map.text(exact->houseNumber) + ".";
+            return match;
+        }
+        if (auto where = interpolate(street, line.number, filter)) {
+            match.location = *where;
+            match.label = std::to_string(line.number) + " " + street.name;
+            match.precision = Precision::Interpolated;
+            match.note = "The position of " + match.label + " is estimated from the house numbers along the street.";
+            if (!usable.empty())
+                match.place = placeFrom(m_map.addresses[usable.front()]);
+            return match;
+        }
+        // Nearest known number: an address point or an interpolation line's end.
+        std::int64_t bestGap = std::numeric_limits<std::int64_t>::max();
+        for (std::uint32_t i : usable) {
+            const AddressPoint& a = m_map.addresses[i];
+            if (a.number < 0)
+                continue;
+            const std::int64_t gap = std::llabs(static_cast<std::int64_t>(a.number) - line.number);
+            if (gap < bestGap) {
+                bestGap = gap;
+                match.location = a.location;
+                match.label = m_map.text(a.houseNumber) + " " + street.name;
+                match.place = placeFrom(a);
+            }
+        }
+        for (std::uint32_t i : street.interpolations) {
+            const InterpolationLine& l = m_map.interpolations[i];
+            const auto shape = m_map.interpolationShape(l);
+            for (auto [number, point] : {std::pair{l.fromNumber, shape.front()}, std::pair{l.toNumber, shape.back()}}) {
+                const std::int64_t gap = std::llabs(static_cast<std::int64_t>(number) - line.number);
+                if (gap < bestGap) {
+                    bestGap = gap;
+                    match.location = point;
+                    match.label = std::to_string(number) + " " + street.name;
+                    match.place = placeOf(l.city, l.state, l.postcode);
+                }
+            }
+        }
+        if (bestGap != std::numeric_limits<std::int64_t>::max()) {
+            match.precision = Precision::NearestNumber;
+            match.note = "No house number " + upperAscii(line.houseNumber) + " on " + street.name
+                + "; using the nearest known number, " + match.label + ".";
+            return match;
+        }
+    }
+    match.location = streetMiddle(street);
+    if (!usable.empty()) {
+        // Prefer the middle of the addresses that fit the place typed.
+        const AddressPoint& middle = m_map.addresses[usable[usable.size() / 2]];
+        match.location = middle.location;
+        match.place = placeFrom(middle);
+    }
+    match.label = street.name;
+    match.precision = Precision::Street;
+    match.note = line.number >= 0
+        ? "No house numbers are known on " + street.name + "; using the street itself."
+        : "No house number given; using " + street.name + " itself.";
+    return match;
+}
+
+std::vector<Suggestion> Geocoder::similarStreets(const StreetKey& typed, const AddressLine& line) const
+{
+    const std::string wanted = typed.full();
+    const std::size_t limit = std::max<std::size_t>(2, wanted.size() / 4);
+    std::vector<std::pair<std::size_t, std::size_t>> scored; // (score, street)
+    for (std::size_t i = 0; i < m_streets.size(); ++i) {
+        const Street& street = m_streets[i];
+        if (street.edges.empty())
+            continue;
+        std::size_t score;
+        if (street.key.core == typed.core) {
+            score = 0; // same name, other suffix or direction
+        } else if (typed.core.size() >= 3 && street.key.core.starts_with(typed.core)) {
+            score = 1;
+        } else {
+            const std::size_t d = std::min(editDistance(wanted, street.key.full(), limit),
+                                           editDistance(typed.core, street.key.core, limit));
+            if (d > limit)
+                continue;
+            score = d + 1;
+        }
+        scored.emplace_back(score, i);
+    }
+    std::sort(scored.begin(), scored.end(), [&](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : m_streets[a.second].name < m_streets[b.second].name;
+    });
+    std::vector<Suggestion> out;
+    for (const auto& [score, i] : scored) {
+        if (out.size() == 5)
+            break;
+        std::string streetLine = line.houseNumber.empty() ? m_streets[i].name
+                                                          : upperAscii(line.houseNumber) + " " + m_streets[i].name;
+        out.push_back({std::move(streetLine), {}});
+    }
+    return out;
+}
+
+GeocodeResult Geocoder::geocode(std::string_view streetLine, std::string_view cityLine) const
+{
+    GeocodeResult result;
+    const AddressLine line = parseAddressLine(streetLine);
+    if (line.street.empty() && line.houseNumber.empty()) {
+        result.status = GeocodeStatus::Empty;
+        result.problem = "No street address was given.";
+        return result;
+    }
+    const StreetKey typed = streetKey(line.street);
+    if (typed.core.empty()) {
+        result.status = GeocodeStatus::NotFound;
+        result.problem = "The address has no street name.";
+        return result;
+    }
+    const CityLine place = parseCityLine(cityLine);
+    const Filter filter{place.city, place.state, place.zip};
+
+    std::vector<std::size_t> found = candidates(typed);
+    std::erase_if(found, [&](std::size_t i) { return !fitsPlace(m_streets[i], filter); });
+
+    if (found.empty()) {
+        result.status = GeocodeStatus::NotFound;
+        std::string where = simplifyText(cityLine);
+        result.problem = "No street called \"" + line.street + "\" was found"
+            + (filter.empty() ? std::string() : " in " + upperAscii(place.zip.empty() ? where : place.zip))
+            + ".";
+        // Offer streets of that name elsewhere first, then similar names.
+        for (std::size_t i : candidates(typed)) {
+            std::string lineText = line.houseNumber.empty() ? m_streets[i].name
+                                                            : upperAscii(line.houseNumber) + " " + m_streets[i].name;
+            std::string cityText;
+            if (!m_streets[i].addresses.empty()) {
+                const AddressPoint& a = m_map.addresses[m_streets[i].addresses.front()];
+                cityText = placeOf(a.city, a.state, a.postcode);
+            }
+            result.suggestions.push_back({std::move(lineText), std::move(cityText)});
+        }
+        for (Suggestion& s : similarStreets(typed, line)) {
+            if (result.suggestions.size() >= 5)
+                break;
+            const bool seen = std::any_of(result.suggestions.begin(), result.suggestions.end(),
+                                          [&](const Suggestion& have) { return have.streetLine == s.streetLine; });
+            if (!seen)
+                result.suggestions.push_back(std::move(s));
+        }
+        return result;
+    }
+    if (found.size() > 1) {
+        result.status = GeocodeStatus::Ambiguous;
+        result.problem = "\"" + line.street + "\" could be more than one street.";
+        for (std::size_t i : found) {
+            if (result.suggestions.size() >= 5)
+                break;
+            result.suggestions.push_back({line.houseNumber.empty() ? m_streets[i].name
+                                                                   : upperAscii(line.houseNumber) + " " + m_streets[i].name,
+                                          {}});
+        }
+        return result;
+    }
+    result.status = GeocodeStatus::Found;
+    result.match = locate(m_streets[found.front()], line, filter);
+    if (!line.unit.empty() && result.match->note.empty())
+        result.match->note = "Unit \"" + line.unit + "\" is not shown on the map; using the building.";
+    return result;
+}
+
+} // namespace tw::service

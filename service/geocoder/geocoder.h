@@ -1,0 +1,101 @@
+#pragma once
+// Geocoder: turns a typed address (street line + "City ST 12345" line) into a
+// place on a RoadMap, or says why it cannot.
+//
+// Contract:
+// - The street is matched on its normalised key (address_text.h): any letter
+//   case, St/Street, N/North, 9th/Ninth, extra blanks, a unit number. A typed
+//   name that leaves out the suffix or a directional matches only when exactly
+//   one street fits; if several do, the result is Ambiguous with those streets
+//   as suggestions. A wrong street is never picked silently.
+// - City, state and ZIP, when given, filter the streets: a street whose address
+//   data all lies in another ZIP, city or state is not taken. Address data
+//   without that field does not exclude the street.
+// - The place is found by, in order: the exact house number; an interpolation
+//   line covering it (right parity); the nearest number on that street; the
+//   street itself. Every step but the first says so in Match::note.
+// - Not found: suggestions of similar street names (edit distance and prefix).
+// - Built once per map; geocode() is const and safe to call from many threads.
+
+#include "service/geocoder/address_text.h"
+#include "service/map/road_map.h"
+
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace tw::service {
+
+enum class Precision {
+    ExactNumber,   // an address point with that number
+    Interpolated,  // placed along an interpolation line
+    NearestNumber, // another number on that street (note says which)
+    Street,        // the street only (no number typed, or none known)
+};
+
+struct GeocodeMatch {
+    Coordinate location;
+    StringId street = 0;     // the street's name id on the map (for snapping)
+    std::string streetName;  // as the map spells it ("Main Street")
+    std::string label;       // what was found, short: "120 Main Street"
+    std::string place;       // "Tarnwickley ST 12345" as far as known, else ""
+    Precision precision = Precision::Street;
+    std::string note;        // plain sentence on any approximation, else ""
+};
+
+enum class GeocodeStatus { Found, Empty, NotFound, Ambiguous };
+
+// Something to try instead: a street line ("120 Main St") and, when the place
+// matters (the same street in two towns), a city line ("Lowtown ST 12345").
+struct Suggestion {
+    std::string streetLine;
+    std::string cityLine; // empty: keep what was typed
+};
+
+struct GeocodeResult {
+    GeocodeStatus status = GeocodeStatus::NotFound;
+    std::optional<GeocodeMatch> match;      // set when Found
+    std::string problem;                    // plain sentence when not Found
+    std::vector<Suggestion> suggestions;    // at most five
+};
+
+class Geocoder {
+public:
+    // Indexes the streets and addresses of `map`, which must outlive this object.
+    explicit Geocoder(const RoadMap& map);
+
+    // Returns where `streetLine` (in the place `cityLine`) lies. Never throws for
+    // any text; blank input gives Empty.
+    GeocodeResult geocode(std::string_view streetLine, std::string_view cityLine) const;
+
+    // Returns the number of distinct streets known (for logs).
+    std::size_t streetCount() const { return m_streets.size(); }
+
+private:
+    struct Street {
+        StreetKey key;
+        std::string name;                  // display spelling
+        std::vector<StringId> nameIds;     // map spellings with this key
+        std::vector<std::uint32_t> addresses;      // into map.addresses, sorted by number
+        std::vector<std::uint32_t> interpolations; // into map.interpolations
+        std::vector<EdgeId> edges;
+    };
+    struct Filter;
+
+    std::vector<std::size_t> candidates(const StreetKey& typed) const;
+    bool fitsPlace(const Street& street, const Filter& filter) const;
+    GeocodeMatch locate(const Street& street, const AddressLine& line, const Filter& filter) const;
+    std::optional<Coordinate> interpolate(const Street& street, std::int32_t number, const Filter& filter) const;
+    Coordinate streetMiddle(const Street& street) const;
+    std::string placeOf(StringId city, StringId state, StringId postcode) const;
+    std::vector<Suggestion> similarStreets(const StreetKey& typed, const AddressLine& line) const;
+
+    const RoadMap& m_map;
+    std::vector<Street> m_streets;
+    std::unordered_map<std::string, std::size_t> m_byFullKey; // StreetKey::full() -> street
+    std::unordered_map<std::string, std::vector<std::size_t>> m_byCore;
+};
+
+
+} // namespace tw::service

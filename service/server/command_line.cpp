@@ -1,0 +1,108 @@
+#include "service/server/command_line.h"
+
+#include <charconv>
+#include <filesystem>
+
+namespace tw::service {
+
+bool parseListenAddress(const std::string& text, std::string& host, int& port)
+{
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size())
+        return false;
+    std::string h = text.substr(0, colon);
+    if (h.front() == '[') {
+        if (h.back() != ']' || h.size() < 3)
+            return false;
+        h = h.substr(1, h.size() - 2);
+    } else if (h.find(':') != std::string::npos) {
+        return false;
+    }
+    const std::string p = text.substr(colon + 1);
+    int value = -1;
+    const auto [end, ec] = std::from_chars(p.data(), p.data() + p.size(), value);
+    if (ec != std::errc() || end != p.data() + p.size() || value < 0 || value > 65535)
+        return false;
+    host = h;
+    port = value;
+    return true;
+}
+
+CommandLineParse parseCommandLine(const std::vector<std::string>& args)
+{
+    CommandLine options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const auto value = [&](const char* name) -> std::optional<std::string> {
+            const std::string prefix = std::string(name) + "=";
+            if (arg.rfind(prefix, 0) == 0)
+                return arg.substr(prefix.size());
+            if (arg == name && i + 1 < args.size())
+                return args[++i];
+            return std::nullopt;
+        };
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--quiet") {
+            options.quiet = true;
+        } else if (arg == "--map" || arg.rfind("--map=", 0) == 0) {
+            auto v = value("--map");
+            if (!v || v->empty())
+                return {std::nullopt, "--map needs a file name"};
+            options.mapPath = *v;
+        } else if (arg == "--listen" || arg.rfind("--listen=", 0) == 0) {
+            auto v = value("--listen");
+            if (!v)
+                return {std::nullopt, "--listen needs HOST:PORT"};
+            if (!parseListenAddress(*v, options.host, options.port))
+                return {std::nullopt, "--listen: \"" + *v + "\" is not HOST:PORT with a port from 0 to 65535"};
+        } else {
+            return {std::nullopt, "unknown argument \"" + arg + "\""};
+        }
+    }
+    return {options, {}};
+}
+
+std::string usageText()
+{
+    return "Usage: tarnwickley-directions [--map FILE] [--listen HOST:PORT] [--quiet]\n"
+           "\n"
+           "Serves driving directions for Tarnwickley over HTTP: the form at /dd and\n"
+           "the directions at /dd_result.\n"
+           "\n"
+           "  --map FILE          OpenStreetMap extract (.osm, .osm.bz2, .osm.pbf);\n"
+           "                      default: the bundled sample town\n"
+           "  --listen HOST:PORT  address to serve on (default 127.0.0.1:47800; port 0\n"
+           "                      picks a free one). Under systemd socket activation the\n"
+           "                      socket handed over is used instead.\n"
+           "  --quiet             do not log requests on stderr\n"
+           "  --help              show this text\n"
+           "\n"
+           "Exit codes: 0 stopped normally, 2 bad command line, 3 map file missing,\n"
+           "4 map file unreadable, 5 map file truncated or corrupt, 6 cannot listen\n"
+           "(address in use), 1 other failure.\n";
+}
+
+std::string defaultMapPath()
+{
+    std::error_code ec;
+    // The build writes the map beside the program; an installed program finds it
+    // in the data folder.
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        const std::filesystem::path beside = self.parent_path() / "sample-town.osm.pbf";
+        if (std::filesystem::is_regular_file(beside, ec))
+            return beside.string();
+    }
+#ifdef TW_SERVICE_INSTALLED_MAP
+    if (std::filesystem::is_regular_file(TW_SERVICE_INSTALLED_MAP, ec))
+        return TW_SERVICE_INSTALLED_MAP;
+#endif
+#ifdef TW_SERVICE_BUILD_MAP
+    if (std::filesystem::is_regular_file(TW_SERVICE_BUILD_MAP, ec))
+        return TW_SERVICE_BUILD_MAP;
+#endif
+    return {};
+}
+
+} // namespace tw::service

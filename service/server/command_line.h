@@ -1,0 +1,52 @@
+#pragma once
+// The command line of tarnwickley-directions and its exit codes.
+//
+//   tarnwickley-directions [--map FILE] [--listen HOST:PORT] [--quiet] [--help]
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tw::service {
+
+// Exit codes, one per kind of failure, so scripts and the service manager can tell them apart.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitInternal = 1,     // an unexpected failure
+    kExitUsage = 2,        // bad command line
+    kExitMapMissing = 3,   // no map file at the path (or no bundled map found)
+    kExitMapUnreadable = 4,// the file exists but cannot be read
+    kExitMapCorrupt = 5,   // the file is truncated, corrupt or holds no roads
+    kExitListen = 6,       // the address cannot be listened on (port busy, bad host)
+};
+
+struct CommandLine {
+    std::string mapPath;        // empty: the bundled sample map
+    std::string host = "127.0.0.1";
+    int port = 47800;
+    bool quiet = false;         // no request log
+    bool help = false;
+};
+
+struct CommandLineParse {
+    std::optional<CommandLine> options; // set on success
+    std::string error;                  // otherwise: what is wrong
+};
+
+// Parses the arguments after the program name.
+CommandLineParse parseCommandLine(const std::vector<std::string>& args);
+
+// Splits "HOST:PORT" ("127.0.0.1:47800", "[::1]:8080", "localhost:0").
+// Returns false when the text is not of that form or the port is out of 0..65535.
+bool parseListenAddress(const std::string& text, std::string& host, int& port);
+
+// The usage text for --help.
+std::string usageText();
+
+// Returns the first existing file among the bundled map's places: beside the
+// running program (the build tree), the installed data folder
+// (TW_SERVICE_INSTALLED_MAP), then the build's own path (TW_SERVICE_BUILD_MAP).
+// Empty when none exists.
+std::string defaultMapPath();
+
+} // namespace tw::service

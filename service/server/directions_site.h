@@ -1,0 +1,50 @@
+#pragma once
+// DirectionsSite: what the service answers to each page request, apart from
+// HTTP itself (http_server.h carries the bytes). Holds the map, the router and
+// the geocoder; every method is const and safe to call from many threads.
+//
+// Pages:
+// - form(): /dd. Without a query, the empty form. With one (the application
+//   comes back here after a failed lookup), the form filled in again, which
+//   address failed and why, and links to try instead.
+// - result(): /dd_result. Both addresses found and connected: the directions.
+//   An address missing, not found or ambiguous: 302 to /dd? with the same
+//   query. Found but not connected: a page without directions that says so.
+// A request that is malformed (repeated fields, not UTF-8, control characters,
+// too long) gets 400 and a page that says what is wrong.
+
+#include "service/geocoder/geocoder.h"
+#include "service/map/road_map.h"
+#include "service/routing/router.h"
+
+#include <map>
+#include <string>
+
+namespace tw::service {
+
+// An answer, ready to be sent.
+struct Reply {
+    int status = 200;
+    std::string body;     // text/html; charset=utf-8
+    std::string location; // for 302: where to go
+};
+
+using QueryParams = std::multimap<std::string, std::string>;
+
+class DirectionsSite {
+public:
+    // Indexes `map` for addresses and routing; `map` must outlive the site.
+    explicit DirectionsSite(const RoadMap& map);
+
+    Reply form(const QueryParams& params) const;
+    Reply result(const QueryParams& params) const;
+
+    const Geocoder& geocoder() const { return m_geocoder; }
+
+private:
+    const RoadMap& m_map;
+    Router m_router;
+    Geocoder m_geocoder;
+};
+
+} // namespace tw::service

@@ -1,0 +1,146 @@
+// tarnwickley-directions: the directions service. Loads a map, then serves the
+// directions pages until SIGINT or SIGTERM. See command_line.h for the options
+// and exit codes.
+
+#include "service/map/map_loader.h"
+#include "service/server/command_line.h"
+#include "service/server/directions_site.h"
+#include "service/server/http_server.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace tw::service;
+
+namespace {
+
+void say(const std::string& text)
+{
+    std::fprintf(stderr, "tarnwickley-directions: %s\n", text.c_str());
+}
+
+// Returns the listening socket systemd handed over, or -1 when not socket-activated.
+int activatedSocket()
+{
+    const char* pid = std::getenv("LISTEN_PID");
+    const char* fds = std::getenv("LISTEN_FDS");
+    if (pid == nullptr || fds == nullptr)
+        return -1;
+    if (std::strtol(pid, nullptr, 10) != static_cast<long>(getpid()) || std::strtol(fds, nullptr, 10) < 1)
+        return -1;
+    return 3; // SD_LISTEN_FDS_START
+}
+
+// Returns the exit code for a map that cannot be used before trying to load it, or kExitOk.
+int checkMapFile(const std::string& path)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        say("the map file " + path + " does not exist.");
+        return kExitMapMissing;
+    }
+    if (std::filesystem::is_directory(path, ec)) {
+        say("the map path " + path + " is a folder, not a file.");
+        return kExitMapUnreadable;
+    }
+    std::ifstream probe(path, std::ios::binary);
+    char byte;
+    if (!probe || (!probe.get(byte) && !probe.eof())) {
+        say("the map file " + path + " cannot be read (check its permissions).");
+        return kExitMapUnreadable;
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const CommandLineParse parsed = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.options) {
+        say(parsed.error);
+        std::fputs(usageText().c_str(), stderr);
+        return kExitUsage;
+    }
+    const CommandLine& options = *parsed.options;
+    if (options.help) {
+        std::fputs(usageText().c_str(), stdout);
+        return kExitOk;
+    }
+
+    std::string mapPath = options.mapPath;
+    if (mapPath.empty()) {
+        mapPath = defaultMapPath();
+        if (mapPath.empty()) {
+            say("the bundled sample map was not found; build it, or give --map FILE.");
+            return kExitMapMissing;
+        }
+    }
+    if (const int code = checkMapFile(mapPath); code != kExitOk)
+        return code;
+
+    // SIGINT and SIGTERM are taken by one thread that stops the server; block
+    // them before any other thread starts so none of those gets them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    try {
+        say("loading map " + mapPath);
+        RoadMap map;
+        try {
+            map = loadMap(mapPath);
+        } catch (const MapError& e) {
+            say(e.what());
+            return kExitMapCorrupt;
+        }
+        DirectionsSite site(map);
+        say("map ready: " + std::to_string(map.nodeCount()) + " junctions, " + std::to_string(map.edgeCount())
+            + " road pieces, " + std::to_string(site.geocoder().streetCount()) + " streets, "
+            + std::to_string(map.addresses.size()) + " addresses");
+
+        HttpServer server(site, options.quiet ? RequestLog::Quiet : RequestLog::Stderr);
+        const int fd = activatedSocket();
+        if (fd >= 0) {
+            server.adopt(fd);
+            say("serving on the socket from the service manager");
+        } else {
+            const int port = server.bind(options.host, options.port);
+            if (port < 0) {
+                say("cannot listen on " + options.host + ":" + std::to_string(options.port)
+                    + " (is another service already using that port?)");
+                return kExitListen;
+            }
+            say("serving on http://" + options.host + ":" + std::to_string(port) + "/dd");
+        }
+
+        std::thread signalWaiter([&server, stopSignals] {
+            int signal = 0;
+            sigwait(&stopSignals, &signal);
+            say("stopping");
+            server.stop();
+        });
+        const bool served = server.serve();
+        if (!served) {
+            say("the server stopped with an error");
+            pthread_kill(signalWaiter.native_handle(), SIGTERM);
+            signalWaiter.join();
+            return kExitListen;
+        }
+        signalWaiter.join();
+        return kExitOk;
+    } catch (const std::exception& e) {
+        say(std::string("unexpected failure: ") + e.what());
+        return kExitInternal;
+    }
+}
