@@ -1,0 +1,233 @@
+#include "directions/web/html_parser.h"
+
+#include "directions/web/charset.h"
+
+#include <libxml/HTMLparser.h>
+#include <libxml/parserInternals.h>
+
+#include <QHash>
+
+#include <cstring>
+#include <limits>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace tw::web {
+namespace {
+
+// Unmatched end tags make libxml2 scan its whole stack of open elements; beyond
+// this many element visits in such scans the rest of the page is dropped.
+constexpr qint64 kUnmatchedEndTagBudget = 200'000'000;
+
+// Builds an HtmlDocument from libxml2's SAX events.
+class TreeBuilder {
+public:
+    TreeBuilder(HtmlDocument& document, htmlParserCtxtPtr context) : m_document(document), m_context(context) {}
+
+    void startElement(const xmlChar* rawName, const xmlChar** attributes)
+    {
+        const QString& name = internedName(rawName);
+        if (m_stack.empty()) {
+            HtmlElement* root = m_document.documentElement();
+            m_stack.push_back(root);
+            if (name == u"html") {
+                addAttributes(root, attributes);
+                return;
+            }
+        }
+        prepareTableContext(name);
+        HtmlElement* element = m_document.createElement(name);
+        addAttributes(element, attributes);
+        m_stack.back()->appendChild(element);
+        m_stack.push_back(element);
+    }
+
+    void endElement(const xmlChar* rawName)
+    {
+        const QString& name = internedName(rawName);
+        while (m_stack.size() > 1 && m_stack.back()->isImplied() && m_stack.back()->tagName() != name)
+            m_stack.pop_back();
+        if (m_stack.size() > 1 && m_stack.back()->tagName() == name)
+            m_stack.pop_back();
+    }
+
+    void characters(const xmlChar* text, int length)
+    {
+        if (length <= 0)
+            return;
+        HtmlElement* parent = current();
+        const QString chunk = QString::fromUtf8(reinterpret_cast<const char*>(text), length);
+        HtmlNode* last = parent->lastChild();
+        if (last && last->kind() == HtmlNode::Kind::Text)
+            last->appendData(chunk);
+        else
+            parent->appendChild(m_document.createText(chunk));
+    }
+
+    void comment(const xmlChar* text)
+    {
+        current()->appendChild(m_document.createComment(QString::fromUtf8(reinterpret_cast<const char*>(text))));
+    }
+
+    void error(const xmlError* error)
+    {
+        if (error->code != XML_ERR_TAG_NAME_MISMATCH)
+            return;
+        m_unmatchedWork += m_context->nameNr;
+        if (m_unmatchedWork > kUnmatchedEndTagBudget)
+            xmlStopParser(m_context);
+    }
+
+private:
+    HtmlElement* current()
+    {
+        if (m_stack.empty())
+            m_stack.push_back(m_document.documentElement());
+        return m_stack.back();
+    }
+
+    const QString& internedName(const xmlChar* raw)
+    {
+        auto it = m_names.constFind(raw);
+        if (it != m_names.constEnd())
+            return it.value();
+        QString name = QString::fromUtf8(reinterpret_cast<const char*>(raw));
+        if (name != name.toLower())
+            name = name.toLower();
+        return m_names.insert(raw, name).value();
+    }
+
+    void addAttributes(HtmlElement* element, const xmlChar** attributes)
+    {
+        if (!attributes)
+            return;
+        for (const xmlChar** a = attributes; a[0]; a += 2) {
+            const QString& name = internedName(a[0]);
+            const QString value = a[1] ? QString::fromUtf8(reinterpret_cast<const char*>(a[1])) : QString();
+            element->addParsedAttribute(name, value);
+        }
+    }
+
+    bool topIs(const QString& name, bool implied) const
+    {
+        return m_stack.size() > 1 && m_stack.back()->tagName() == name && m_stack.back()->isImplied() == implied;
+    }
+
+    void pushImplied(const QString& name)
+    {
+        HtmlElement* element = m_document.createElement(name);
+        element->setImplied(true);
+        m_stack.back()->appendChild(element);
+        m_stack.push_back(element);
+    }
+
+    // Gives rows and cells the table sections and rows a browser's tree has.
+    void prepareTableContext(const QString& name)
+    {
+        const bool isRow = name == u"tr";
+        const bool isCell = name == u"td" || name == u"th";
+        if (!isCell && topIs(u"tr"_s, true))
+            m_stack.pop_back();
+        if (!isRow && !isCell && topIs(u"tbody"_s, true))
+            m_stack.pop_back();
+        if (isRow || isCell) {
+            if (m_stack.back()->tagName() == u"table")
+                pushImplied(u"tbody"_s);
+            const QString& top = m_stack.back()->tagName();
+            if (isCell && (top == u"tbody" || top == u"thead" || top == u"tfoot"))
+                pushImplied(u"tr"_s);
+        }
+    }
+
+    HtmlDocument& m_document;
+    htmlParserCtxtPtr m_context;
+    std::vector<HtmlElement*> m_stack;
+    QHash<const xmlChar*, QString> m_names;
+    qint64 m_unmatchedWork = 0;
+};
+
+TreeBuilder* builderOf(void* context)
+{
+    return static_cast<TreeBuilder*>(static_cast<htmlParserCtxtPtr>(context)->_private);
+}
+
+void onStartElement(void* ctx, const xmlChar* name, const xmlChar** attributes)
+{
+    builderOf(ctx)->startElement(name, attributes);
+}
+
+void onEndElement(void* ctx, const xmlChar* name) { builderOf(ctx)->endElement(name); }
+
+void onCharacters(void* ctx, const xmlChar* text, int length) { builderOf(ctx)->characters(text, length); }
+
+void onComment(void* ctx, const xmlChar* text) { builderOf(ctx)->comment(text); }
+
+void onError(void* userData, xmlErrorPtr error)
+{
+    if (userData && error)
+        builderOf(userData)->error(error);
+}
+
+} // namespace
+
+std::unique_ptr<HtmlDocument> parseHtml(const QString& text, const QUrl& url, const QByteArray& charset)
+{
+    auto document = std::make_unique<HtmlDocument>(url, charset, HtmlDocument::InitialTree::None);
+    QByteArray utf8 = text.toUtf8();
+    // libxml2 reads NUL as the end of input; decode() already replaced them, but
+    // text handed in directly may still hold some.
+    utf8.replace('\0', "\xEF\xBF\xBD");
+    if (utf8.size() > std::numeric_limits<int>::max() - 1)
+        utf8.truncate(std::numeric_limits<int>::max() - 1);
+
+    htmlParserCtxtPtr context = utf8.isEmpty()
+        ? nullptr
+        : htmlCreateMemoryParserCtxt(utf8.constData(), static_cast<int>(utf8.size()));
+    if (context) {
+        TreeBuilder builder(*document, context);
+        htmlSAXHandler sax;
+        std::memset(&sax, 0, sizeof sax);
+        sax.startElement = onStartElement;
+        sax.endElement = onEndElement;
+        sax.characters = onCharacters;
+        sax.ignorableWhitespace = onCharacters;
+        sax.cdataBlock = onCharacters;
+        sax.comment = onComment;
+        sax.serror = onError;
+        sax.initialized = XML_SAX2_MAGIC;
+        std::memcpy(context->sax, &sax, sizeof sax);
+        // The SAX callbacks receive the context; the builder hangs off it.
+        context->userData = context;
+        context->_private = &builder;
+        htmlCtxtUseOptions(context, HTML_PARSE_RECOVER | HTML_PARSE_NONET | HTML_PARSE_NOERROR
+                                        | HTML_PARSE_NOWARNING | HTML_PARSE_IGNORE_ENC);
+        xmlSwitchEncoding(context, XML_CHAR_ENCODING_UTF8);
+        htmlParseDocument(context);
+        htmlFreeParserCtxt(context);
+    }
+
+    // Every page has a HEAD and a BODY (or FRAMESET), as in a browser.
+    HtmlElement* root = document->documentElement();
+    bool hasHead = false;
+    bool hasBody = false;
+    for (HtmlNode* n = root->firstChild(); n; n = n->nextSibling()) {
+        if (const HtmlElement* e = n->asElement()) {
+            hasHead = hasHead || e->tagName() == u"head";
+            hasBody = hasBody || e->tagName() == u"body" || e->tagName() == u"frameset";
+        }
+    }
+    if (!hasHead)
+        root->insertBefore(document->createElement(u"head"_s), root->firstChild());
+    if (!hasBody)
+        root->appendChild(document->createElement(u"body"_s));
+    return document;
+}
+
+std::unique_ptr<HtmlDocument> parseHtmlBytes(QByteArrayView bytes, QByteArrayView contentType, const QUrl& url)
+{
+    const charset::Detection detection = charset::detect(bytes, contentType);
+    return parseHtml(charset::decode(bytes, detection), url, detection.name);
+}
+
+} // namespace tw::web

@@ -1,0 +1,112 @@
+#pragma once
+// WebBrowser: the hidden web client that stands in for a browser control. It
+// loads pages over HTTP, parses them into an HtmlDocument, lets the caller fill
+// and submit forms, and reports progress through signals.
+//
+// Contract:
+// - navigate2() returns at once. Every signal is delivered later from the event
+//   loop, never inside the call that started the load (navigate2, click).
+// - A successful load emits navigateComplete2(url) when the page has arrived and
+//   been parsed, then loads the page's frames and iframes; documentComplete(url)
+//   fires for each frame as it finishes, then once for the page itself. `url` is
+//   the final address after redirects, fully percent-encoded.
+// - A failed load emits navigateError(url, statusCode) and no completion; the
+//   previous document stays. statusCode is the HTTP status (400 and above) when
+//   the server answered, or one of the negative NavigateErrorCode values below.
+// - A new navigation cancels the one still loading: the older one's reply is
+//   never reported.
+// - Redirects are followed, cookies are kept for the life of the object, requests
+//   carry an IE7-style User-Agent. A page over maxPageBytes() is abandoned with
+//   navigateError(url, PageTooLarge).
+// - All on the thread that owns the object (the user-interface thread).
+
+#include "directions/web/html_document.h"
+#include "directions/web/html_element.h"
+#include "directions/web/navigation_request.h"
+#include "directions/web/script_error.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+#include <memory>
+#include <vector>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace tw::web {
+
+// Codes of navigateError for failures without an HTTP status.
+enum NavigateErrorCode : int {
+    // The network failed: connection refused, host not found, timeout ...
+    NetworkFailure = -1,
+    // The address is not a web address this client can load.
+    BadAddress = -2,
+    // The page is larger than maxPageBytes().
+    PageTooLarge = -3,
+};
+
+class WebBrowser : public QObject {
+    Q_OBJECT
+
+public:
+    // The User-Agent sent with every request.
+    static const char* const kUserAgent;
+    // The default cap on the size of one page or frame (32 MB).
+    static constexpr qint64 kDefaultMaxPageBytes = 32 * 1024 * 1024;
+
+    explicit WebBrowser(QObject* parent = nullptr);
+    ~WebBrowser() override;
+
+    // Starts loading `url` (a web address; "about:blank" gives an empty page) and
+    // returns at once, cancelling any load still in progress.
+    void navigate2(const QString& url);
+    // Starts loading a request built by a click (form submission, link).
+    void navigate(const NavigationRequest& request);
+    // Cancels the load in progress, if any; nothing of it is reported.
+    void stop();
+
+    // The whole page's document. Throws ScriptError("No page is loaded.") before
+    // the first page has loaded. The pointer stays valid until the next page
+    // replaces it.
+    HtmlDocument* document();
+    // True while a page or its frames are loading.
+    bool busy() const;
+
+    qint64 maxPageBytes() const { return m_maxPageBytes; }
+    void setMaxPageBytes(qint64 bytes) { m_maxPageBytes = bytes; }
+
+signals:
+    void documentComplete(const QString& url);
+    void navigateComplete2(const QString& url);
+    void navigateError(const QString& url, int statusCode);
+
+private:
+    struct Load;
+    struct Completion;
+
+    void startLoad(const NavigationRequest& request, HtmlElement* frameElement, Completion* parent, int depth);
+    void onReadyRead(Load* load);
+    void onFinished(Load* load);
+    void loaded(std::unique_ptr<Load> load, QNetworkReply* reply);
+    void failed(std::unique_ptr<Load> load, const QString& url, int statusCode);
+    void startFrames(HtmlDocument* document, Completion* completion, int depth);
+    void settle(Completion* completion, bool succeeded);
+    std::unique_ptr<Load> takeLoad(Load* load);
+    void abortAll();
+    void postError(const QString& url, int statusCode);
+    void postBlankPage(const QUrl& url);
+    void installNavigationHandler(HtmlDocument* document);
+
+    QNetworkAccessManager* m_network;
+    std::unique_ptr<HtmlDocument> m_document;
+    std::vector<std::unique_ptr<Load>> m_loads;
+    std::vector<std::unique_ptr<Completion>> m_completions;
+    int m_framesStarted = 0;
+    quint64 m_generation = 0;
+    qint64 m_maxPageBytes = kDefaultMaxPageBytes;
+};
+
+} // namespace tw::web
