@@ -175,9 +175,13 @@ std::unique_ptr<HtmlDocument> parseHtml(const QString& text, const QUrl& url, co
 {
     auto document = std::make_unique<HtmlDocument>(url, charset, HtmlDocument::InitialTree::None);
     QByteArray utf8 = text.toUtf8();
-    // libxml2 reads NUL as the end of input; decode() already replaced them, but
-    // text handed in directly may still hold some.
-    utf8.replace('\0', "\xEF\xBF\xBD");
+    // libxml2 reads NUL as the end of input, and line breaks are LF in the tree
+    // (the writer turns them into CR LF). decode() has done both for pages from
+    // the network; text handed in directly may still need it.
+    if (utf8.contains('\0'))
+        utf8.replace('\0', "\xEF\xBF\xBD");
+    if (utf8.contains('\r'))
+        utf8.replace("\r\n", "\n").replace('\r', '\n');
     if (utf8.size() > std::numeric_limits<int>::max() - 1)
         utf8.truncate(std::numeric_limits<int>::max() - 1);
 
