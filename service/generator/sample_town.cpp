@@ -289,7 +289,7 @@ void addSouthSide(TownPlan& plan)
 void addRiver(TownPlan& plan)
 {
     std::vector<LocalPoint> points;
-    for (int x = -3000; x <= 3000; x += 50) {
+    for (int x = -3025; x <= 3025; x += 50) {
         points.push_back({static_cast<double>(x), 60.0 * std::sin(x / 500.0)});
     }
     plan.addFeature(std::move(points), {{"waterway", "river"}, {"name", std::string(kSampleTownRiver)}});
