@@ -141,11 +141,18 @@ void PageServer::answer(QTcpSocket* socket, const Request& request)
         response = Response{404, "text/html; charset=utf-8", "<html><body>Not found</body></html>", {}, 0, false};
 
     QPointer<QTcpSocket> guarded(socket);
-    auto send = [guarded, response] {
-        if (!guarded)
+    QPointer<PageServer> self(this);
+    const QString path = request.path;
+    auto send = [guarded, self, response, path] {
+        if (!guarded) {
+            if (self)
+                emit self->responseSent(path);
             return;
+        }
         if (response.dropConnection) {
             guarded->abort();
+            if (self)
+                emit self->responseSent(path);
             return;
         }
         QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status)
@@ -160,9 +167,11 @@ void PageServer::answer(QTcpSocket* socket, const Request& request)
         guarded->write(head);
         guarded->write(response.body);
         guarded->disconnectFromHost();
+        if (self)
+            emit self->responseSent(path);
     };
     if (response.delayMs > 0)
-        QTimer::singleShot(response.delayMs, socket, send);
+        QTimer::singleShot(response.delayMs, this, send);
     else
         send();
 }

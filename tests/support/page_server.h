@@ -68,6 +68,9 @@ public:
 signals:
     // Emitted when a request has been read in full (before it is answered).
     void requestReceived(const tw::test::PageServer::Request& request);
+    // Emitted when the answer to a request for `path` has been written (or the
+    // connection dropped, or the client went away before a delayed answer).
+    void responseSent(const QString& path);
 
 private:
     void onNewConnection();
