@@ -43,6 +43,14 @@ bool segmentsCross(Flat a, Flat b, Flat c, Flat d)
     return cross(a, b, c) * cross(a, b, d) <= 0 && cross(c, d, a) * cross(c, d, b) <= 0;
 }
 
+// An addressed object: an address node, or a building with addr:*.
+struct Address {
+    int number = 0;
+    std::string street;
+    const testing::Tags* tags = nullptr;
+    Flat where;
+};
+
 class SampleTown : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -78,6 +86,53 @@ protected:
             result.insert(way->refs.begin(), way->refs.end());
         }
         return result;
+    }
+
+    static std::vector<Address> allAddresses()
+    {
+        std::vector<Address> addresses;
+        for (const auto& [id, node] : s_town->nodes) {
+            if (node.tags.contains("addr:housenumber")) {
+                addresses.push_back({std::stoi(node.tags.at("addr:housenumber")), node.tags.at("addr:street"), &node.tags, flat(node)});
+            }
+        }
+        for (const SnapshotWay& way : s_town->ways) {
+            if (way.tag("building") == "yes" && way.tags.contains("addr:housenumber")) {
+                Flat centre;
+                for (std::size_t i = 1; i < way.refs.size(); ++i) {
+                    centre.x += at(way.refs[i]).x / static_cast<double>(way.refs.size() - 1);
+                    centre.y += at(way.refs[i]).y / static_cast<double>(way.refs.size() - 1);
+                }
+                addresses.push_back({std::stoi(way.tag("addr:housenumber")), way.tag("addr:street"), &way.tags, centre});
+            }
+        }
+        return addresses;
+    }
+
+    // Where an address stands from the nearest point of its street, and how far.
+    static std::pair<Flat, double> offsetFromStreet(const Address& address, int* side)
+    {
+        double nearest = 1e9;
+        Flat offset;
+        for (const SnapshotWay& way : s_town->ways) {
+            if (way.tag("name") != address.street || way.tag("highway").empty()) {
+                continue;
+            }
+            for (std::size_t i = 1; i < way.refs.size(); ++i) {
+                const Flat a = at(way.refs[i - 1]);
+                const Flat b = at(way.refs[i]);
+                const double length2 = (b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y);
+                const double t = std::clamp(((address.where.x - a.x) * (b.x - a.x) + (address.where.y - a.y) * (b.y - a.y)) / length2, 0.0, 1.0);
+                const Flat foot{a.x + t * (b.x - a.x), a.y + t * (b.y - a.y)};
+                const double distance = std::hypot(foot.x - address.where.x, foot.y - address.where.y);
+                if (distance < nearest) {
+                    nearest = distance;
+                    offset = {address.where.x - foot.x, address.where.y - foot.y};
+                    *side = cross(a, b, address.where) > 0 ? 1 : -1;
+                }
+            }
+        }
+        return {offset, nearest};
     }
 
     static std::unique_ptr<ScratchDir> s_dir;
@@ -220,35 +275,10 @@ TEST_F(SampleTown, carsCanGetEverywhereButNotOntoThePrivateLaneOrTheFootway)
     }
 }
 
-// An addressed object: an address node, or a building with addr:*.
-struct Address {
-    int number = 0;
-    std::string street;
-    const testing::Tags* tags = nullptr;
-    Flat where;
-};
-
 TEST_F(SampleTown, everyStreetHasOddNumbersOnOneSideAndEvenOnTheOther)
 {
-    std::vector<Address> addresses;
-    for (const auto& [id, node] : town().nodes) {
-        if (node.tags.contains("addr:housenumber")) {
-            addresses.push_back({std::stoi(node.tags.at("addr:housenumber")), node.tags.at("addr:street"), &node.tags, flat(node)});
-        }
-    }
-    int buildings = 0;
-    for (const SnapshotWay& way : town().ways) {
-        if (way.tag("building") == "yes" && way.tags.contains("addr:housenumber")) {
-            ++buildings;
-            Flat centre;
-            for (std::size_t i = 1; i < way.refs.size(); ++i) {
-                centre.x += at(way.refs[i]).x / static_cast<double>(way.refs.size() - 1);
-                centre.y += at(way.refs[i]).y / static_cast<double>(way.refs.size() - 1);
-            }
-            addresses.push_back({std::stoi(way.tag("addr:housenumber")), way.tag("addr:street"), &way.tags, centre});
-        }
-    }
-    EXPECT_GT(buildings, 0);
+    const std::vector<Address> addresses = allAddresses();
+    EXPECT_GT(std::count_if(addresses.begin(), addresses.end(), [](const Address& a) { return a.tags->contains("building"); }), 0);
 
     std::map<std::string, std::set<int>> sideByStreetAndParity; // "street/parity" -> sides seen
     std::set<std::string> postcodes;
@@ -260,24 +290,8 @@ TEST_F(SampleTown, everyStreetHasOddNumbersOnOneSideAndEvenOnTheOther)
         // Nothing is addressed within 100 m of the river, so the sign of y tells the side.
         EXPECT_EQ(postcode, address.where.y > 0 ? kSampleTownNorthZip : kSampleTownSouthZip) << address.street;
 
-        double nearest = 1e9;
         int side = 0;
-        for (const SnapshotWay& way : town().ways) {
-            if (way.tag("name") != address.street || way.tag("highway").empty()) {
-                continue;
-            }
-            for (std::size_t i = 1; i < way.refs.size(); ++i) {
-                const Flat a = at(way.refs[i - 1]);
-                const Flat b = at(way.refs[i]);
-                const double length2 = (b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y);
-                const double t = std::clamp(((address.where.x - a.x) * (b.x - a.x) + (address.where.y - a.y) * (b.y - a.y)) / length2, 0.0, 1.0);
-                const double distance = std::hypot(a.x + t * (b.x - a.x) - address.where.x, a.y + t * (b.y - a.y) - address.where.y);
-                if (distance < nearest) {
-                    nearest = distance;
-                    side = cross(a, b, address.where) > 0 ? 1 : -1;
-                }
-            }
-        }
+        const double nearest = offsetFromStreet(address, &side).second;
         ASSERT_LT(nearest, 25.0) << address.number << " " << address.street << " stands beside its street";
         sideByStreetAndParity[address.street + (address.number % 2 ? "/odd" : "/even")].insert(side);
     }
@@ -335,6 +349,44 @@ TEST_F(SampleTown, interpolationOnlyStreetsHaveNumbersOnlyAtInterpolationEnds)
             EXPECT_TRUE(ends.contains(id)) << street->second << " " << node.tags.at("addr:housenumber");
         }
     }
+}
+
+// Each row of TOWN.md's street table: the odd side and the number ranges hold.
+TEST_F(SampleTown, streetTableInTownDocumentMatchesTheMap)
+{
+    std::ifstream doc(std::filesystem::path(TW_SOURCE_DIR) / "service/generator/TOWN.md");
+    ASSERT_TRUE(doc) << "TOWN.md not found";
+    const std::regex row(R"(^\| ([A-Z0-9][A-Za-z0-9 ]+?) \| [^|]+\| [^|]+\| ([^|]+?) \| [^|]+\| (\d+)-(\d+) / (\d+)-(\d+))");
+    std::map<std::string, std::pair<int, int>> odd;
+    std::map<std::string, std::pair<int, int>> even;
+    std::map<std::string, std::set<std::string>> oddSides;
+    for (const Address& address : allAddresses()) {
+        auto& range = (address.number % 2 ? odd : even).try_emplace(address.street, 1 << 30, 0).first->second;
+        range = {std::min(range.first, address.number), std::max(range.second, address.number)};
+        if (address.number % 2) {
+            int side = 0;
+            const Flat offset = offsetFromStreet(address, &side).first;
+            oddSides[address.street].insert(std::abs(offset.x) > std::abs(offset.y) ? (offset.x > 0 ? "east" : "west")
+                                                                                  : (offset.y > 0 ? "north" : "south"));
+        }
+    }
+    int rows = 0;
+    std::string line;
+    while (std::getline(doc, line)) {
+        std::smatch cells;
+        if (!std::regex_search(line, cells, row)) {
+            continue;
+        }
+        ++rows;
+        const std::string street = cells[1];
+        EXPECT_EQ(odd[street], std::make_pair(std::stoi(cells[3]), std::stoi(cells[4]))) << street << " odd numbers";
+        EXPECT_EQ(even[street], std::make_pair(std::stoi(cells[5]), std::stoi(cells[6]))) << street << " even numbers";
+        const std::string side = cells[2];
+        if (side == "north" || side == "south" || side == "east" || side == "west") {
+            EXPECT_EQ(oddSides[street], std::set<std::string>{side}) << street << " odd side";
+        }
+    }
+    EXPECT_EQ(rows, static_cast<int>(odd.size())) << "every addressed street has its row";
 }
 
 // The golden-route addresses TOWN.md suggests must really be on the map.
