@@ -149,17 +149,15 @@ bool holdsLineBreak(QByteArrayView text)
     return text.contains('\n') || text.contains('\r');
 }
 
-// True when a line written from these names and value would read back as written.
-bool canBeWritten(QByteArrayView section, const char* key, const char* value)
+// True when the line a set writes would read back as written. Removals need no
+// such check: a name that cannot be in the file removes nothing.
+bool canBeWritten(QByteArrayView section, QByteArrayView key, QByteArrayView value)
 {
     if (holdsLineBreak(section) || section.contains(']'))
         return false;
-    if (key != nullptr) {
-        const QByteArrayView name = withoutSurroundingSpaces(key);
-        if (holdsLineBreak(name) || name.contains('=') || name.startsWith(';') || name.startsWith('['))
-            return false;
-    }
-    return value == nullptr || !holdsLineBreak(value);
+    if (holdsLineBreak(key) || key.contains('=') || key.startsWith(';') || key.startsWith('['))
+        return false;
+    return !holdsLineBreak(value);
 }
 
 } // namespace
@@ -195,7 +193,7 @@ int32_t writeProfileString(const char* section, const char* key, const char* val
     if (section == nullptr)
         return 0;
     const QByteArrayView sectionName = withoutSurroundingSpaces(section);
-    if (!canBeWritten(sectionName, key, value))
+    if (key != nullptr && value != nullptr && !canBeWritten(sectionName, withoutSurroundingSpaces(key), value))
         return 0;
 
     LoadedFile file = loadFile(path);

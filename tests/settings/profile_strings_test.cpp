@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -249,7 +250,9 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"DeleteInMissingFileCreatesNothing", std::nullopt, "s", "j", std::nullopt, 1, "<missing>"},
         WriteCase{"DeleteSectionWithItsLines", kTwoSections, "a", std::nullopt, std::nullopt, 1,
                   "; settings\r\n[b]\r\nx = old ; kept?\r\n"},
-        WriteCase{"DeleteSectionIgnoresTheValue", "[a]\r\nk=1\r\n[b]\r\n", "a", std::nullopt, "text", 1, "[b]\r\n"},
+        WriteCase{"DeleteSectionIgnoresTheValue", "[a]\r\nk=1\r\n[b]\r\n", "a", std::nullopt, "two\r\nlines", 1,
+                  "[b]\r\n"},
+        WriteCase{"DeleteOfANameThatCannotBeInTheFile", "[a]\r\n", "a]b", std::nullopt, std::nullopt, 1, "[a]\r\n"},
         WriteCase{"DeleteSectionRemovesEveryCopy", "[a]\r\nk=1\r\n[b]\r\nj=2\r\n[A]\r\nk=3\r\n", "a", std::nullopt,
                   std::nullopt, 1, "[b]\r\nj=2\r\n"},
         WriteCase{"DeleteSectionKeepsLinesBeforeTheFirst", "k=0\n[a]\nk=1\n", "a", std::nullopt, std::nullopt, 1,
@@ -342,6 +345,24 @@ TEST(ProfileStrings, ReadOnlyFileAndFolderAreNotReplaced)
     EXPECT_EQ(writeProfileString("s", "k", "new", file.path()), 0);
     EXPECT_EQ(file.bytes(), old);
     QFile::setPermissions(file.folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TEST(ProfileStrings, ASymbolicLinkStaysALinkAndItsTargetChanges)
+{
+    SettingsFile file;
+    const QString target = file.folder() + QStringLiteral("/target.ini");
+    QFile::remove(file.path());
+    {
+        QFile out(target);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write("[s]\r\nk=1\r\n");
+    }
+    ASSERT_TRUE(QFile::link(target, file.path()));
+    ASSERT_EQ(writeProfileString("s", "k", "2", file.path()), 1);
+    EXPECT_TRUE(QFileInfo(file.path()).isSymLink());
+    QFile in(target);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    EXPECT_EQ(in.readAll(), "[s]\r\nk=2\r\n");
 }
 
 TEST(ProfileStrings, ReplacingKeepsTheFilesPermissions)
