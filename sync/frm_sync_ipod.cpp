@@ -143,6 +143,9 @@ void frmSyncIpod::Form_Load()
     } catch (const std::exception& error) {
         app::showMessage(parentWidget(), exceptionText(error));
         m_btnResults->setText(QStringLiteral("Close"));
+    } catch (...) {
+        app::showMessage(parentWidget(), QStringLiteral("Syncing with the iPod failed."));
+        m_btnResults->setText(QStringLiteral("Close"));
     }
 }
 
