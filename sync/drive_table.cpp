@@ -1,6 +1,7 @@
 #include "drive_table.h"
 
 #include "linux_drive_table.h"
+#include "windows_drive_table.h"
 
 namespace tw::sync {
 
@@ -8,7 +9,11 @@ DriveTable::~DriveTable() = default;
 
 std::shared_ptr<const DriveTable> systemDriveTable()
 {
+#ifdef Q_OS_WIN
+    return std::make_shared<WindowsDriveTable>();
+#else
     return std::make_shared<LinuxDriveTable>();
+#endif
 }
 
 } // namespace tw::sync
