@@ -1,9 +1,15 @@
-// Starts the application: its one start-up window is the main window.
+// Starts the application: its one start-up window is the main window. The sync
+// and About windows are made by the main window when the user opens them.
 #include <QApplication>
-#include <QWidget>
+#include <QPointer>
 
+#include "about/frm_about.h"
 #include "app/toolkit.h"
 #include "app/version.h"
+#include "directions/main_form.h"
+#include "resources/resources.h"
+#include "sync/drive_table.h"
+#include "sync/frm_sync_ipod.h"
 
 int main(int argc, char* argv[])
 {
@@ -14,11 +20,22 @@ int main(int argc, char* argv[])
                                             .arg(tw::app::kVersionMinor)
                                             .arg(tw::app::kVersionRevision));
     QApplication::setOrganizationName(QStringLiteral("Tarnwickley"));
+    QApplication::setWindowIcon(tw::resources::applicationIcon());
 
-    // Placeholder window until the main window lands.
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Tarnwickley - Directions for the iPod"));
-    window.setFixedSize(289, 420);
+    // The sync window reads the directions text when it loads; the main window
+    // outlives it in practice, but the pointer guards the order of closing.
+    QPointer<tw::directions::mainForm> directionsWindow;
+    const auto makeSyncWindow = [&directionsWindow]() -> QWidget* {
+        auto readDirections = [directionsWindow]() {
+            return directionsWindow ? directionsWindow->directionsText() : QString();
+        };
+        return new tw::sync::frmSyncIpod(readDirections, tw::sync::systemDriveTable());
+    };
+    const auto makeAboutWindow = []() -> QWidget* { return new tw::about::frmAbout(); };
+
+    tw::directions::mainForm window(QString::fromLatin1(tw::directions::kServiceBaseAddress), makeSyncWindow,
+                                    makeAboutWindow);
+    directionsWindow = &window;
     window.show();
     return QApplication::exec();
 }

@@ -1,5 +1,6 @@
 #include "directions_extraction.h"
 
+#include <algorithm>
 #include <array>
 
 namespace tw::directions {
@@ -93,25 +94,126 @@ QString altValueAlone(QStringView value)
     return value.left(end).toString();
 }
 
-// `in` with every `find` replaced by `with` in one left-to-right pass; the
-// replacement text is never searched again.
-QString replaceAll(const QString& in, QStringView find, QStringView with)
+// 0-based index of the first `find` in `text` at or after `from`, or -1. Jumps
+// from one occurrence of the first character to the next (a vectorised search);
+// `find` is short, so this stays linear.
+qsizetype indexOfShort(QStringView text, QStringView find, qsizetype from)
 {
-    qsizetype hit = in.indexOf(find);
-    if (hit < 0)
-        return in;
-    QString out;
-    out.reserve(in.size() + (with.size() > find.size() ? in.size() : 0));
-    qsizetype from = 0;
-    const QStringView source(in);
+    const QChar first = find.front();
+    const QStringView rest = find.sliced(1);
+    qsizetype hit = text.indexOf(first, from);
     while (hit >= 0) {
-        out.append(source.sliced(from, hit - from));
-        out.append(with);
-        from = hit + find.size();
-        hit = in.indexOf(find, from);
+        const qsizetype after = hit + 1;
+        if (after + rest.size() <= text.size() && std::equal(rest.begin(), rest.end(), text.begin() + after))
+            return hit;
+        hit = text.indexOf(first, after);
     }
-    out.append(source.sliced(from));
-    return out;
+    return -1;
+}
+
+// Replaces every `find` in `text` by `with` in one left-to-right pass; the
+// replacement text is never searched again. `with` must not be longer than
+// `find`, so the text is rewritten in place behind the read position.
+void replaceInPlace(QString& text, QStringView find, QStringView with)
+{
+    Q_ASSERT(with.size() <= find.size() && !find.isEmpty());
+    qsizetype hit = indexOfShort(text, find, 0);
+    if (hit < 0)
+        return;
+    QChar* data = text.data();
+    const qsizetype size = text.size();
+    qsizetype write = hit;
+    qsizetype read = hit;
+    while (hit >= 0) {
+        if (write != read)
+            std::copy(data + read, data + hit, data + write);
+        write += hit - read;
+        std::copy(with.begin(), with.end(), data + write);
+        write += with.size();
+        read = hit + find.size();
+        hit = indexOfShort(QStringView(data, size), find, read);
+    }
+    std::copy(data + read, data + size, data + write);
+    text.truncate(write + (size - read));
+}
+
+// The steps that remove or replace a tag: every entry between the first (markup
+// line breaks) and the last ("&lt;").
+constexpr std::size_t kFirstTagStep = 1;
+constexpr std::size_t kLastTagStep = kReplacements.size() - 2;
+
+// The tag step whose tag stands at `pos` of `text`, or nullptr.
+const Replacement* tagStepAt(QStringView text, qsizetype pos)
+{
+    // Every tag of the table is at most 8 characters long and ends with ">".
+    const qsizetype limit = qMin<qsizetype>(pos + 8, text.size());
+    qsizetype end = pos + 1;
+    while (end < limit && text[end] != u'>' && text[end] != u'<')
+        ++end;
+    if (end == limit || text[end] != u'>')
+        return nullptr;
+    const QStringView tag = text.sliced(pos, end + 1 - pos);
+    for (std::size_t step = kFirstTagStep; step <= kLastTagStep; ++step) {
+        const QStringView find = kReplacements[step].find;
+        if (find.size() == tag.size() && std::equal(find.begin(), find.end(), tag.begin()))
+            return &kReplacements[step];
+    }
+    return nullptr;
+}
+
+// Whether `written` ends in what could be the start of a tag ("<", "</T", ...):
+// removing a tag right after it could join it with the text that follows into a
+// new tag.
+bool endsInOpenTag(QStringView written)
+{
+    for (qsizetype k = written.size() - 1; k >= 0 && k >= written.size() - 7; --k) {
+        if (written[k] == u'>')
+            return false;
+        if (written[k] == u'<')
+            return true;
+    }
+    return false;
+}
+
+// Runs all tag steps over `text` in a single scan. A tag removed by one step can
+// join the text around it into a tag that a later step would remove ("<<B>TD>");
+// a single scan would miss that, so when a removal could do so the scan gives up
+// and returns false, leaving `text` unchanged.
+bool runTagStepsInOneScan(QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    const QStringView in(text);
+    qsizetype copied = 0;
+    qsizetype pos = in.indexOf(u'<');
+    while (pos >= 0) {
+        const Replacement* step = tagStepAt(in, pos);
+        if (step == nullptr) {
+            pos = in.indexOf(u'<', pos + 1);
+            continue;
+        }
+        out.append(in.sliced(copied, pos - copied));
+        if (step->with.isEmpty() && endsInOpenTag(out))
+            return false;
+        out.append(step->with);
+        copied = pos + step->find.size();
+        pos = in.indexOf(u'<', copied);
+    }
+    out.append(in.sliced(copied));
+    text = std::move(out);
+    return true;
+}
+
+// Applies the clean-up table to `text`, step by step, each step one left-to-
+// right pass over the result of the one before.
+void cleanUp(QString& text)
+{
+    replaceInPlace(text, kReplacements.front().find, kReplacements.front().with);
+    if (!runTagStepsInOneScan(text)) {
+        for (std::size_t step = kFirstTagStep; step <= kLastTagStep; ++step)
+            replaceInPlace(text, kReplacements[step].find, kReplacements[step].with);
+    }
+    replaceInPlace(text, kReplacements.back().find, kReplacements.back().with);
 }
 
 } // namespace
@@ -144,10 +246,11 @@ ImageAltText getImageAltText(QStringView afterImg)
     return result;
 }
 
-QString replaceImageTags(QStringView text)
+namespace {
+
+// Appends `text` to `result` with every image tag replaced (see replaceImageTags).
+void appendWithImageTagsReplaced(QString& result, QStringView text)
 {
-    QString result;
-    result.reserve(text.size());
     qsizetype copied = 0; // text before this index is already in the result
     qsizetype pos = text.indexOf(u'<');
     while (pos >= 0 && pos < text.size()) {
@@ -166,6 +269,15 @@ QString replaceImageTags(QStringView text)
         pos = copied < text.size() ? text.indexOf(u'<', copied) : -1;
     }
     result.append(text.sliced(copied));
+}
+
+} // namespace
+
+QString replaceImageTags(QStringView text)
+{
+    QString result;
+    result.reserve(text.size());
+    appendWithImageTagsReplaced(result, text);
     return result;
 }
 
@@ -180,10 +292,14 @@ std::optional<QString> ripDirections(QStringView markup)
     if (end >= 0)
         section = section.left(end);
 
-    QString text = replaceImageTags(section);
-    for (const Replacement& step : kReplacements)
-        text = replaceAll(text, step.find, step.with);
-    return QStringLiteral("1.") + text;
+    // The "1." in front holds none of the characters a clean-up step looks for,
+    // so it can go in first and save copying the whole text again.
+    QString text;
+    text.reserve(section.size() + 2);
+    text.append(u"1.");
+    appendWithImageTagsReplaced(text, section);
+    cleanUp(text);
+    return text;
 }
 
 } // namespace tw::directions

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QStringList>
 
 namespace {
 
@@ -111,6 +112,48 @@ TEST(GetImageAltText, FarClosingBracketIsStillFound)
     const auto alt = getImageAltText(tag);
     EXPECT_EQ(alt.imgTagEnd, tag.size());
     EXPECT_EQ(alt.altText, QStringLiteral("A"));
+}
+
+// --- The clean-up against a plain step-by-step reference -------------------
+
+// The clean-up as the table reads: 22 replacements, one after the other, each
+// a single left-to-right pass (QString::replace).
+QString referenceCleanUp(QString text)
+{
+    const char16_t* const table[][2] = {
+        {u"\r\n", u""},    {u"<b>", u""},       {u"</b>", u""},     {u"<B>", u""},      {u"</B>", u""},
+        {u"<td>", u""},     {u"</td>", u""},     {u"<TD>", u""},     {u"</TD>", u""},    {u"<tr>", u""},
+        {u"</tr>", u"\r\n"}, {u"<TR>", u""},      {u"</TR>", u"\r\n"}, {u"<tbody>", u""},  {u"</tbody>", u""},
+        {u"<table>", u""},  {u"</table>", u""},  {u"<TBODY>", u""},  {u"</TBODY>", u""}, {u"<TABLE>", u""},
+        {u"</TABLE>", u""}, {u"&lt;", u"<"}};
+    for (const auto& step : table)
+        text.replace(QString::fromUtf16(step[0]), QString::fromUtf16(step[1]));
+    return text;
+}
+
+TEST(CleanUp, AgreesWithTheStepByStepReferenceOnMixedFragments)
+{
+    // Fragments that make tags, near-tags and tags split by other tags or line
+    // breaks ("<<B>TD>", "</\r\nTR>"), which only step-by-step order gets right.
+    const QStringList fragments{u"<"_qs,  u">"_qs,     u"/"_qs,     u"b"_qs,     u"B"_qs,    u"td"_qs,
+                                u"TD"_qs, u"tr"_qs,    u"TR"_qs,    u"tbody"_qs, u"TBODY"_qs, u"table"_qs,
+                                u"TABLE"_qs, u"\r"_qs, u"\n"_qs,  u"&lt;"_qs,  u"&"_qs,    u"lt;"_qs,
+                                u"<B>"_qs, u"</TD>"_qs, u"</tr>"_qs, u"x"_qs};
+    quint32 seed = 12345;
+    const auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    for (int round = 0; round < 20000; ++round) {
+        QString body;
+        const int parts = 1 + static_cast<int>(next() % 12);
+        for (int k = 0; k < parts; ++k)
+            body += fragments[static_cast<int>(next() % fragments.size())];
+        const std::optional<QString> text = ripDirections(QStringLiteral("Start at ") + body);
+        ASSERT_TRUE(text.has_value());
+        ASSERT_EQ(*text, QStringLiteral("1.") + referenceCleanUp(QStringLiteral("Start at ") + body))
+            << "body: " << body.toStdString();
+    }
 }
 
 // --- Size and pathological input ------------------------------------------------
