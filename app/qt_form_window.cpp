@@ -75,9 +75,15 @@ double QtFormWindow::top() const
     return double(m_window.frameGeometry().y() - screenGeometry().y()) * kTwipsPerPixel;
 }
 
-double QtFormWindow::width() const { return double(m_window.frameGeometry().width()) * kTwipsPerPixel; }
+double QtFormWindow::width() const
+{
+    return double(m_window.frameGeometry().width()) * kTwipsPerPixel;
+}
 
-double QtFormWindow::height() const { return double(m_window.frameGeometry().height()) * kTwipsPerPixel; }
+double QtFormWindow::height() const
+{
+    return double(m_window.frameGeometry().height()) * kTwipsPerPixel;
+}
 
 void QtFormWindow::move(double left, double top, double width, double height)
 {
@@ -94,12 +100,24 @@ void QtFormWindow::move(double left, double top, double width, double height)
     m_window.resize(std::max(outerWidth - frameWidth, 1), std::max(outerHeight - frameHeight, 1));
 }
 
-double QtFormWindow::screenWidth() const { return double(screenGeometry().width()) * kTwipsPerPixel; }
+double QtFormWindow::screenWidth() const
+{
+    return double(screenGeometry().width()) * kTwipsPerPixel;
+}
 
-double QtFormWindow::screenHeight() const { return double(screenGeometry().height()) * kTwipsPerPixel; }
+double QtFormWindow::screenHeight() const
+{
+    return double(screenGeometry().height()) * kTwipsPerPixel;
+}
 
-double QtFormWindow::twipsPerPixelX() const { return kTwipsPerPixel; }
+double QtFormWindow::twipsPerPixelX() const
+{
+    return kTwipsPerPixel;
+}
 
-double QtFormWindow::twipsPerPixelY() const { return kTwipsPerPixel; }
+double QtFormWindow::twipsPerPixelY() const
+{
+    return kTwipsPerPixel;
+}
 
 } // namespace tw::app

@@ -112,7 +112,7 @@ bool changedWithinOneLine(const QByteArray& before, const QByteArray& after)
         ++prefix;
     qsizetype suffix = 0;
     while (suffix < before.size() - prefix && suffix < after.size() - prefix
-           && before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix])
+        && before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix])
         ++suffix;
     return !before.mid(prefix, before.size() - prefix - suffix).contains('\n');
 }
@@ -126,8 +126,7 @@ void readCall(FuzzedDataProvider& input)
     const auto size = input.ConsumeIntegralInRange<qsizetype>(0, 300);
     QByteArray buffer(size + 16, '\x7f');
     const qsizetype count = tw::profile::readProfileString(shape == 0 ? nullptr : section.c_str(),
-                                                          shape == 2 ? key.c_str() : nullptr, fallback.c_str(),
-                                                          buffer.data(), size, settingsPath());
+        shape == 2 ? key.c_str() : nullptr, fallback.c_str(), buffer.data(), size, settingsPath());
     check(count >= 0);
     for (qsizetype i = size; i < buffer.size(); ++i)
         check(buffer[i] == '\x7f');
@@ -161,8 +160,8 @@ void writeCall(FuzzedDataProvider& input)
     if (shape == 2 && isPlain(section) && isPlain(key) && value.find_first_of("\"' \t\v") == std::string::npos
         && !before.startsWith("\xFF\xFE") && !before.startsWith("\xFE\xFF")) {
         char buffer[255];
-        const qsizetype count =
-            tw::profile::readProfileString(section.c_str(), key.c_str(), "#none#", buffer, 255, settingsPath());
+        const qsizetype count = tw::profile::readProfileString(
+            section.c_str(), key.c_str(), "#none#", buffer, 255, settingsPath());
         check(QByteArray(buffer, count) == QByteArray(value.c_str()).left(254));
     }
 }

@@ -19,14 +19,13 @@ constexpr qsizetype kListBufferSize = 8192;
 
 // Reads through the engine into a buffer of `size` chars and returns the chars the
 // call placed, decoded; the text is cut at that count, not searched for a NUL.
-QString readText(const QByteArray* section, const QByteArray* key, const QString& defaultText,
-                 qsizetype size, const QString& path)
+QString readText(const QByteArray* section, const QByteArray* key, const QString& defaultText, qsizetype size,
+    const QString& path)
 {
     QByteArray buffer(size, '\0');
     const QByteArray fallback = codepage::encode(defaultText);
     const qsizetype count = profile::readProfileString(section != nullptr ? section->constData() : nullptr,
-                                                       key != nullptr ? key->constData() : nullptr,
-                                                       fallback.constData(), buffer.data(), size, path);
+        key != nullptr ? key->constData() : nullptr, fallback.constData(), buffer.data(), size, path);
     return codepage::decode(buffer.constData(), count);
 }
 
@@ -35,8 +34,9 @@ int32_t writeText(const QString& section, const QString* key, const QString* val
     const QByteArray sectionBytes = codepage::encode(section);
     const QByteArray keyBytes = key != nullptr ? codepage::encode(*key) : QByteArray();
     const QByteArray valueBytes = value != nullptr ? codepage::encode(*value) : QByteArray();
-    return profile::writeProfileString(sectionBytes.constData(), key != nullptr ? keyBytes.constData() : nullptr,
-                                       value != nullptr ? valueBytes.constData() : nullptr, path);
+    return profile::writeProfileString(sectionBytes.constData(),
+        key != nullptr ? keyBytes.constData() : nullptr, value != nullptr ? valueBytes.constData() : nullptr,
+        path);
 }
 
 // Splits a name list at its NULs; text after the last NUL is not taken.
@@ -66,16 +66,55 @@ int32_t checkedSum(int32_t a, int32_t b)
 
 } // namespace
 
-int32_t cInifile::LastReturnCode() const { return m_lLastReturnCode; }
-bool cInifile::Success() const { return m_lLastReturnCode != 0; }
-void cInifile::Default(const QString& sDefault) { m_sDefault = sDefault; }
-QString cInifile::Default() const { return m_sDefault; }
-void cInifile::Path(const QString& sPath) { m_sPath = sPath; }
-QString cInifile::Path() const { return m_sPath; }
-void cInifile::Key(const QString& sKey) { m_sKey = sKey; }
-QString cInifile::Key() const { return m_sKey; }
-void cInifile::Section(const QString& sSection) { m_sSection = sSection; }
-QString cInifile::Section() const { return m_sSection; }
+int32_t cInifile::LastReturnCode() const
+{
+    return m_lLastReturnCode;
+}
+
+bool cInifile::Success() const
+{
+    return m_lLastReturnCode != 0;
+}
+
+void cInifile::Default(const QString& sDefault)
+{
+    m_sDefault = sDefault;
+}
+
+QString cInifile::Default() const
+{
+    return m_sDefault;
+}
+
+void cInifile::Path(const QString& sPath)
+{
+    m_sPath = sPath;
+}
+
+QString cInifile::Path() const
+{
+    return m_sPath;
+}
+
+void cInifile::Key(const QString& sKey)
+{
+    m_sKey = sKey;
+}
+
+QString cInifile::Key() const
+{
+    return m_sKey;
+}
+
+void cInifile::Section(const QString& sSection)
+{
+    m_sSection = sSection;
+}
+
+QString cInifile::Section() const
+{
+    return m_sSection;
+}
 
 QString cInifile::Value() const
 {

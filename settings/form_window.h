@@ -2,6 +2,8 @@
 // What the window-placement members of cInifile need of a top-level window and
 // its screen. Positions and sizes are in twips from the screen's top left corner.
 // The Qt adapter lives with the toolkit bindings (app/); tests use a fake.
+// Any member may throw (a window without such a property, a value out of range);
+// the placement members catch whatever is thrown.
 
 namespace tw {
 

@@ -7,7 +7,10 @@
 namespace tw::number {
 namespace {
 
-bool isAsciiDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool isAsciiDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
 
 // Strips `sign` or the locale's spelling of it from the front of `text`.
 bool takeSign(QStringView& text, QChar sign, const QString& localeSign)
@@ -33,7 +36,7 @@ std::optional<int32_t> parseLong(QStringView text, const QLocale& locale)
         takeSign(text, u'+', locale.positiveSign());
 
     // Whole part, kept exact while it can still fit; beyond that only "too big" matters.
-    constexpr int64_t kBeyondRange = int64_t{1} << 32;
+    constexpr int64_t kBeyondRange = int64_t { 1 } << 32;
     int64_t whole = 0;
     qsizetype pos = 0;
     qsizetype digits = 0;
@@ -64,7 +67,8 @@ std::optional<int32_t> parseLong(QStringView text, const QLocale& locale)
     if (digits == 0 || pos != text.size())
         return std::nullopt;
 
-    const bool roundUp = firstFractionDigit > 5 || (firstFractionDigit == 5 && (restNonZero || whole % 2 == 1));
+    const bool roundUp
+        = firstFractionDigit > 5 || (firstFractionDigit == 5 && (restNonZero || whole % 2 == 1));
     if (roundUp)
         ++whole;
     const int64_t result = negative ? -whole : whole;

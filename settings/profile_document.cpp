@@ -147,7 +147,7 @@ EditResult ProfileDocument::removeKey(QByteArrayView section, QByteArrayView key
                 break;
             inSection = sameName(nameOf(m_bytes, line), section);
         } else if (inSection && line.kind == LineKind::Key && sameName(nameOf(m_bytes, line), key)) {
-            ranges.push_back({line.begin, line.end});
+            ranges.push_back({ line.begin, line.end });
         }
     }
     return removeRanges(ranges);
@@ -169,7 +169,7 @@ EditResult ProfileDocument::removeSection(QByteArrayView section)
         if (!ranges.empty() && ranges.back().second == line.begin)
             ranges.back().second = line.end;
         else
-            ranges.push_back({line.begin, line.end});
+            ranges.push_back({ line.begin, line.end });
     }
     return removeRanges(ranges);
 }

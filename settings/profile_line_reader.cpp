@@ -20,7 +20,7 @@ bool ProfileLineReader::next(ProfileLine& line)
     const auto remaining = static_cast<std::size_t>(m_bytes.size() - m_pos);
     const void* lf = std::memchr(data + m_pos, '\n', remaining);
 
-    line = ProfileLine{};
+    line = ProfileLine {};
     line.begin = m_pos;
     if (lf == nullptr) {
         line.contentEnd = m_bytes.size();
@@ -39,7 +39,8 @@ void ProfileLineReader::classify(ProfileLine& line) const
 {
     const char* data = m_bytes.data();
     qsizetype textEnd = line.contentEnd;
-    if (const void* nul = std::memchr(data + line.begin, '\0', static_cast<std::size_t>(textEnd - line.begin)))
+    if (const void* nul
+        = std::memchr(data + line.begin, '\0', static_cast<std::size_t>(textEnd - line.begin)))
         textEnd = static_cast<const char*>(nul) - data;
 
     qsizetype first = line.begin;

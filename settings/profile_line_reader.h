@@ -24,11 +24,11 @@ enum class LineKind { Other, Comment, Section, Key };
 
 // One line as offsets into the bytes given to the reader.
 struct ProfileLine {
-    qsizetype begin = 0;      // first byte of the line
+    qsizetype begin = 0; // first byte of the line
     qsizetype contentEnd = 0; // end of the line's text, before its line end
-    qsizetype end = 0;        // after the line end; equals contentEnd for a last line without one
+    qsizetype end = 0; // after the line end; equals contentEnd for a last line without one
     LineKind kind = LineKind::Other;
-    qsizetype nameBegin = 0;  // section or key name, blanks trimmed
+    qsizetype nameBegin = 0; // section or key name, blanks trimmed
     qsizetype nameEnd = 0;
     qsizetype valueBegin = 0; // a key's value, blanks trimmed (empty range for an empty value)
     qsizetype valueEnd = 0;

@@ -10,7 +10,7 @@ namespace {
 // Each byte's lower-case byte in Windows-1252 (itself when it has none there).
 std::array<unsigned char, 256> makeFoldTable()
 {
-    std::array<unsigned char, 256> table{};
+    std::array<unsigned char, 256> table {};
     for (int b = 0; b < 256; ++b) {
         const char byte = static_cast<char>(b);
         const QChar lower = codepage::decode(&byte, 1).at(0).toLower();
@@ -30,8 +30,7 @@ const std::array<unsigned char, 256>& foldTable()
     return table;
 }
 
-template <typename IsSkipped>
-QByteArrayView trimmed(QByteArrayView text, IsSkipped isSkipped)
+template <typename IsSkipped> QByteArrayView trimmed(QByteArrayView text, IsSkipped isSkipped)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();

@@ -11,7 +11,10 @@
 namespace tw::profile {
 
 // True for the bytes that surround names and values in the file without meaning.
-constexpr bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v'; }
+constexpr bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\v';
+}
 
 // `name` without leading and trailing spaces (the caller's names).
 QByteArrayView withoutSurroundingSpaces(QByteArrayView name);

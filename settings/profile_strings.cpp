@@ -22,20 +22,20 @@ struct LoadedFile {
 LoadedFile loadFile(const QString& path)
 {
     if (path.isEmpty())
-        return {FileState::Unusable, {}};
+        return { FileState::Unusable, {} };
     const QFileInfo info(path);
     if (!info.exists())
-        return {FileState::Missing, {}};
+        return { FileState::Missing, {} };
     // Folders, pipes and devices are no settings files; reading a pipe could block.
     if (!info.isFile() || info.size() > kMaxFileSize)
-        return {FileState::Unusable, {}};
+        return { FileState::Unusable, {} };
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return {FileState::Unusable, {}};
+        return { FileState::Unusable, {} };
     QByteArray bytes = file.read(kMaxFileSize + 1);
     if (file.error() != QFileDevice::NoError || bytes.size() > kMaxFileSize)
-        return {FileState::Unusable, {}};
-    return {FileState::Loaded, std::move(bytes)};
+        return { FileState::Unusable, {} };
+    return { FileState::Loaded, std::move(bytes) };
 }
 
 // Replaces the file through a temporary file in the same folder. Unbuffered, so
@@ -162,8 +162,8 @@ bool canBeWritten(QByteArrayView section, QByteArrayView key, QByteArrayView val
 
 } // namespace
 
-qsizetype readProfileString(const char* section, const char* key, const char* defaultText,
-                            char* buffer, qsizetype size, const QString& path)
+qsizetype readProfileString(const char* section, const char* key, const char* defaultText, char* buffer,
+    qsizetype size, const QString& path)
 {
     if (buffer == nullptr || size <= 0)
         return 0;
@@ -193,7 +193,8 @@ int32_t writeProfileString(const char* section, const char* key, const char* val
     if (section == nullptr)
         return 0;
     const QByteArrayView sectionName = withoutSurroundingSpaces(section);
-    if (key != nullptr && value != nullptr && !canBeWritten(sectionName, withoutSurroundingSpaces(key), value))
+    if (key != nullptr && value != nullptr
+        && !canBeWritten(sectionName, withoutSurroundingSpaces(key), value))
         return 0;
 
     LoadedFile file = loadFile(path);

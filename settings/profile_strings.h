@@ -40,8 +40,8 @@ inline constexpr qsizetype kMaxFileSize = 64 * 1024 * 1024;
 //  A list fits when its length is at most size - 2; otherwise its last name is cut,
 //  followed by two NULs, and the result is size - 2. Size 0 returns 0 and leaves the
 //  buffer untouched; size 1 gives an empty text.
-qsizetype readProfileString(const char* section, const char* key, const char* defaultText,
-                            char* buffer, qsizetype size, const QString& path);
+qsizetype readProfileString(const char* section, const char* key, const char* defaultText, char* buffer,
+    qsizetype size, const QString& path);
 
 // Writes and returns nonzero on success, 0 on failure:
 //  - `key` and `value`: sets the key's value (written verbatim), creating the file,

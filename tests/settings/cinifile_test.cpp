@@ -148,36 +148,36 @@ struct SplitCase {
     const char* name;
     QByteArray file;
     QString defaultText;
-    QStringList keys;     // EnumerateCurrentSection of "config"
+    QStringList keys; // EnumerateCurrentSection of "config"
     QStringList sections; // EnumerateAllSections
 };
 
-class Enumerate : public Settings, public testing::WithParamInterface<SplitCase> {};
+class Enumerate : public Settings, public testing::WithParamInterface<SplitCase> { };
 
 TEST_P(Enumerate, SplitsTheNameLists)
 {
     const SplitCase& c = GetParam();
     file.write(c.file);
     ini.Default(c.defaultText);
-    QStringList names{QStringLiteral("stale")};
+    QStringList names { QStringLiteral("stale") };
     int32_t count = -1;
     ini.EnumerateCurrentSection(names, count);
     EXPECT_EQ(names, c.keys);
     EXPECT_EQ(count, c.keys.size());
-    names = QStringList{QStringLiteral("stale")};
+    names = QStringList { QStringLiteral("stale") };
     ini.EnumerateAllSections(names, count);
     EXPECT_EQ(names, c.sections);
     EXPECT_EQ(count, c.sections.size());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Settings, Enumerate,
-    testing::Values(
-        SplitCase{"KeysInFileOrder", "[config]\r\na=1\r\nb=2\r\n[x]\r\n", {}, {"a", "b"}, {"config", "x"}},
-        SplitCase{"EmptyKeyNameKeptOnlyAsKey", "[config]\r\na=1\r\n=2\r\nb=3\r\n", {}, {"a", "", "b"}, {"config"}},
-        SplitCase{"MissingSectionDefaultHasNoNulAndIsDropped", "[x]\r\n", "default", {}, {"x"}},
-        SplitCase{"EmptySection", "[config]\r\n", {}, {}, {"config"}},
-        SplitCase{"MissingFile", "", "default", {}, {}}),
+INSTANTIATE_TEST_SUITE_P(Settings, Enumerate,
+    testing::Values(SplitCase { "KeysInFileOrder", "[config]\r\na=1\r\nb=2\r\n[x]\r\n", {}, { "a", "b" },
+                        { "config", "x" } },
+        SplitCase { "EmptyKeyNameKeptOnlyAsKey", "[config]\r\na=1\r\n=2\r\nb=3\r\n", {}, { "a", "", "b" },
+            { "config" } },
+        SplitCase { "MissingSectionDefaultHasNoNulAndIsDropped", "[x]\r\n", "default", {}, { "x" } },
+        SplitCase { "EmptySection", "[config]\r\n", {}, {}, { "config" } },
+        SplitCase { "MissingFile", "", "default", {}, {} }),
     [](const testing::TestParamInfo<SplitCase>& param) { return param.param.name; });
 
 // ---------------------------------------------------------------------------
@@ -189,7 +189,7 @@ struct NumberCase {
     int32_t expected; // with a default of -99
 };
 
-class CLngDefault : public testing::TestWithParam<NumberCase> {};
+class CLngDefault : public testing::TestWithParam<NumberCase> { };
 
 TEST_P(CLngDefault, ConvertsOrGivesTheDefault)
 {
@@ -197,24 +197,23 @@ TEST_P(CLngDefault, ConvertsOrGivesTheDefault)
     EXPECT_EQ(cInifile::CLngDefault(GetParam().text, -99), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Settings, CLngDefault,
-    testing::Values(NumberCase{"Empty", "", -99}, NumberCase{"Letters", "abc", -99},
-                    NumberCase{"Blanks", "  42 ", 42}, NumberCase{"Negative", "-7", -7},
-                    NumberCase{"Plus", "+7", 7}, NumberCase{"TwelveAndAHalf", "12.5", 12},
-                    NumberCase{"ThirteenAndAHalf", "13.5", 14}, NumberCase{"MinusHalfToZero", "-0.5", 0},
-                    NumberCase{"MinusOneAndAHalf", "-1.5", -2}, NumberCase{"JustAboveHalf", "12.5000001", 13},
-                    NumberCase{"JustBelowHalf", "12.4999999", 12}, NumberCase{"FractionOnly", ".6", 1},
-                    NumberCase{"TrailingSeparator", "3.", 3}, NumberCase{"Largest", "2147483647", 2147483647},
-                    NumberCase{"Smallest", "-2147483648", INT32_MIN},
-                    NumberCase{"BeyondLargest", "2147483648", -99},
-                    NumberCase{"RoundsBeyondLargest", "2147483647.5", -99},
-                    NumberCase{"RoundsToSmallest", "-2147483648.5", INT32_MIN},
-                    NumberCase{"HugeDigitString", QString(400, u'9'), -99},
-                    NumberCase{"LetterAfterNumber", "12a", -99}, NumberCase{"TwoSeparators", "1.2.3", -99},
-                    NumberCase{"LoneSign", "-", -99}, NumberCase{"SignOnly Separator", "-.", -99},
-                    NumberCase{"FailMarker", "FAIL", -99}, NumberCase{"Exponent", "1e3", -99},
-                    NumberCase{"InnerBlank", "1 2", -99}),
+INSTANTIATE_TEST_SUITE_P(Settings, CLngDefault,
+    testing::Values(NumberCase { "Empty", "", -99 }, NumberCase { "Letters", "abc", -99 },
+        NumberCase { "Blanks", "  42 ", 42 }, NumberCase { "Negative", "-7", -7 },
+        NumberCase { "Plus", "+7", 7 }, NumberCase { "TwelveAndAHalf", "12.5", 12 },
+        NumberCase { "ThirteenAndAHalf", "13.5", 14 }, NumberCase { "MinusHalfToZero", "-0.5", 0 },
+        NumberCase { "MinusOneAndAHalf", "-1.5", -2 }, NumberCase { "JustAboveHalf", "12.5000001", 13 },
+        NumberCase { "JustBelowHalf", "12.4999999", 12 }, NumberCase { "FractionOnly", ".6", 1 },
+        NumberCase { "TrailingSeparator", "3.", 3 }, NumberCase { "Largest", "2147483647", 2147483647 },
+        NumberCase { "Smallest", "-2147483648", INT32_MIN },
+        NumberCase { "BeyondLargest", "2147483648", -99 },
+        NumberCase { "RoundsBeyondLargest", "2147483647.5", -99 },
+        NumberCase { "RoundsToSmallest", "-2147483648.5", INT32_MIN },
+        NumberCase { "HugeDigitString", QString(400, u'9'), -99 },
+        NumberCase { "LetterAfterNumber", "12a", -99 }, NumberCase { "TwoSeparators", "1.2.3", -99 },
+        NumberCase { "LoneSign", "-", -99 }, NumberCase { "SignOnly Separator", "-.", -99 },
+        NumberCase { "FailMarker", "FAIL", -99 }, NumberCase { "Exponent", "1e3", -99 },
+        NumberCase { "InnerBlank", "1 2", -99 }),
     [](const testing::TestParamInfo<NumberCase>& param) {
         std::string name = param.param.name;
         std::erase(name, ' ');
@@ -232,8 +231,8 @@ TEST(NumberText, UsesTheLocalesDecimalSeparator)
 
 TEST(NumberText, FormattedNumbersReadBackUnderTheSameLocale)
 {
-    for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::German), QLocale(QLocale::Swedish)}) {
-        for (double value : {0.0, -500.0, 12345678.0, 1234.5, 1234.75, -0.25, 3e9}) {
+    for (const QLocale& locale : { QLocale::c(), QLocale(QLocale::German), QLocale(QLocale::Swedish) }) {
+        for (double value : { 0.0, -500.0, 12345678.0, 1234.5, 1234.75, -0.25, 3e9 }) {
             const QString text = tw::number::formatNumber(value, locale);
             const std::optional<int32_t> back = tw::number::parseLong(text, locale);
             SCOPED_TRACE(text.toStdString());

@@ -37,7 +37,7 @@ public:
     double height() const override { return h; }
     void move(double left, double top, double width, double height) override
     {
-        moved = std::array<double, 4>{left, top, width, height};
+        moved = std::array<double, 4> { left, top, width, height };
         l = left;
         t = top;
         w = width;
@@ -78,7 +78,8 @@ TEST_F(FormPosition, SaveOfANormalWindowWritesAllFiveKeysInOrder)
     window.l = -300;
     window.w = 1234.5;
     ini.SaveFormPosition(window);
-    EXPECT_EQ(file.bytes(), "[placement]\r\nMaximised=0\r\nLeft=-300\r\nTop=1200\r\nWidth=1234.5\r\nHeight=4500\r\n");
+    EXPECT_EQ(file.bytes(),
+        "[placement]\r\nMaximised=0\r\nLeft=-300\r\nTop=1200\r\nWidth=1234.5\r\nHeight=4500\r\n");
     EXPECT_TRUE(ini.Success());
     expectFieldsRestored();
 }
@@ -89,7 +90,8 @@ TEST_F(FormPosition, SaveOfAMaximisedWindowWritesOnlyMaximisedAndKeepsOlderEdges
     window.state = FormWindow::Maximised;
     window.l = 0;
     ini.SaveFormPosition(window);
-    EXPECT_EQ(file.bytes(), "[placement]\r\nMaximised=1\r\nLeft=1500\r\nTop=1200\r\nWidth=6000\r\nHeight=4500\r\n");
+    EXPECT_EQ(
+        file.bytes(), "[placement]\r\nMaximised=1\r\nLeft=1500\r\nTop=1200\r\nWidth=6000\r\nHeight=4500\r\n");
 }
 
 TEST_F(FormPosition, SaveOfAMinimisedWindowWritesNothing)
@@ -122,7 +124,7 @@ struct LoadCase {
     int expectedState;
 };
 
-class LoadPosition : public FormPosition, public testing::WithParamInterface<LoadCase> {};
+class LoadPosition : public FormPosition, public testing::WithParamInterface<LoadCase> { };
 
 TEST_P(LoadPosition, RestoresBoundsInsideTheScreen)
 {
@@ -136,30 +138,30 @@ TEST_P(LoadPosition, RestoresBoundsInsideTheScreen)
 
 using Bounds = std::array<double, 4>;
 
-INSTANTIATE_TEST_SUITE_P(
-    FormPosition, LoadPosition,
+INSTANTIATE_TEST_SUITE_P(FormPosition, LoadPosition,
     testing::Values(
-        LoadCase{"StoredBounds", "Left=900\r\nTop=600\r\nWidth=4000\r\nHeight=3500\r\nMaximised=0\r\n", 3000, 3000,
-                 Bounds{900, 600, 4000, 3500}, FormWindow::Normal},
-        LoadCase{"NoKeysKeepsCurrentBounds", "", 3000, 3000, Bounds{1500, 1200, 6000, 4500}, FormWindow::Normal},
-        LoadCase{"JunkValuesKeepCurrentBounds", "Left=abc\r\nTop=\r\nWidth=1e9\r\nHeight=99999999999\r\n", 3000, 3000,
-                 Bounds{1500, 1200, 6000, 4500}, FormWindow::Normal},
-        LoadCase{"SmallSizeRaisedToMinimum", "Width=100\r\nHeight=200\r\n", 3000, 2500, Bounds{1500, 1200, 3000, 2500},
-                 FormWindow::Normal},
-        LoadCase{"NegativeLeftBecomesTheMargin", "Left=-500\r\nTop=-1\r\n", 3000, 3000, Bounds{60, 60, 6000, 4500},
-                 FormWindow::Normal},
-        LoadCase{"OffTheRightEdgeMovesLeft", "Left=14000\r\nTop=10000\r\n", 3000, 3000,
-                 Bounds{15360 - 60 - 6000, 11520 - 60 - 4500, 6000, 4500}, FormWindow::Normal},
-        LoadCase{"WiderThanTheScreenIsNarrowed", "Left=500\r\nWidth=20000\r\n", 3000, 3000,
-                 Bounds{60, 1200, 15360 - 120, 4500}, FormWindow::Normal},
-        LoadCase{"MinimumLargerThanTheScreenDoesNotMove", "Maximised=1\r\n", 20000, 3000, std::nullopt,
-                 FormWindow::Maximised},
-        LoadCase{"MaximisedAfterTheMove", "Left=900\r\nMaximised= 1 \r\n", 3000, 3000, Bounds{900, 1200, 6000, 4500},
-                 FormWindow::Maximised},
-        LoadCase{"HalvesRoundToEven", "Left=900.5\r\nTop=901.5\r\n", 3000, 3000, Bounds{900, 902, 6000, 4500},
-                 FormWindow::Normal},
-        LoadCase{"OverflowingSumIsCaught", "Left=2147483000\r\nWidth=2147483000\r\n", 3000, 3000, std::nullopt,
-                 FormWindow::Normal}),
+        LoadCase { "StoredBounds", "Left=900\r\nTop=600\r\nWidth=4000\r\nHeight=3500\r\nMaximised=0\r\n",
+            3000, 3000, Bounds { 900, 600, 4000, 3500 }, FormWindow::Normal },
+        LoadCase { "NoKeysKeepsCurrentBounds", "", 3000, 3000, Bounds { 1500, 1200, 6000, 4500 },
+            FormWindow::Normal },
+        LoadCase { "JunkValuesKeepCurrentBounds", "Left=abc\r\nTop=\r\nWidth=1e9\r\nHeight=99999999999\r\n",
+            3000, 3000, Bounds { 1500, 1200, 6000, 4500 }, FormWindow::Normal },
+        LoadCase { "SmallSizeRaisedToMinimum", "Width=100\r\nHeight=200\r\n", 3000, 2500,
+            Bounds { 1500, 1200, 3000, 2500 }, FormWindow::Normal },
+        LoadCase { "NegativeLeftBecomesTheMargin", "Left=-500\r\nTop=-1\r\n", 3000, 3000,
+            Bounds { 60, 60, 6000, 4500 }, FormWindow::Normal },
+        LoadCase { "OffTheRightEdgeMovesLeft", "Left=14000\r\nTop=10000\r\n", 3000, 3000,
+            Bounds { 15360 - 60 - 6000, 11520 - 60 - 4500, 6000, 4500 }, FormWindow::Normal },
+        LoadCase { "WiderThanTheScreenIsNarrowed", "Left=500\r\nWidth=20000\r\n", 3000, 3000,
+            Bounds { 60, 1200, 15360 - 120, 4500 }, FormWindow::Normal },
+        LoadCase { "MinimumLargerThanTheScreenDoesNotMove", "Maximised=1\r\n", 20000, 3000, std::nullopt,
+            FormWindow::Maximised },
+        LoadCase { "MaximisedAfterTheMove", "Left=900\r\nMaximised= 1 \r\n", 3000, 3000,
+            Bounds { 900, 1200, 6000, 4500 }, FormWindow::Maximised },
+        LoadCase { "HalvesRoundToEven", "Left=900.5\r\nTop=901.5\r\n", 3000, 3000,
+            Bounds { 900, 902, 6000, 4500 }, FormWindow::Normal },
+        LoadCase { "OverflowingSumIsCaught", "Left=2147483000\r\nWidth=2147483000\r\n", 3000, 3000,
+            std::nullopt, FormWindow::Normal }),
     [](const testing::TestParamInfo<LoadCase>& param) { return param.param.name; });
 
 TEST_F(FormPosition, LoadThatFailsRestoresKeyAndDefaultAndReportsFailure)
@@ -188,7 +190,7 @@ TEST_F(FormPosition, SavedPlacementLoadsBack)
     ini.SaveFormPosition(window);
     FakeWindow other;
     ini.LoadFormPosition(other);
-    EXPECT_EQ(other.moved, (Bounds{2000, 1000, 6000, 4500}));
+    EXPECT_EQ(other.moved, (Bounds { 2000, 1000, 6000, 4500 }));
     EXPECT_EQ(other.state, FormWindow::Normal);
 }
 

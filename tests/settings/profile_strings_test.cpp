@@ -28,7 +28,10 @@ struct Read {
 
 // A name that may be absent, as the null pointers of the operations.
 using Name = std::optional<std::string>;
-const char* ptr(const Name& name) { return name ? name->c_str() : nullptr; }
+const char* ptr(const Name& name)
+{
+    return name ? name->c_str() : nullptr;
+}
 
 Read readFrom(const QString& path, const Name& section, const Name& key, const Name& fallback, qsizetype size)
 {
@@ -39,7 +42,10 @@ Read readFrom(const QString& path, const Name& section, const Name& key, const N
 }
 
 // The text a read placed (its first `count` chars).
-QByteArray placed(const Read& read) { return read.buffer.left(read.count); }
+QByteArray placed(const Read& read)
+{
+    return read.buffer.left(read.count);
+}
 
 // ---------------------------------------------------------------------------
 // Reading one key
@@ -53,7 +59,7 @@ struct KeyReadCase {
     QByteArray expected;
 };
 
-class KeyRead : public testing::TestWithParam<KeyReadCase> {};
+class KeyRead : public testing::TestWithParam<KeyReadCase> { };
 
 TEST_P(KeyRead, GivesTheValueOrTheDefault)
 {
@@ -67,44 +73,44 @@ TEST_P(KeyRead, GivesTheValueOrTheDefault)
 
 const QByteArray kPlain = "[config]\r\nfrom_addr=1 Main St\r\nempty=\r\n";
 
-INSTANTIATE_TEST_SUITE_P(
-    ProfileStrings, KeyRead,
-    testing::Values(
-        KeyReadCase{"PresentKey", kPlain, "config", "from_addr", "d", "1 Main St"},
-        KeyReadCase{"EmptyValueIsNotTheDefault", kPlain, "config", "empty", "d", ""},
-        KeyReadCase{"MissingSection", kPlain, "other", "from_addr", "d", "d"},
-        KeyReadCase{"MissingKey", kPlain, "config", "to_addr", "d", "d"},
-        KeyReadCase{"NullDefaultIsEmpty", kPlain, "config", "to_addr", std::nullopt, ""},
-        KeyReadCase{"DefaultLosesTrailingSpaces", kPlain, "config", "to_addr", " d  ", " d"},
-        KeyReadCase{"LetterCaseOfNames", "[CoNfIg]\r\nFROM_Addr=x\r\n", "config", "from_addr", "d", "x"},
-        KeyReadCase{"LetterCaseBeyondAscii", "[CAF\xC9]\r\n\x8Akey=x\r\n", "caf\xE9", "\x9Akey", "d", "x"},
-        KeyReadCase{"CallerNamesLoseSpaces", kPlain, "  config ", " from_addr  ", "d", "1 Main St"},
-        KeyReadCase{"CallerNamesKeepTabs", kPlain, "config", "\tfrom_addr", "d", "d"},
-        KeyReadCase{"BlanksAroundNamesAndValue", " \t[ config ]\r\n \v key \t= \t a b \v\t\r\n", "config", "key", "d",
-                    "a b"},
-        KeyReadCase{"DoubleQuotesStripped", "[s]\r\nk=\"  quoted \"\r\n", "s", "k", "d", "  quoted "},
-        KeyReadCase{"SingleQuotesStripped", "[s]\r\nk='x'\r\n", "s", "k", "d", "x"},
-        KeyReadCase{"OnlyOnePairStripped", "[s]\r\nk=\"\"x\"\"\r\n", "s", "k", "d", "\"x\""},
-        KeyReadCase{"UnmatchedQuotesKept", "[s]\r\nk=\"x'\r\n", "s", "k", "d", "\"x'"},
-        KeyReadCase{"LoneQuoteKept", "[s]\r\nk=\"\r\n", "s", "k", "d", "\""},
-        KeyReadCase{"EmptyQuotes", "[s]\r\nk=\"\"\r\n", "s", "k", "d", ""},
-        KeyReadCase{"CommentLineIsNoKey", "[s]\r\n ;k=1\r\n", "s", ";k", "d", "d"},
-        KeyReadCase{"HashIsNoComment", "[s]\r\n#k=1\r\n", "s", "#k", "d", "1"},
-        KeyReadCase{"NoInlineComment", "[s]\r\nk=1 ; note\r\n", "s", "k", "d", "1 ; note"},
-        KeyReadCase{"SectionNameEndsAtFirstBracket", "[s]x]\r\nk=1\r\n", "s", "k", "d", "1"},
-        KeyReadCase{"BracketWithoutCloseIsAKey", "[s]\r\n[t=1\r\n", "s", "[t", "d", "1"},
-        KeyReadCase{"FirstDuplicateSectionWins", "[s]\r\na=1\r\n[t]\r\n[S]\r\na=2\r\nb=3\r\n", "s", "b", "d", "d"},
-        KeyReadCase{"FirstDuplicateKeyWins", "[s]\r\nk=1\r\nK=2\r\n", "s", "k", "d", "1"},
-        KeyReadCase{"KeysBeforeAnySectionAreNotFound", "k=1\r\n[s]\r\n", "", "k", "d", "d"},
-        KeyReadCase{"EmptySectionName", "k=0\r\n[]\r\nk=1\r\n", "", "k", "d", "1"},
-        KeyReadCase{"LineWithoutEqualsIsNoKey", "[s]\r\nk\r\n", "s", "k", "d", "d"},
-        KeyReadCase{"LoneLineFeeds", "[s]\nk=1\nj=2", "s", "j", "d", "2"},
-        KeyReadCase{"LoneCarriageReturnIsText", "[s]\rk=1\r\n", "s", "k", "d", "d"},
-        KeyReadCase{"NoFinalLineEnd", "[s]\r\nk=last", "s", "k", "d", "last"},
-        KeyReadCase{"NulEndsTheText", QByteArray("[s]\r\nk=ab\0cd\r\n", 14), "s", "k", "d", "ab"},
-        KeyReadCase{"Utf8ByteOrderMarkSkipped", "\xEF\xBB\xBF[s]\r\nk=1\r\n", "s", "k", "d", "1"},
-        KeyReadCase{"Utf16FileReadsAsEmpty", QByteArray("\xFF\xFE[\0s\0]\0", 8), "s", "k", "d", "d"},
-        KeyReadCase{"BinaryJunk", QByteArray("\x00\xFF[\x01\n=\n]\r\r\n\xFE\x00", 12), "s", "k", "d", "d"}),
+INSTANTIATE_TEST_SUITE_P(ProfileStrings, KeyRead,
+    testing::Values(KeyReadCase { "PresentKey", kPlain, "config", "from_addr", "d", "1 Main St" },
+        KeyReadCase { "EmptyValueIsNotTheDefault", kPlain, "config", "empty", "d", "" },
+        KeyReadCase { "MissingSection", kPlain, "other", "from_addr", "d", "d" },
+        KeyReadCase { "MissingKey", kPlain, "config", "to_addr", "d", "d" },
+        KeyReadCase { "NullDefaultIsEmpty", kPlain, "config", "to_addr", std::nullopt, "" },
+        KeyReadCase { "DefaultLosesTrailingSpaces", kPlain, "config", "to_addr", " d  ", " d" },
+        KeyReadCase { "LetterCaseOfNames", "[CoNfIg]\r\nFROM_Addr=x\r\n", "config", "from_addr", "d", "x" },
+        KeyReadCase { "LetterCaseBeyondAscii", "[CAF\xC9]\r\n\x8Akey=x\r\n", "caf\xE9", "\x9Akey", "d", "x" },
+        KeyReadCase { "CallerNamesLoseSpaces", kPlain, "  config ", " from_addr  ", "d", "1 Main St" },
+        KeyReadCase { "CallerNamesKeepTabs", kPlain, "config", "\tfrom_addr", "d", "d" },
+        KeyReadCase { "BlanksAroundNamesAndValue", " \t[ config ]\r\n \v key \t= \t a b \v\t\r\n", "config",
+            "key", "d", "a b" },
+        KeyReadCase { "DoubleQuotesStripped", "[s]\r\nk=\"  quoted \"\r\n", "s", "k", "d", "  quoted " },
+        KeyReadCase { "SingleQuotesStripped", "[s]\r\nk='x'\r\n", "s", "k", "d", "x" },
+        KeyReadCase { "OnlyOnePairStripped", "[s]\r\nk=\"\"x\"\"\r\n", "s", "k", "d", "\"x\"" },
+        KeyReadCase { "UnmatchedQuotesKept", "[s]\r\nk=\"x'\r\n", "s", "k", "d", "\"x'" },
+        KeyReadCase { "LoneQuoteKept", "[s]\r\nk=\"\r\n", "s", "k", "d", "\"" },
+        KeyReadCase { "EmptyQuotes", "[s]\r\nk=\"\"\r\n", "s", "k", "d", "" },
+        KeyReadCase { "CommentLineIsNoKey", "[s]\r\n ;k=1\r\n", "s", ";k", "d", "d" },
+        KeyReadCase { "HashIsNoComment", "[s]\r\n#k=1\r\n", "s", "#k", "d", "1" },
+        KeyReadCase { "NoInlineComment", "[s]\r\nk=1 ; note\r\n", "s", "k", "d", "1 ; note" },
+        KeyReadCase { "SectionNameEndsAtFirstBracket", "[s]x]\r\nk=1\r\n", "s", "k", "d", "1" },
+        KeyReadCase { "BracketWithoutCloseIsAKey", "[s]\r\n[t=1\r\n", "s", "[t", "d", "1" },
+        KeyReadCase {
+            "FirstDuplicateSectionWins", "[s]\r\na=1\r\n[t]\r\n[S]\r\na=2\r\nb=3\r\n", "s", "b", "d", "d" },
+        KeyReadCase { "FirstDuplicateKeyWins", "[s]\r\nk=1\r\nK=2\r\n", "s", "k", "d", "1" },
+        KeyReadCase { "KeysBeforeAnySectionAreNotFound", "k=1\r\n[s]\r\n", "", "k", "d", "d" },
+        KeyReadCase { "EmptySectionName", "k=0\r\n[]\r\nk=1\r\n", "", "k", "d", "1" },
+        KeyReadCase { "LineWithoutEqualsIsNoKey", "[s]\r\nk\r\n", "s", "k", "d", "d" },
+        KeyReadCase { "LoneLineFeeds", "[s]\nk=1\nj=2", "s", "j", "d", "2" },
+        KeyReadCase { "LoneCarriageReturnIsText", "[s]\rk=1\r\n", "s", "k", "d", "d" },
+        KeyReadCase { "NoFinalLineEnd", "[s]\r\nk=last", "s", "k", "d", "last" },
+        KeyReadCase { "NulEndsTheText", QByteArray("[s]\r\nk=ab\0cd\r\n", 14), "s", "k", "d", "ab" },
+        KeyReadCase { "Utf8ByteOrderMarkSkipped", "\xEF\xBB\xBF[s]\r\nk=1\r\n", "s", "k", "d", "1" },
+        KeyReadCase { "Utf16FileReadsAsEmpty", QByteArray("\xFF\xFE[\0s\0]\0", 8), "s", "k", "d", "d" },
+        KeyReadCase {
+            "BinaryJunk", QByteArray("\x00\xFF[\x01\n=\n]\r\r\n\xFE\x00", 12), "s", "k", "d", "d" }),
     [](const testing::TestParamInfo<KeyReadCase>& param) { return param.param.name; });
 
 TEST(ProfileStrings, MissingFileAndUnusablePathsGiveTheDefault)
@@ -127,7 +133,7 @@ struct SizeCase {
     QByteArray expectedBuffer; // the buffer's first bytes
 };
 
-class BufferSize : public testing::TestWithParam<SizeCase> {};
+class BufferSize : public testing::TestWithParam<SizeCase> { };
 
 TEST_P(BufferSize, CutsLikeWindows)
 {
@@ -139,23 +145,21 @@ TEST_P(BufferSize, CutsLikeWindows)
     EXPECT_EQ(read.buffer.left(c.expectedBuffer.size()), c.expectedBuffer);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ProfileStrings, BufferSize,
-    testing::Values(
-        SizeCase{"ValueFits", "ab", 7, 6, QByteArray("abcdef\0", 7)},
-        SizeCase{"ValueCutToSizeMinusOne", "ab", 6, 5, QByteArray("abcde\0", 6)},
-        SizeCase{"ValueSizeTwo", "ab", 2, 1, QByteArray("a\0", 2)},
-        SizeCase{"ValueSizeOne", "ab", 1, 0, QByteArray("\0", 1)},
-        SizeCase{"ValueSizeZeroTouchesNothing", "ab", 0, 0, QByteArray(1, kUntouched)},
-        SizeCase{"DefaultCutToo", "zz", 4, 3, QByteArray("def\0", 4)},
-        SizeCase{"ListFitsAtSizeMinusTwo", std::nullopt, 8, 6, QByteArray("ab\0cd\0\0", 7)},
-        SizeCase{"ListRoomy", std::nullopt, 20, 6, QByteArray("ab\0cd\0\0", 7)},
-        SizeCase{"ListLastNameCut", std::nullopt, 7, 5, QByteArray("ab\0cd\0\0", 7)},
-        SizeCase{"ListLastNameCutToNothing", std::nullopt, 5, 3, QByteArray("ab\0\0\0", 5)},
-        SizeCase{"ListFirstNameCut", std::nullopt, 3, 1, QByteArray("a\0\0", 3)},
-        SizeCase{"ListSizeTwo", std::nullopt, 2, 0, QByteArray("\0\0", 2)},
-        SizeCase{"ListSizeOne", std::nullopt, 1, 0, QByteArray("\0", 1)},
-        SizeCase{"ListSizeZeroTouchesNothing", std::nullopt, 0, 0, QByteArray(1, kUntouched)}),
+INSTANTIATE_TEST_SUITE_P(ProfileStrings, BufferSize,
+    testing::Values(SizeCase { "ValueFits", "ab", 7, 6, QByteArray("abcdef\0", 7) },
+        SizeCase { "ValueCutToSizeMinusOne", "ab", 6, 5, QByteArray("abcde\0", 6) },
+        SizeCase { "ValueSizeTwo", "ab", 2, 1, QByteArray("a\0", 2) },
+        SizeCase { "ValueSizeOne", "ab", 1, 0, QByteArray("\0", 1) },
+        SizeCase { "ValueSizeZeroTouchesNothing", "ab", 0, 0, QByteArray(1, kUntouched) },
+        SizeCase { "DefaultCutToo", "zz", 4, 3, QByteArray("def\0", 4) },
+        SizeCase { "ListFitsAtSizeMinusTwo", std::nullopt, 8, 6, QByteArray("ab\0cd\0\0", 7) },
+        SizeCase { "ListRoomy", std::nullopt, 20, 6, QByteArray("ab\0cd\0\0", 7) },
+        SizeCase { "ListLastNameCut", std::nullopt, 7, 5, QByteArray("ab\0cd\0\0", 7) },
+        SizeCase { "ListLastNameCutToNothing", std::nullopt, 5, 3, QByteArray("ab\0\0\0", 5) },
+        SizeCase { "ListFirstNameCut", std::nullopt, 3, 1, QByteArray("a\0\0", 3) },
+        SizeCase { "ListSizeTwo", std::nullopt, 2, 0, QByteArray("\0\0", 2) },
+        SizeCase { "ListSizeOne", std::nullopt, 1, 0, QByteArray("\0", 1) },
+        SizeCase { "ListSizeZeroTouchesNothing", std::nullopt, 0, 0, QByteArray(1, kUntouched) }),
     [](const testing::TestParamInfo<SizeCase>& param) { return param.param.name; });
 
 // ---------------------------------------------------------------------------
@@ -164,7 +168,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ProfileStrings, KeyListHoldsTheFirstSectionsKeysInFileOrder)
 {
     SettingsFile file;
-    file.write("a=0\r\n[s]\r\n; note\r\nB = 1\r\nplain line\r\n\r\n=2\r\nb=3\r\n[t]\r\nc=4\r\n[s]\r\nd=5\r\n");
+    file.write(
+        "a=0\r\n[s]\r\n; note\r\nB = 1\r\nplain line\r\n\r\n=2\r\nb=3\r\n[t]\r\nc=4\r\n[s]\r\nd=5\r\n");
     const Read read = readFrom(file.path(), "S", std::nullopt, "d", 100);
     EXPECT_EQ(placed(read), QByteArray("B\0\0b\0", 5)) << "an empty key name is listed as an empty name";
     EXPECT_EQ(read.buffer.at(read.count), '\0');
@@ -183,8 +188,10 @@ TEST(ProfileStrings, SectionListSkipsNamelessSectionsAndNeverGivesTheDefault)
     SettingsFile file;
     EXPECT_EQ(readFrom(file.path(), std::nullopt, std::nullopt, "d", 100).count, 0) << "missing file";
     file.write("k=1\r\n[one]\r\n[]\r\n [ two ] tail\r\n;[three]\r\n[one]\r\n");
-    EXPECT_EQ(placed(readFrom(file.path(), std::nullopt, std::nullopt, "d", 100)), QByteArray("one\0two\0one\0", 12));
-    EXPECT_EQ(placed(readFrom(file.path(), std::nullopt, "ignored", "d", 100)), QByteArray("one\0two\0one\0", 12))
+    EXPECT_EQ(placed(readFrom(file.path(), std::nullopt, std::nullopt, "d", 100)),
+        QByteArray("one\0two\0one\0", 12));
+    EXPECT_EQ(
+        placed(readFrom(file.path(), std::nullopt, "ignored", "d", 100)), QByteArray("one\0two\0one\0", 12))
         << "no section lists the sections whatever the key";
 }
 
@@ -201,7 +208,7 @@ struct WriteCase {
     QByteArray after; // "<missing>" when no file must exist
 };
 
-class Write : public testing::TestWithParam<WriteCase> {};
+class Write : public testing::TestWithParam<WriteCase> { };
 
 TEST_P(Write, ChangesOnlyTheBytesItConcerns)
 {
@@ -215,56 +222,64 @@ TEST_P(Write, ChangesOnlyTheBytesItConcerns)
 
 const QByteArray kTwoSections = "; settings\r\n[a]\r\nk1=1\r\n\r\n; about b\r\n[b]\r\nx = old ; kept?\r\n";
 
-INSTANTIATE_TEST_SUITE_P(
-    ProfileStrings, Write,
-    testing::Values(
-        WriteCase{"NewFile", std::nullopt, "config", "from_addr", "1 Main St", 1, "[config]\r\nfrom_addr=1 Main St\r\n"},
-        WriteCase{"NewFileWithTrimmedNames", std::nullopt, " config ", " key ", " v ", 1, "[config]\r\nkey= v \r\n"},
-        WriteCase{"NewKeyAfterLastKeyOfSection", kTwoSections, "A", "k2", "2", 1,
-                  "; settings\r\n[a]\r\nk1=1\r\nk2=2\r\n\r\n; about b\r\n[b]\r\nx = old ; kept?\r\n"},
-        WriteCase{"NewKeyInSectionWithoutKeys", "[a]\r\n; c\r\n[b]\r\n", "a", "k", "v", 1,
-                  "[a]\r\nk=v\r\n; c\r\n[b]\r\n"},
-        WriteCase{"NewKeyGoesToFirstDuplicateSection", "[a]\r\nx=1\r\n[a]\r\ny=2\r\n", "a", "z", "3", 1,
-                  "[a]\r\nx=1\r\nz=3\r\n[a]\r\ny=2\r\n"},
-        WriteCase{"NewKeyAfterLastLineWithoutLineEnd", "[a]\r\nk=1", "a", "j", "2", 1, "[a]\r\nk=1\r\nj=2\r\n"},
-        WriteCase{"NewSectionAtEndWithoutBlankLine", kTwoSections, "c", "k", "v", 1, kTwoSections + "[c]\r\nk=v\r\n"},
-        WriteCase{"NewSectionAfterLastLineWithoutLineEnd", "[a]\r\nk=1", "c", "k", "v", 1,
-                  "[a]\r\nk=1\r\n[c]\r\nk=v\r\n"},
-        WriteCase{"NewLinesFollowLineFeedFiles", "[a]\nk=1\n", "a", "j", "2", 1, "[a]\nk=1\nj=2\n"},
-        WriteCase{"EmptyFile", "", "s", "k", "v", 1, "[s]\r\nk=v\r\n"},
-        WriteCase{"ByteOrderMarkKept", "\xEF\xBB\xBF", "s", "k", "v", 1, "\xEF\xBB\xBF[s]\r\nk=v\r\n"},
-        WriteCase{"ChangedValueKeepsKeySpellingAndLayout", kTwoSections, "B", "X", "new", 1,
-                  "; settings\r\n[a]\r\nk1=1\r\n\r\n; about b\r\n[b]\r\nx = new\r\n"},
-        WriteCase{"ValueWrittenVerbatim", "[s]\r\nk=1\r\n", "s", "k", " \"q\" ", 1, "[s]\r\nk= \"q\" \r\n"},
-        WriteCase{"EmptyValueKeepsTheKey", "[s]\r\nk=1\r\n", "s", "k", "", 1, "[s]\r\nk=\r\n"},
-        WriteCase{"SameValueChangesNothing", "[s]\r\nk=1  \r\n", "s", "k", "1  ", 1, "[s]\r\nk=1  \r\n"},
-        WriteCase{"FirstDuplicateKeyChanged", "[s]\r\nk=1\r\nk=2\r\n", "s", "k", "3", 1, "[s]\r\nk=3\r\nk=2\r\n"},
-        WriteCase{"JunkAfterNulReplacedWithTheValue", QByteArray("[s]\r\nk=a\0b\r\nz\0=1\r\n", 17), "s", "k", "c", 1,
-                  QByteArray("[s]\r\nk=c\r\nz\0=1\r\n", 15)},
-        WriteCase{"DeleteKeyRemovesItsLineOnly", kTwoSections, "a", "K1", std::nullopt, 1,
-                  "; settings\r\n[a]\r\n\r\n; about b\r\n[b]\r\nx = old ; kept?\r\n"},
-        WriteCase{"DeleteKeyRemovesEveryCopyInTheSection", "[s]\r\nk=1\r\nj=0\r\nK=2\r\n[t]\r\nk=3\r\n", "s", "k",
-                  std::nullopt, 1, "[s]\r\nj=0\r\n[t]\r\nk=3\r\n"},
-        WriteCase{"DeleteLastKeyWithoutLineEnd", "[s]\r\nj=0\r\nk=1", "s", "k", std::nullopt, 1, "[s]\r\nj=0\r\n"},
-        WriteCase{"DeleteMissingKeyChangesNothing", "[s]\r\nk=1", "s", "j", std::nullopt, 1, "[s]\r\nk=1"},
-        WriteCase{"DeleteInMissingFileCreatesNothing", std::nullopt, "s", "j", std::nullopt, 1, "<missing>"},
-        WriteCase{"DeleteSectionWithItsLines", kTwoSections, "a", std::nullopt, std::nullopt, 1,
-                  "; settings\r\n[b]\r\nx = old ; kept?\r\n"},
-        WriteCase{"DeleteSectionIgnoresTheValue", "[a]\r\nk=1\r\n[b]\r\n", "a", std::nullopt, "two\r\nlines", 1,
-                  "[b]\r\n"},
-        WriteCase{"DeleteOfANameThatCannotBeInTheFile", "[a]\r\n", "a]b", std::nullopt, std::nullopt, 1, "[a]\r\n"},
-        WriteCase{"DeleteSectionRemovesEveryCopy", "[a]\r\nk=1\r\n[b]\r\nj=2\r\n[A]\r\nk=3\r\n", "a", std::nullopt,
-                  std::nullopt, 1, "[b]\r\nj=2\r\n"},
-        WriteCase{"DeleteSectionKeepsLinesBeforeTheFirst", "k=0\n[a]\nk=1\n", "a", std::nullopt, std::nullopt, 1,
-                  "k=0\n"},
-        WriteCase{"NullSectionFails", "[s]\r\n", std::nullopt, "k", "v", 0, "[s]\r\n"},
-        WriteCase{"LineBreakInValueRefused", "[s]\r\nk=1\r\n", "s", "k", "x\r\n[evil]\r\nk=2", 0, "[s]\r\nk=1\r\n"},
-        WriteCase{"LineBreakInNameRefused", "[s]\r\n", "s\n", "k", "v", 0, "[s]\r\n"},
-        WriteCase{"EqualsInKeyNameRefused", "[s]\r\n", "s", "a=b", "v", 0, "[s]\r\n"},
-        WriteCase{"CommentKeyNameRefused", "[s]\r\n", "s", ";k", "v", 0, "[s]\r\n"},
-        WriteCase{"BracketInSectionNameRefused", "[s]\r\n", "a]b", "k", "v", 0, "[s]\r\n"},
-        WriteCase{"Utf16FileLeftAlone", QByteArray("\xFF\xFE[\0s\0]\0", 8), "s", "k", "v", 0,
-                  QByteArray("\xFF\xFE[\0s\0]\0", 8)}),
+INSTANTIATE_TEST_SUITE_P(ProfileStrings, Write,
+    testing::Values(WriteCase { "NewFile", std::nullopt, "config", "from_addr", "1 Main St", 1,
+                        "[config]\r\nfrom_addr=1 Main St\r\n" },
+        WriteCase { "NewFileWithTrimmedNames", std::nullopt, " config ", " key ", " v ", 1,
+            "[config]\r\nkey= v \r\n" },
+        WriteCase { "NewKeyAfterLastKeyOfSection", kTwoSections, "A", "k2", "2", 1,
+            "; settings\r\n[a]\r\nk1=1\r\nk2=2\r\n\r\n; about b\r\n[b]\r\nx = old ; kept?\r\n" },
+        WriteCase { "NewKeyInSectionWithoutKeys", "[a]\r\n; c\r\n[b]\r\n", "a", "k", "v", 1,
+            "[a]\r\nk=v\r\n; c\r\n[b]\r\n" },
+        WriteCase { "NewKeyGoesToFirstDuplicateSection", "[a]\r\nx=1\r\n[a]\r\ny=2\r\n", "a", "z", "3", 1,
+            "[a]\r\nx=1\r\nz=3\r\n[a]\r\ny=2\r\n" },
+        WriteCase {
+            "NewKeyAfterLastLineWithoutLineEnd", "[a]\r\nk=1", "a", "j", "2", 1, "[a]\r\nk=1\r\nj=2\r\n" },
+        WriteCase { "NewSectionAtEndWithoutBlankLine", kTwoSections, "c", "k", "v", 1,
+            kTwoSections + "[c]\r\nk=v\r\n" },
+        WriteCase { "NewSectionAfterLastLineWithoutLineEnd", "[a]\r\nk=1", "c", "k", "v", 1,
+            "[a]\r\nk=1\r\n[c]\r\nk=v\r\n" },
+        WriteCase { "NewLinesFollowLineFeedFiles", "[a]\nk=1\n", "a", "j", "2", 1, "[a]\nk=1\nj=2\n" },
+        WriteCase { "EmptyFile", "", "s", "k", "v", 1, "[s]\r\nk=v\r\n" },
+        WriteCase { "ByteOrderMarkKept", "\xEF\xBB\xBF", "s", "k", "v", 1, "\xEF\xBB\xBF[s]\r\nk=v\r\n" },
+        WriteCase { "ChangedValueKeepsKeySpellingAndLayout", kTwoSections, "B", "X", "new", 1,
+            "; settings\r\n[a]\r\nk1=1\r\n\r\n; about b\r\n[b]\r\nx = new\r\n" },
+        WriteCase {
+            "ValueWrittenVerbatim", "[s]\r\nk=1\r\n", "s", "k", " \"q\" ", 1, "[s]\r\nk= \"q\" \r\n" },
+        WriteCase { "EmptyValueKeepsTheKey", "[s]\r\nk=1\r\n", "s", "k", "", 1, "[s]\r\nk=\r\n" },
+        WriteCase { "SameValueChangesNothing", "[s]\r\nk=1  \r\n", "s", "k", "1  ", 1, "[s]\r\nk=1  \r\n" },
+        WriteCase {
+            "FirstDuplicateKeyChanged", "[s]\r\nk=1\r\nk=2\r\n", "s", "k", "3", 1, "[s]\r\nk=3\r\nk=2\r\n" },
+        WriteCase { "JunkAfterNulReplacedWithTheValue", QByteArray("[s]\r\nk=a\0b\r\nz\0=1\r\n", 17), "s",
+            "k", "c", 1, QByteArray("[s]\r\nk=c\r\nz\0=1\r\n", 15) },
+        WriteCase { "DeleteKeyRemovesItsLineOnly", kTwoSections, "a", "K1", std::nullopt, 1,
+            "; settings\r\n[a]\r\n\r\n; about b\r\n[b]\r\nx = old ; kept?\r\n" },
+        WriteCase { "DeleteKeyRemovesEveryCopyInTheSection", "[s]\r\nk=1\r\nj=0\r\nK=2\r\n[t]\r\nk=3\r\n",
+            "s", "k", std::nullopt, 1, "[s]\r\nj=0\r\n[t]\r\nk=3\r\n" },
+        WriteCase {
+            "DeleteLastKeyWithoutLineEnd", "[s]\r\nj=0\r\nk=1", "s", "k", std::nullopt, 1, "[s]\r\nj=0\r\n" },
+        WriteCase { "DeleteMissingKeyChangesNothing", "[s]\r\nk=1", "s", "j", std::nullopt, 1, "[s]\r\nk=1" },
+        WriteCase {
+            "DeleteInMissingFileCreatesNothing", std::nullopt, "s", "j", std::nullopt, 1, "<missing>" },
+        WriteCase { "DeleteSectionWithItsLines", kTwoSections, "a", std::nullopt, std::nullopt, 1,
+            "; settings\r\n[b]\r\nx = old ; kept?\r\n" },
+        WriteCase { "DeleteSectionIgnoresTheValue", "[a]\r\nk=1\r\n[b]\r\n", "a", std::nullopt,
+            "two\r\nlines", 1, "[b]\r\n" },
+        WriteCase { "DeleteOfANameThatCannotBeInTheFile", "[a]\r\n", "a]b", std::nullopt, std::nullopt, 1,
+            "[a]\r\n" },
+        WriteCase { "DeleteSectionRemovesEveryCopy", "[a]\r\nk=1\r\n[b]\r\nj=2\r\n[A]\r\nk=3\r\n", "a",
+            std::nullopt, std::nullopt, 1, "[b]\r\nj=2\r\n" },
+        WriteCase { "DeleteSectionKeepsLinesBeforeTheFirst", "k=0\n[a]\nk=1\n", "a", std::nullopt,
+            std::nullopt, 1, "k=0\n" },
+        WriteCase { "NullSectionFails", "[s]\r\n", std::nullopt, "k", "v", 0, "[s]\r\n" },
+        WriteCase { "LineBreakInValueRefused", "[s]\r\nk=1\r\n", "s", "k", "x\r\n[evil]\r\nk=2", 0,
+            "[s]\r\nk=1\r\n" },
+        WriteCase { "LineBreakInNameRefused", "[s]\r\n", "s\n", "k", "v", 0, "[s]\r\n" },
+        WriteCase { "EqualsInKeyNameRefused", "[s]\r\n", "s", "a=b", "v", 0, "[s]\r\n" },
+        WriteCase { "CommentKeyNameRefused", "[s]\r\n", "s", ";k", "v", 0, "[s]\r\n" },
+        WriteCase { "BracketInSectionNameRefused", "[s]\r\n", "a]b", "k", "v", 0, "[s]\r\n" },
+        WriteCase { "Utf16FileLeftAlone", QByteArray("\xFF\xFE[\0s\0]\0", 8), "s", "k", "v", 0,
+            QByteArray("\xFF\xFE[\0s\0]\0", 8) }),
     [](const testing::TestParamInfo<WriteCase>& param) { return param.param.name; });
 
 TEST(ProfileStrings, WrittenValuesReadBack)
@@ -299,8 +314,7 @@ TEST(ProfileStrings, WriteToAnUnusablePathFails)
     const QString inMissingFolder = file.folder() + QStringLiteral("/missing/control.ini");
     EXPECT_EQ(writeProfileString("s", "k", "v", inMissingFolder), 0);
     EXPECT_FALSE(QFile::exists(inMissingFolder));
-    EXPECT_EQ(writeProfileString("s", "k", nullptr, file.folder()), 0)
-        << "deleting in a folder";
+    EXPECT_EQ(writeProfileString("s", "k", nullptr, file.folder()), 0) << "deleting in a folder";
 }
 
 TEST(ProfileStrings, WriteThatFailsPartWayLeavesTheOldFile)
@@ -310,11 +324,11 @@ TEST(ProfileStrings, WriteThatFailsPartWayLeavesTheOldFile)
     file.write(old);
 
     // The kernel refuses to grow any file past 64 bytes: the new file fails mid-write.
-    struct sigaction ignore {};
+    struct sigaction ignore { };
     ignore.sa_handler = SIG_IGN;
-    struct sigaction previousAction {};
+    struct sigaction previousAction { };
     sigaction(SIGXFSZ, &ignore, &previousAction);
-    rlimit previous{};
+    rlimit previous {};
     getrlimit(RLIMIT_FSIZE, &previous);
     rlimit small = previous;
     small.rlim_cur = 64;
@@ -325,7 +339,8 @@ TEST(ProfileStrings, WriteThatFailsPartWayLeavesTheOldFile)
 
     EXPECT_EQ(result, 0);
     EXPECT_EQ(file.bytes(), old);
-    EXPECT_EQ(QDir(file.folder()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("control.ini")})
+    EXPECT_EQ(QDir(file.folder()).entryList(QDir::Files | QDir::Hidden),
+        QStringList { QStringLiteral("control.ini") })
         << "no temporary file left behind";
 }
 
@@ -372,7 +387,8 @@ TEST(ProfileStrings, ReplacingKeepsTheFilesPermissions)
     const auto permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
     QFile::setPermissions(file.path(), permissions);
     ASSERT_EQ(writeProfileString("s", "k", "2", file.path()), 1);
-    EXPECT_EQ(QFile::permissions(file.path()) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser), permissions);
+    EXPECT_EQ(QFile::permissions(file.path()) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+        permissions);
 }
 
 } // namespace
