@@ -4,6 +4,8 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -45,6 +47,12 @@ HttpServer::HttpServer(const DirectionsSite& site, RequestLog log)
     server.set_write_timeout(std::chrono::seconds(5));
     server.set_keep_alive_max_count(100);
     server.set_keep_alive_timeout(5);
+    // SO_REUSEADDR only: the library's default also sets SO_REUSEPORT, which
+    // lets a second service bind the same busy port and share its connections.
+    server.set_socket_options([](int sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server.set_default_headers({{"X-Content-Type-Options", "nosniff"}, {"Cache-Control", "no-store"}});
 
     server.Get("/dd", [&site](const httplib::Request& req, httplib::Response& res) {
