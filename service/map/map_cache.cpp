@@ -26,20 +26,23 @@ constexpr std::uint32_t kMagic = 0x434D5754u;
 // Raise on every change to what is written (layout or import rules).
 constexpr std::uint32_t kFormatVersion = 1;
 
+// Writes the cache in chunks to a file descriptor, keeping a running CRC-32.
 class Writer {
 public:
+    explicit Writer(int fd) : m_fd(fd) { m_buffer.reserve(kChunk + 64); }
+
     template <typename T>
     void put(T value)
     {
         static_assert(std::is_trivially_copyable_v<T>);
         const auto* bytes = reinterpret_cast<const char*>(&value);
-        m_data.append(bytes, sizeof(T));
+        append(bytes, sizeof(T));
     }
 
     void putString(const std::string& text)
     {
         put<std::uint32_t>(static_cast<std::uint32_t>(text.size()));
-        m_data.append(text);
+        append(text.data(), text.size());
     }
 
     void putCoordinates(const std::vector<Coordinate>& list)
@@ -51,27 +54,66 @@ public:
         }
     }
 
-    std::string& data() { return m_data; }
+    // Writes what is buffered and the checksum; returns whether every write
+    // succeeded.
+    bool finish()
+    {
+        flush();
+        const auto crc = static_cast<std::uint32_t>(m_crc);
+        writeOut(reinterpret_cast<const char*>(&crc), sizeof crc);
+        return m_ok;
+    }
 
 private:
-    std::string m_data;
+    static constexpr std::size_t kChunk = 1 << 20;
+
+    void append(const char* data, std::size_t size)
+    {
+        m_buffer.append(data, size);
+        if (m_buffer.size() >= kChunk) {
+            flush();
+        }
+    }
+
+    void flush()
+    {
+        m_crc = crc32_z(m_crc, reinterpret_cast<const Bytef*>(m_buffer.data()), m_buffer.size());
+        writeOut(m_buffer.data(), m_buffer.size());
+        m_buffer.clear();
+    }
+
+    void writeOut(const char* data, std::size_t left)
+    {
+        while (m_ok && left > 0) {
+            const ssize_t written = ::write(m_fd, data, left);
+            if (written < 0 && errno == EINTR) {
+                continue;
+            }
+            m_ok = written > 0;
+            if (m_ok) {
+                data += written;
+                left -= static_cast<std::size_t>(written);
+            }
+        }
+    }
+
+    int m_fd;
+    std::string m_buffer;
+    uLong m_crc = crc32_z(0L, Z_NULL, 0);
+    bool m_ok = true;
 };
 
+// Reads the cache in chunks, keeping a running CRC-32 of the payload (all but
+// the last four bytes, which hold the stored checksum).
 class Reader {
 public:
-    Reader(const char* data, std::size_t size) : m_data(data), m_left(size) {}
+    Reader(std::istream& in, std::uint64_t fileSize) : m_in(in), m_left(fileSize - sizeof(std::uint32_t)) {}
 
     template <typename T>
     bool get(T& value)
     {
         static_assert(std::is_trivially_copyable_v<T>);
-        if (m_left < sizeof(T)) {
-            return false;
-        }
-        std::memcpy(&value, m_data, sizeof(T));
-        m_data += sizeof(T);
-        m_left -= sizeof(T);
-        return true;
+        return take(reinterpret_cast<char*>(&value), sizeof(T));
     }
 
     bool getString(std::string& text)
@@ -80,10 +122,8 @@ public:
         if (!get(size) || size > m_left) {
             return false;
         }
-        text.assign(m_data, size);
-        m_data += size;
-        m_left -= size;
-        return true;
+        text.resize(size);
+        return take(text.data(), size);
     }
 
     // Reads a count of items that take at least `minBytes` each, refusing a
@@ -107,17 +147,70 @@ public:
         }
         list.resize(count);
         for (Coordinate& c : list) {
-            get(c.lat);
-            get(c.lon);
+            if (!get(c.lat) || !get(c.lon)) {
+                return false;
+            }
         }
         return true;
     }
 
-    bool atEnd() const { return m_left == 0; }
+    // Returns whether the payload was read to its end and matches the stored
+    // checksum.
+    bool finishedIntact()
+    {
+        if (m_left != 0 || m_position != m_buffer.size()) {
+            return false;
+        }
+        std::uint32_t stored = 0;
+        if (!m_in.read(reinterpret_cast<char*>(&stored), sizeof stored)) {
+            return false;
+        }
+        return static_cast<std::uint32_t>(m_crc) == stored;
+    }
 
 private:
-    const char* m_data;
-    std::size_t m_left;
+    static constexpr std::size_t kChunk = 1 << 20;
+
+    bool take(char* out, std::size_t size)
+    {
+        if (size > m_left) {
+            return false;
+        }
+        while (size > 0) {
+            if (m_position == m_buffer.size() && !refill()) {
+                return false;
+            }
+            const std::size_t n = std::min(size, m_buffer.size() - m_position);
+            std::memcpy(out, m_buffer.data() + m_position, n);
+            m_position += n;
+            out += n;
+            size -= n;
+            m_left -= n;
+        }
+        return true;
+    }
+
+    bool refill()
+    {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, m_unbuffered()));
+        m_buffer.resize(want);
+        m_position = 0;
+        if (want == 0 || !m_in.read(m_buffer.data(), static_cast<std::streamsize>(want))) {
+            m_buffer.clear();
+            return false;
+        }
+        m_crc = crc32_z(m_crc, reinterpret_cast<const Bytef*>(m_buffer.data()), want);
+        return true;
+    }
+
+    // Payload bytes not yet pulled into the buffer.
+    std::uint64_t m_unbuffered() const { return m_left - (m_buffer.size() - m_position); }
+
+    std::istream& m_in;
+    std::uint64_t m_left;  // payload bytes not yet taken
+    std::vector<char> m_buffer;
+    std::size_t m_position = 0;
+    uLong m_crc = crc32_z(0L, Z_NULL, 0);
 };
 
 void putEdge(Writer& w, const Edge& e)
@@ -166,9 +259,8 @@ void putKey(Writer& w, const CacheKey& key)
     w.put(key.sourceMtime);
 }
 
-std::string serialise(const CacheKey& key, const RoadMap& map)
+bool serialise(Writer& w, const CacheKey& key, const RoadMap& map)
 {
-    Writer w;
     w.put(kMagic);
     w.put(kFormatVersion);
     putKey(w, key);
@@ -204,26 +296,11 @@ std::string serialise(const CacheKey& key, const RoadMap& map)
         w.put(l.shapeFirst);
         w.put(l.shapeCount);
     }
-    const auto crc = static_cast<std::uint32_t>(
-        crc32_z(0L, reinterpret_cast<const Bytef*>(w.data().data()), w.data().size()));
-    w.put(crc);
-    return std::move(w.data());
+    return w.finish();
 }
 
-std::optional<RoadMap> deserialise(const std::string& bytes, const CacheKey& key)
+std::optional<RoadMap> deserialise(Reader& r, const CacheKey& key)
 {
-    if (bytes.size() < 12) {
-        return std::nullopt;
-    }
-    const std::size_t payload = bytes.size() - sizeof(std::uint32_t);
-    std::uint32_t storedCrc = 0;
-    std::memcpy(&storedCrc, bytes.data() + payload, sizeof storedCrc);
-    const auto crc =
-        static_cast<std::uint32_t>(crc32_z(0L, reinterpret_cast<const Bytef*>(bytes.data()), payload));
-    if (crc != storedCrc) {
-        return std::nullopt;
-    }
-    Reader r(bytes.data(), payload);
     std::uint32_t magic = 0;
     std::uint32_t version = 0;
     CacheKey stored;
@@ -249,7 +326,9 @@ std::optional<RoadMap> deserialise(const std::string& bytes, const CacheKey& key
     }
     map.firstEdge.resize(count);
     for (EdgeId& first : map.firstEdge) {
-        r.get(first);
+        if (!r.get(first)) {
+            return std::nullopt;
+        }
     }
     if (!r.getCount(count, kEdgeBytes)) {
         return std::nullopt;
@@ -283,7 +362,7 @@ std::optional<RoadMap> deserialise(const std::string& bytes, const CacheKey& key
         }
         l.parity = static_cast<Parity>(parity);
     }
-    if (!r.atEnd()) {
+    if (!r.finishedIntact()) {
         return std::nullopt;
     }
     // The derived indexes need every stored index to be in range first.
@@ -368,11 +447,8 @@ std::optional<RoadMap> readMapCache(const std::string& cachePath, const CacheKey
         if (!in) {
             return std::nullopt;
         }
-        std::string bytes(static_cast<std::size_t>(size), '\0');
-        if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())) || in.peek() != EOF) {
-            return std::nullopt;
-        }
-        return deserialise(bytes, key);
+        Reader reader(in, size);
+        return deserialise(reader, key);
     } catch (const std::exception&) {
         return std::nullopt;  // e.g. out of memory on a damaged file: just rebuild
     }
@@ -380,12 +456,6 @@ std::optional<RoadMap> readMapCache(const std::string& cachePath, const CacheKey
 
 bool writeMapCache(const std::string& cachePath, const CacheKey& key, const RoadMap& map)
 {
-    std::string bytes;
-    try {
-        bytes = serialise(key, map);
-    } catch (const std::exception&) {
-        return false;
-    }
     std::error_code error;
     const fs::path target(cachePath);
     if (target.has_parent_path()) {
@@ -397,18 +467,11 @@ bool writeMapCache(const std::string& cachePath, const CacheKey& key, const Road
         return false;
     }
     bool ok = ::fchmod(fd, 0644) == 0;
-    const char* data = bytes.data();
-    std::size_t left = bytes.size();
-    while (ok && left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = written > 0;
-        if (ok) {
-            data += written;
-            left -= static_cast<std::size_t>(written);
-        }
+    try {
+        Writer writer(fd);
+        ok = serialise(writer, key, map) && ok;
+    } catch (const std::exception&) {
+        ok = false;
     }
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;

@@ -454,14 +454,21 @@ private:
                 position[i] = fill[edges[i].source]++;
             }
         }
-        map.edges.resize(edges.size());
-        for (std::size_t i = 0; i < edges.size(); ++i) {
-            Edge e = edges[i];
+        // Move every edge to its place by following permutation cycles: no
+        // second copy of the edge array at the peak of the import.
+        for (Edge& e : edges) {
             if (e.twin != kNoId) {
                 e.twin = position[e.twin];
             }
-            map.edges[position[i]] = e;
         }
+        for (std::size_t i = 0; i < edges.size(); ++i) {
+            while (position[i] != i) {
+                const EdgeId to = position[i];
+                std::swap(edges[i], edges[to]);
+                std::swap(position[i], position[to]);
+            }
+        }
+        map.edges = std::move(edges);
     }
 
     void addSegment(RoadMap& map, std::vector<Edge>& edges, const RoadWay& road,
