@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QStringList>
 
 namespace {
@@ -158,17 +157,9 @@ TEST(CleanUp, AgreesWithTheStepByStepReferenceOnMixedFragments)
 
 // --- Size and pathological input ------------------------------------------------
 
-// Times one extraction; the bound is generous (a quadratic pass over these sizes
-// takes minutes, a linear one milliseconds) so this never flakes on a busy machine.
-template <typename F>
-qint64 elapsedMs(F&& f)
-{
-    QElapsedTimer timer;
-    timer.start();
-    f();
-    return timer.elapsed();
-}
-
+// Large and degenerate pages. These carry no time limit of their own: a pass
+// that is quadratic in the page's length would not finish these inputs within
+// the suite's time-out, a linear one takes milliseconds.
 TEST(ExtractionSize, FiveMegabytePageOfRowsIsLinear)
 {
     const QString row = QStringLiteral("<TR><TD>7.</TD><TD>Turn <B>LEFT</B> onto <B>Oak Ave</B> - go 0.4 mi"
@@ -177,8 +168,7 @@ TEST(ExtractionSize, FiveMegabytePageOfRowsIsLinear)
     while (page.size() < 5 * 1024 * 1024)
         page += row;
     page += QStringLiteral("</TBODY></TABLE></DIV>");
-    std::optional<QString> text;
-    EXPECT_LT(elapsedMs([&] { text = ripDirections(page); }), 5000);
+    const std::optional<QString> text = ripDirections(page);
     ASSERT_TRUE(text.has_value());
     EXPECT_TRUE(text->startsWith(QStringLiteral("1.Start at Main St\r\n7.Turn LEFT onto Oak Ave - go 0.4 miLeft \r\n")));
 }
@@ -188,9 +178,9 @@ TEST(ExtractionSize, ManyUnfinishedOrDegenerateTagsStayLinear)
     for (const QString& unit : {QStringLiteral("<img"), QStringLiteral("<img>"), QStringLiteral("<imgalt=alt="),
                                 QStringLiteral("<"), QStringLiteral("src")}) {
         const QString page = QStringLiteral("Start at ") + unit.repeated(2 * 1024 * 1024 / unit.size());
-        std::optional<QString> text;
-        EXPECT_LT(elapsedMs([&] { text = ripDirections(page); }), 5000) << unit.toStdString();
-        EXPECT_TRUE(text.has_value());
+        const std::optional<QString> text = ripDirections(page);
+        ASSERT_TRUE(text.has_value()) << unit.toStdString();
+        EXPECT_TRUE(text->startsWith(QStringLiteral("1.Start at "))) << unit.toStdString();
     }
 }
 
