@@ -153,9 +153,14 @@ bool holdsLineBreak(QByteArrayView text)
 // such check: a name that cannot be in the file removes nothing.
 bool canBeWritten(QByteArrayView section, QByteArrayView key, QByteArrayView value)
 {
-    if (holdsLineBreak(section) || section.contains(']'))
+    // Tabs or VTs at a name's ends would be trimmed on reading: each later write
+    // would miss the line and add another.
+    const auto blankAtEnds
+        = [](QByteArrayView name) { return withoutSurroundingBlanks(name).size() != name.size(); };
+    if (holdsLineBreak(section) || section.contains(']') || blankAtEnds(section))
         return false;
-    if (holdsLineBreak(key) || key.contains('=') || key.startsWith(';') || key.startsWith('['))
+    if (holdsLineBreak(key) || key.contains('=') || key.startsWith(';') || key.startsWith('[')
+        || blankAtEnds(key))
         return false;
     return !holdsLineBreak(value);
 }

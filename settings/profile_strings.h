@@ -13,7 +13,7 @@
 // write leaves the old file exactly as it was; a read-only file is never replaced;
 // and text that could not be read back as written (a line break in a name or
 // value, '=' in a key name, ']' in a section name, a key name starting with ';' or
-// '[') is refused rather than written.
+// '[', a tab or VT at either end of a name) is refused rather than written.
 //
 // A path that is a folder, a special file, unreadable, or larger than
 // kMaxFileSize reads as a missing file and cannot be written.
