@@ -33,8 +33,8 @@ int main(int argc, char* argv[])
     };
     const auto makeAboutWindow = []() -> QWidget* { return new tw::about::frmAbout(); };
 
-    tw::directions::mainForm window(QString::fromLatin1(tw::directions::kServiceBaseAddress), makeSyncWindow,
-                                    makeAboutWindow);
+    tw::directions::mainForm window(
+        QString::fromLatin1(tw::directions::kServiceBaseAddress), makeSyncWindow, makeAboutWindow);
     directionsWindow = &window;
     window.show();
     return QApplication::exec();

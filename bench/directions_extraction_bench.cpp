@@ -12,10 +12,12 @@ constexpr qsizetype kPageSize = 5 * 1024 * 1024;
 // 5 MB: every part of the page is section, the worst case for the clean-up.
 QString pageOfRows()
 {
-    const QString row = QStringLiteral("<TR>\r\n<TD>7.</TD>\r\n<TD>Turn <B>LEFT</B> onto <B>Oak Ave</B> - go 0.4 mi"
-                                       "<IMG alt=Left src=l.gif> </TD></TR>");
-    QString page = QStringLiteral("<HEAD><TITLE>Directions</TITLE></HEAD><BODY><DIV>From <B>1 Main St</B></DIV>"
-                                  "<DIV><TABLE><TBODY><TR><TD>1.</TD><TD>Start at <B>Main St</B></TD></TR>");
+    const QString row
+        = QStringLiteral("<TR>\r\n<TD>7.</TD>\r\n<TD>Turn <B>LEFT</B> onto <B>Oak Ave</B> - go 0.4 mi"
+                         "<IMG alt=Left src=l.gif> </TD></TR>");
+    QString page
+        = QStringLiteral("<HEAD><TITLE>Directions</TITLE></HEAD><BODY><DIV>From <B>1 Main St</B></DIV>"
+                         "<DIV><TABLE><TBODY><TR><TD>1.</TD><TD>Start at <B>Main St</B></TD></TR>");
     page.reserve(kPageSize + row.size() + 64);
     while (page.size() < kPageSize)
         page += row;
@@ -27,8 +29,9 @@ QString pageOfRows()
 // markup: measures the search for the markers.
 QString pageWithLongTail()
 {
-    QString page = QStringLiteral("<BODY><DIV><TABLE><TBODY><TR><TD>1.</TD><TD>Start at <B>Main St</B></TD></TR>"
-                                  "<TR><TD>2.</TD><TD>Arrive at <B>9 Oak Ave</B></TD></TR></TBODY></TABLE></DIV>");
+    QString page
+        = QStringLiteral("<BODY><DIV><TABLE><TBODY><TR><TD>1.</TD><TD>Start at <B>Main St</B></TD></TR>"
+                         "<TR><TD>2.</TD><TD>Arrive at <B>9 Oak Ave</B></TD></TR></TBODY></TABLE></DIV>");
     const QString filler = QStringLiteral("<P class=ad>Sponsored: <A href=\"/x?y=1\">something</A></P>\r\n");
     page.reserve(kPageSize + filler.size() + 16);
     while (page.size() < kPageSize)

@@ -53,9 +53,10 @@ public:
                 connect(socket, &QTcpSocket::readyRead, socket, [socket] {
                     if (!socket->readAll().contains("\r\n\r\n"))
                         return;
-                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nConnection: close\r\n"
-                                  "Content-Length: "
-                                  + QByteArray::number(kFormPage.size()) + "\r\n\r\n" + kFormPage);
+                    socket->write(
+                        "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nConnection: close\r\n"
+                        "Content-Length: "
+                        + QByteArray::number(kFormPage.size()) + "\r\n\r\n" + kFormPage);
                     socket->disconnectFromHost();
                 });
                 connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -120,7 +121,7 @@ void BM_StartToEntryState(benchmark::State& state, const char* self)
         QElapsedTimer timer;
         timer.start();
         window.start(QString::fromLocal8Bit(self),
-                     {QString::fromLatin1(kWindowMode), server.baseAddress(), settings.path()});
+            { QString::fromLatin1(kWindowMode), server.baseAddress(), settings.path() });
         loop.exec();
         state.SetIterationTime(static_cast<double>(timer.nsecsElapsed()) / 1e9);
         if (!report.startsWith("entry ")) {
@@ -142,9 +143,11 @@ int main(int argc, char* argv[])
 
     QCoreApplication application(argc, argv);
     const char* self = argv[0];
-    benchmark::RegisterBenchmark("BM_StartToEntryState", [self](benchmark::State& state) {
-        BM_StartToEntryState(state, self);
-    })->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+    benchmark::RegisterBenchmark(
+        "BM_StartToEntryState", [self](benchmark::State& state) { BM_StartToEntryState(state, self); })
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(20);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

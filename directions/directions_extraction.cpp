@@ -18,6 +18,7 @@ struct Replacement {
     QStringView find;
     QStringView with;
 };
+// clang-format off
 constexpr std::array<Replacement, 22> kReplacements{{
     {u"\r\n", u""},
     {u"<b>", u""},
@@ -42,6 +43,7 @@ constexpr std::array<Replacement, 22> kReplacements{{
     {u"</TABLE>", u""},
     {u"&lt;", u"<"},
 }};
+// clang-format on
 
 char16_t asciiLower(char16_t c)
 {

@@ -66,8 +66,7 @@ void paintWhite(QWidget* widget)
 
 } // namespace
 
-template <typename Steps>
-void mainForm::runHandler(const QString& what, Steps&& steps) noexcept
+template <typename Steps> void mainForm::runHandler(const QString& what, Steps&& steps) noexcept
 {
     QString reason;
     try {
@@ -85,8 +84,8 @@ void mainForm::runHandler(const QString& what, Steps&& steps) noexcept
     }
 }
 
-mainForm::mainForm(const QString& baseAddress, WindowFactory syncWindowFactory, WindowFactory aboutWindowFactory,
-                   QWidget* parent)
+mainForm::mainForm(const QString& baseAddress, WindowFactory syncWindowFactory,
+    WindowFactory aboutWindowFactory, QWidget* parent)
     : QWidget(parent)
     , m_directionsPage(normalisedBase(baseAddress) + QStringLiteral("/dd"))
     , m_resultPrefix(normalisedBase(baseAddress) + QStringLiteral("/dd_result?"))
@@ -97,7 +96,7 @@ mainForm::mainForm(const QString& baseAddress, WindowFactory syncWindowFactory, 
     setObjectName(QStringLiteral("mainForm"));
     setWindowTitle(QStringLiteral("Tarnwickley - Directions for the iPod"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint);
+        | Qt::WindowCloseButtonHint);
     paintWhite(this);
     setFixedSize(tw::app::px(4335), tw::app::px(6300));
     move(tw::app::px(945), tw::app::px(1230));
@@ -150,7 +149,8 @@ void mainForm::buildControls()
 
     lbl_from_addr = makeLabel("lbl_from_addr", "Starting Address", twipsRect(480, 2520, 1935, 225));
     from_addr = makeField("from_addr", twipsRect(480, 2760, 3255, 285));
-    lbl_from_addr2 = makeLabel("lbl_from_addr2", "Starting City / State / Zip", twipsRect(480, 3120, 2415, 255));
+    lbl_from_addr2
+        = makeLabel("lbl_from_addr2", "Starting City / State / Zip", twipsRect(480, 3120, 2415, 255));
     from_city = makeField("from_city", twipsRect(480, 3360, 1695, 285));
     from_state = makeField("from_state", twipsRect(2280, 3360, 375, 285));
     from_zip = makeField("from_zip", twipsRect(2760, 3360, 975, 285));
@@ -193,8 +193,8 @@ void mainForm::buildControls()
     btn_sync->setGeometry(twipsRect(2280, 5760, 1935, 375));
     connect(btn_sync, &QPushButton::clicked, this, &mainForm::syncClicked);
 
-    const std::array<QWidget*, 11> tabOrder{from_addr, from_city, from_state, from_zip, dest_addr, dest_city,
-                                            dest_state, dest_zip, btn_Search, btn_research, btn_sync};
+    const std::array<QWidget*, 11> tabOrder { from_addr, from_city, from_state, from_zip, dest_addr,
+        dest_city, dest_state, dest_zip, btn_Search, btn_research, btn_sync };
     for (std::size_t i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 }
@@ -239,7 +239,7 @@ void mainForm::load()
     openDirectionsPage();
 
     for (AddressField* field :
-         {from_addr, from_city, from_state, from_zip, dest_addr, dest_city, dest_state, dest_zip}) {
+        { from_addr, from_city, from_state, from_zip, dest_addr, dest_city, dest_state, dest_zip }) {
         pointSettingsAt(field->objectName());
         field->setText(settings().Value());
     }
@@ -249,18 +249,18 @@ void mainForm::searchClicked()
 {
     runHandler(QStringLiteral("The search could not be sent to the directions service."), [this] {
         for (AddressField* field :
-             {from_addr, from_city, from_state, from_zip, dest_addr, dest_city, dest_state, dest_zip}) {
+            { from_addr, from_city, from_state, from_zip, dest_addr, dest_city, dest_state, dest_zip }) {
             pointSettingsAt(field->objectName());
             settings().Value(field->text());
         }
 
         const QString space = QStringLiteral(" ");
         formElement(QStringLiteral("addr")).setValue(from_addr->text());
-        formElement(QStringLiteral("csz")).setValue(from_city->text() + space + from_state->text() + space
-                                                    + from_zip->text());
+        formElement(QStringLiteral("csz"))
+            .setValue(from_city->text() + space + from_state->text() + space + from_zip->text());
         formElement(QStringLiteral("taddr")).setValue(dest_addr->text());
-        formElement(QStringLiteral("tcsz")).setValue(dest_city->text() + space + dest_state->text() + space
-                                                     + dest_zip->text());
+        formElement(QStringLiteral("tcsz"))
+            .setValue(dest_city->text() + space + dest_state->text() + space + dest_zip->text());
         formElement(QStringLiteral("getrte")).click();
 
         btn_Search->setText(kSearchingCaption);
@@ -276,13 +276,13 @@ void mainForm::researchClicked()
 void mainForm::syncClicked()
 {
     runHandler(QStringLiteral("The sync window could not be opened."),
-               [this] { openSingleWindow(m_syncWindow, m_syncWindowFactory); });
+        [this] { openSingleWindow(m_syncWindow, m_syncWindowFactory); });
 }
 
 void mainForm::bannerClicked()
 {
     runHandler(QStringLiteral("The About window could not be opened."),
-               [this] { openSingleWindow(m_aboutWindow, m_aboutWindowFactory); });
+        [this] { openSingleWindow(m_aboutWindow, m_aboutWindowFactory); });
 }
 
 void mainForm::documentComplete(const QString& url)
@@ -303,9 +303,15 @@ void mainForm::documentComplete(const QString& url)
     });
 }
 
-void mainForm::navigateComplete2(const QString& /*url*/) { tw::app::restoreDefaultPointer(); }
+void mainForm::navigateComplete2(const QString& /*url*/)
+{
+    tw::app::restoreDefaultPointer();
+}
 
-void mainForm::navigateError(const QString& /*url*/, int /*statusCode*/) { tw::app::restoreDefaultPointer(); }
+void mainForm::navigateError(const QString& /*url*/, int /*statusCode*/)
+{
+    tw::app::restoreDefaultPointer();
+}
 
 // --- Window procedures ----------------------------------------------------------
 
@@ -354,13 +360,16 @@ void mainForm::enterEntryState()
 void mainForm::setAddressBlock(Visibility visibility)
 {
     const bool visible = visibility == Visibility::Shown;
-    for (QWidget* control : std::initializer_list<QWidget*>{
-             from_addr, from_city, from_state, from_zip, dest_addr, dest_city, dest_state, dest_zip,
-             lbl_from_addr, lbl_from_addr2, lbl_dest_addr, lbl_dest_addr2})
+    for (QWidget* control :
+        std::initializer_list<QWidget*> { from_addr, from_city, from_state, from_zip, dest_addr, dest_city,
+            dest_state, dest_zip, lbl_from_addr, lbl_from_addr2, lbl_dest_addr, lbl_dest_addr2 })
         control->setVisible(visible);
 }
 
-void mainForm::openDirectionsPage() { WebBrowser1->navigate2(m_directionsPage); }
+void mainForm::openDirectionsPage()
+{
+    WebBrowser1->navigate2(m_directionsPage);
+}
 
 tw::cInifile& mainForm::settings()
 {

@@ -55,8 +55,8 @@ public:
     // a loopback server). The factories make the windows that "Add to iPod" and the
     // banner open; an empty factory leaves its control without effect.
     explicit mainForm(const QString& baseAddress = QString::fromLatin1(kServiceBaseAddress),
-                      WindowFactory syncWindowFactory = {}, WindowFactory aboutWindowFactory = {},
-                      QWidget* parent = nullptr);
+        WindowFactory syncWindowFactory = {}, WindowFactory aboutWindowFactory = {},
+        QWidget* parent = nullptr);
     ~mainForm() override;
 
     // The directions text: the contents of txtRip. Returns the extraction's text
@@ -98,8 +98,7 @@ private:
     void openSingleWindow(QPointer<QWidget>& window, const WindowFactory& factory);
 
     // Runs one handler's steps; a failure is shown to the user as `what` failed.
-    template <typename Steps>
-    void runHandler(const QString& what, Steps&& steps) noexcept;
+    template <typename Steps> void runHandler(const QString& what, Steps&& steps) noexcept;
 
     const QString m_directionsPage;
     const QString m_resultPrefix;

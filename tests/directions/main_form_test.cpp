@@ -26,12 +26,11 @@ using tw::test::PageServer;
 
 namespace {
 
-const QStringList kFieldNames{QStringLiteral("from_addr"), QStringLiteral("from_city"),
-                              QStringLiteral("from_state"), QStringLiteral("from_zip"),
-                              QStringLiteral("dest_addr"), QStringLiteral("dest_city"),
-                              QStringLiteral("dest_state"), QStringLiteral("dest_zip")};
-const QStringList kLabelNames{QStringLiteral("lbl_from_addr"), QStringLiteral("lbl_from_addr2"),
-                              QStringLiteral("lbl_dest_addr"), QStringLiteral("lbl_dest_addr2")};
+const QStringList kFieldNames { QStringLiteral("from_addr"), QStringLiteral("from_city"),
+    QStringLiteral("from_state"), QStringLiteral("from_zip"), QStringLiteral("dest_addr"),
+    QStringLiteral("dest_city"), QStringLiteral("dest_state"), QStringLiteral("dest_zip") };
+const QStringList kLabelNames { QStringLiteral("lbl_from_addr"), QStringLiteral("lbl_from_addr2"),
+    QStringLiteral("lbl_dest_addr"), QStringLiteral("lbl_dest_addr2") };
 
 const QByteArray kFormPage = "<html><head><title>Directions</title></head><body>"
                              "<form name=\"dd\" action=\"/dd_result\" method=\"get\">"
@@ -46,14 +45,21 @@ const QByteArray kResultPage = "<html><body><div>From <b>1 Main St</b> to <b>9 O
                                "<b>Oak Ave</b> - go 0.4 mi</td></tr>"
                                "<tr><td>3.</td><td>Arrive at <b>9 Oak Ave</b></td></tr></table></div>"
                                "<p>Start at the top again</p></body></html>";
-const QString kResultText = QStringLiteral("1.Start at Main St\r\n2.Left Turn LEFT onto Oak Ave - go 0.4 mi\r\n"
-                                           "3.Arrive at 9 Oak Ave\r\n");
+const QString kResultText
+    = QStringLiteral("1.Start at Main St\r\n2.Left Turn LEFT onto Oak Ave - go 0.4 mi\r\n"
+                     "3.Arrive at 9 Oak Ave\r\n");
 
 const QByteArray kNoRoutePage = "<html><body><div>No road connects these addresses.</div></body></html>";
 
-PageServer::Response page(const QByteArray& body) { return PageServer::html(body); }
+PageServer::Response page(const QByteArray& body)
+{
+    return PageServer::html(body);
+}
 
-PageServer::Response redirectTo(const QByteArray& target) { return PageServer::redirect(target); }
+PageServer::Response redirectTo(const QByteArray& target)
+{
+    return PageServer::redirect(target);
+}
 
 PageServer::Response droppedConnection()
 {
@@ -78,7 +84,7 @@ bool hasRequestFor(const PageServer& server, const QString& path)
 {
     const QList<PageServer::Request> requests = server.requests();
     return std::any_of(requests.cbegin(), requests.cend(),
-                       [&](const PageServer::Request& request) { return request.path == path; });
+        [&](const PageServer::Request& request) { return request.path == path; });
 }
 
 } // namespace
@@ -118,8 +124,7 @@ private:
     bool fieldsShown() const;
     bool fieldsHidden() const;
 
-    template <typename T = QWidget>
-    T* control(const char* name) const
+    template <typename T = QWidget> T* control(const char* name) const
     {
         T* found = m_form->findChild<T*>(QString::fromLatin1(name));
         if (found == nullptr)
@@ -266,13 +271,12 @@ void MainFormTest::searchSendsTheFieldsAndShowsTheDirections_data()
     QTest::addColumn<QStringList>("typed");
     QTest::addColumn<QString>("csz");
     QTest::addColumn<QString>("tcsz");
-    QTest::newRow("typed addresses") << QStringList{QStringLiteral("1 Main St"), QStringLiteral("Tarnwick"),
-                                                    QStringLiteral("TW"), QStringLiteral("00001"),
-                                                    QStringLiteral("9 Oak & Ash Ave"), QStringLiteral("Lee"),
-                                                    QStringLiteral("TX"), QString()}
+    QTest::newRow("typed addresses") << QStringList { QStringLiteral("1 Main St"), QStringLiteral("Tarnwick"),
+        QStringLiteral("TW"), QStringLiteral("00001"), QStringLiteral("9 Oak & Ash Ave"),
+        QStringLiteral("Lee"), QStringLiteral("TX"), QString() }
                                      << QStringLiteral("Tarnwick TW 00001") << QStringLiteral("Lee TX ");
-    QTest::newRow("all fields empty") << QStringList(8, QString()) << QStringLiteral("  ")
-                                      << QStringLiteral("  ");
+    QTest::newRow("all fields empty")
+        << QStringList(8, QString()) << QStringLiteral("  ") << QStringLiteral("  ");
 }
 
 void MainFormTest::searchSendsTheFieldsAndShowsTheDirections()
@@ -402,12 +406,14 @@ void MainFormTest::pagesAreRecognisedByAddressAlone()
     QFETCH(bool, entry);
     QFETCH(QString, searchCaption);
     QFETCH(bool, searchEnabled);
-    const QByteArray both = QByteArray(kResultPage).replace("</body>", kFormPage.mid(kFormPage.indexOf("<form")));
+    const QByteArray both
+        = QByteArray(kResultPage).replace("</body>", kFormPage.mid(kFormPage.indexOf("<form")));
     // Only the first, plain request for the directions page is redirected.
     m_server = std::make_unique<PageServer>();
     m_server->setHandler([address, both](const PageServer::Request& request) {
-        return request.path == QStringLiteral("/dd") && request.query.isEmpty() ? redirectTo(address.toLatin1())
-                                                                                 : page(both);
+        return request.path == QStringLiteral("/dd") && request.query.isEmpty()
+            ? redirectTo(address.toLatin1())
+            : page(both);
     });
     m_form = openForm();
     auto* browser = m_form->findChild<tw::web::WebBrowser*>(QStringLiteral("WebBrowser1"));
@@ -446,8 +452,10 @@ void MainFormTest::framesCountLikeTheWholePage_data()
 {
     QTest::addColumn<QString>("frame");
     QTest::addColumn<QString>("searchCaption");
-    QTest::newRow("frame with the search-again address") << "/dd?frame=1" << "Search Again";
-    QTest::newRow("advertisement frame") << "/ad?slot=1" << "Search";
+    QTest::newRow("frame with the search-again address") << "/dd?frame=1"
+                                                         << "Search Again";
+    QTest::newRow("advertisement frame") << "/ad?slot=1"
+                                         << "Search";
 }
 
 void MainFormTest::framesCountLikeTheWholePage()
@@ -535,7 +543,7 @@ void MainFormTest::stateFieldsTakeTwoCharacters()
 {
     m_form = openForm();
     waitForEntry();
-    for (const char* name : {"from_state", "dest_state"}) {
+    for (const char* name : { "from_state", "dest_state" }) {
         QLineEdit* state = control<QLineEdit>(name);
         QTest::keyClicks(state, QStringLiteral("Texas"));
         QCOMPARE(state->text(), QStringLiteral("Te"));
