@@ -15,13 +15,22 @@ namespace tw::service {
 namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// Metres per degree of latitude, rounded down (the bound must stay low).
+constexpr double kMetresPerDegree = 111000.0;
+constexpr double kRad = 3.14159265358979323846 / 180.0;
 // Parents of nodes reached straight from a snapped end carry this bit.
 constexpr std::uint32_t kSeedBit = 0x80000000u;
 
 // One direction of the bidirectional search. Reused between queries on a
-// thread; only the touched entries are reset.
+// thread; only the touched entries are reset. Queue keys are distance plus
+// potential (A*); entries whose distance is stale are skipped.
 struct SearchSide {
-    using Entry = std::pair<double, NodeId>;
+    struct Entry {
+        double key;
+        double dist;
+        NodeId node;
+        bool operator>(const Entry& other) const { return key > other.key; }
+    };
     std::vector<double> dist;
     std::vector<std::uint32_t> parent;  // edge id (| kSeedBit for seeds)
     std::vector<NodeId> touched;
@@ -40,7 +49,7 @@ struct SearchSide {
         queue = {};
     }
 
-    bool improve(NodeId node, double d, std::uint32_t via)
+    bool improve(NodeId node, double d, double potential, std::uint32_t via)
     {
         if (!(d < dist[node])) {
             return false;
@@ -50,16 +59,17 @@ struct SearchSide {
         }
         dist[node] = d;
         parent[node] = via;
-        queue.emplace(d, node);
+        queue.push(Entry{d + potential, d, node});
         return true;
     }
 
-    double top()
+    // Returns the smallest key still live, dropping stale entries.
+    double topKey()
     {
-        while (!queue.empty() && queue.top().first > dist[queue.top().second]) {
+        while (!queue.empty() && queue.top().dist > dist[queue.top().node]) {
             queue.pop();
         }
-        return queue.empty() ? kInfinity : queue.top().first;
+        return queue.empty() ? kInfinity : queue.top().key;
     }
 };
 
@@ -88,6 +98,40 @@ struct Router::Grid {
 Router::Router(const RoadMap& map) : m_map(map), m_nodeInMain(largestComponent(map)), m_grid(std::make_unique<Grid>())
 {
     m_grid->segments.build(map, [this](EdgeId e) { return isConnected(e); });
+
+    m_forwardArcs.reserve(map.edges.size());
+    double fastest = 0.0;  // metres per decisecond
+    for (const Edge& e : map.edges) {
+        m_forwardArcs.push_back(Arc{e.target, e.deciseconds});
+        fastest = std::max(fastest, static_cast<double>(e.metres) / e.deciseconds);
+    }
+    m_backwardArcs.reserve(map.inEdges.size());
+    for (EdgeId id : map.inEdges) {
+        m_backwardArcs.push_back(Arc{map.edges[id].source, map.edges[id].deciseconds});
+    }
+    // Longitude degrees scaled for the map's highest latitude, where they are
+    // shortest, and a margin for the flat projection and rounding: the bound
+    // must never exceed a true driving time.
+    double maxAbsLat = 0.0;
+    for (const Coordinate& c : map.nodes) {
+        maxAbsLat = std::max(maxAbsLat, std::abs(c.lat));
+    }
+    for (const Coordinate& c : map.shape) {
+        maxAbsLat = std::max(maxAbsLat, std::abs(c.lat));
+    }
+    m_metresPerLonDegree = kMetresPerDegree * std::cos(std::min(maxAbsLat, 89.0) * kRad);
+    m_decisecondsPerMetre = fastest > 0.0 ? 0.98 / fastest : 0.0;
+    m_nodeXY.reserve(map.nodes.size());
+    for (const Coordinate& c : map.nodes) {
+        m_nodeXY.emplace_back(static_cast<float>(c.lon), static_cast<float>(c.lat));
+    }
+}
+
+double Router::lowerBound(double lon1, double lat1, double lon2, double lat2) const
+{
+    const double dx = (lon1 - lon2) * m_metresPerLonDegree;
+    const double dy = (lat1 - lat2) * kMetresPerDegree;
+    return std::sqrt(dx * dx + dy * dy) * m_decisecondsPerMetre;
 }
 
 Router::~Router() = default;
@@ -167,17 +211,28 @@ std::optional<Route> Router::route(const Snap& from, const Snap& to) const
     fw.prepare(m_map.nodeCount());
     bw.prepare(m_map.nodeCount());
 
+    // Potentials: half the bound to the end minus half the bound from the
+    // start (the same reduced costs for both searches).
+    const Coordinate s = pointAlong(m_map.edgeShape(from.edge), from.fraction);
+    const Coordinate t = pointAlong(m_map.edgeShape(to.edge), to.fraction);
+    auto potential = [&](NodeId n) {
+        const auto [x, y] = m_nodeXY[n];
+        return (lowerBound(x, y, t.lon, t.lat) - lowerBound(x, y, s.lon, s.lat)) / 2.0;
+    };
+
     // Seeds: the junctions reachable from the start point along its edge (and
     // twin), and the junctions from which the end point is reached.
-    fw.improve(startEdge.target, partTime(startEdge, 1.0 - from.fraction), from.edge | kSeedBit);
+    auto seedForward = [&](NodeId node, double d, EdgeId via) { fw.improve(node, d, potential(node), via | kSeedBit); };
+    auto seedBackward = [&](NodeId node, double d, EdgeId via) { bw.improve(node, d, -potential(node), via | kSeedBit); };
+    seedForward(startEdge.target, partTime(startEdge, 1.0 - from.fraction), from.edge);
     if (startEdge.twin != kNoId) {
         const Edge& twin = m_map.edges[startEdge.twin];
-        fw.improve(twin.target, partTime(twin, from.fraction), startEdge.twin | kSeedBit);
+        seedForward(twin.target, partTime(twin, from.fraction), startEdge.twin);
     }
-    bw.improve(endEdge.source, partTime(endEdge, to.fraction), to.edge | kSeedBit);
+    seedBackward(endEdge.source, partTime(endEdge, to.fraction), to.edge);
     if (endEdge.twin != kNoId) {
         const Edge& twin = m_map.edges[endEdge.twin];
-        bw.improve(twin.source, partTime(twin, 1.0 - to.fraction), endEdge.twin | kSeedBit);
+        seedBackward(twin.source, partTime(twin, 1.0 - to.fraction), endEdge.twin);
     }
 
     NodeId meeting = kNoId;
@@ -195,26 +250,30 @@ std::optional<Route> Router::route(const Snap& from, const Snap& to) const
     }
 
     while (true) {
-        const double topF = fw.top();
-        const double topB = bw.top();
-        if (topF + topB >= best || (topF == kInfinity && topB == kInfinity)) {
+        const double topF = fw.topKey();
+        const double topB = bw.topKey();
+        if (topF == kInfinity || topB == kInfinity || topF + topB >= best) {
             break;
         }
         if (topF <= topB) {
-            const NodeId node = fw.queue.top().second;
+            const NodeId node = fw.queue.top().node;
+            const double d = fw.queue.top().dist;
             fw.queue.pop();
-            for (const Edge& e : m_map.outEdges(node)) {
-                if (fw.improve(e.target, topF + e.deciseconds, m_map.edgeId(e)) && bw.dist[e.target] < kInfinity) {
-                    consider(e.target);
+            for (EdgeId id = m_map.firstEdge[node]; id < m_map.firstEdge[node + 1]; ++id) {
+                const Arc arc = m_forwardArcs[id];
+                if (fw.improve(arc.node, d + arc.weight, potential(arc.node), id) && bw.dist[arc.node] < kInfinity) {
+                    consider(arc.node);
                 }
             }
         } else {
-            const NodeId node = bw.queue.top().second;
+            const NodeId node = bw.queue.top().node;
+            const double d = bw.queue.top().dist;
             bw.queue.pop();
-            for (EdgeId id : m_map.inEdgeIds(node)) {
-                const Edge& e = m_map.edges[id];
-                if (bw.improve(e.source, topB + e.deciseconds, id) && fw.dist[e.source] < kInfinity) {
-                    consider(e.source);
+            for (EdgeId i = m_map.firstInEdge[node]; i < m_map.firstInEdge[node + 1]; ++i) {
+                const Arc arc = m_backwardArcs[i];
+                if (bw.improve(arc.node, d + arc.weight, -potential(arc.node), m_map.inEdges[i]) &&
+                    fw.dist[arc.node] < kInfinity) {
+                    consider(arc.node);
                 }
             }
         }

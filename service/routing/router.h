@@ -9,7 +9,9 @@
 // - snap() only ever lands on edges inside the largest strongly connected
 //   component, so a route between any two snaps exists unless the map is empty;
 //   an address on a cut-off fragment snaps to the nearest road that is connected.
-// - route() is const and thread-safe: many requests may route at once.
+// - route() is const and thread-safe: many requests may route at once. It is a
+//   bidirectional A* on travel time with a straight-line lower bound, so it
+//   finds exactly the fastest route a plain Dijkstra finds.
 // - Routes respect one-way rules (the graph holds only legal directions) and
 //   never use roads closed to cars (the importer leaves those out).
 
@@ -68,9 +70,27 @@ public:
 
 private:
     struct Grid;
+    struct Arc {
+        NodeId node;          // target (forward) or source (backward)
+        std::uint32_t weight; // deciseconds
+    };
+
+    // Returns a lower bound of the driving time in deciseconds between two
+    // points from their straight-line distance (consistent: never more than
+    // any edge's time over that edge's length).
+    double lowerBound(double x1, double y1, double x2, double y2) const;
+
     const RoadMap& m_map;
     std::vector<std::uint8_t> m_nodeInMain;  // per node: 1 when in the main component
     std::unique_ptr<Grid> m_grid;
+    // The graph again, compact for the search: forward arcs in CSR order (as
+    // RoadMap::edges), backward arcs in the order of RoadMap::inEdges.
+    std::vector<Arc> m_forwardArcs;
+    std::vector<Arc> m_backwardArcs;
+    // Node positions in a flat projection that never overstates distances.
+    std::vector<std::pair<float, float>> m_nodeXY;
+    double m_metresPerLonDegree = 0.0;
+    double m_decisecondsPerMetre = 0.0;  // at the map's highest effective speed
 };
 
 }  // namespace tw::service
