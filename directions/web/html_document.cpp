@@ -97,19 +97,19 @@ void HtmlDocument::requestNavigation(const NavigationRequest& request) const
 
 HtmlElement* HtmlDocument::createElement(const QString& tagName)
 {
-    return &m_elements.emplace_back(this, tagName);
+    return m_elements.make(this, tagName);
 }
 
 HtmlNode* HtmlDocument::createText(const QString& text)
 {
-    HtmlNode* node = &m_texts.emplace_back(HtmlNode::Kind::Text, this);
+    HtmlNode* node = m_texts.make(HtmlNode::Kind::Text, this);
     node->setData(text);
     return node;
 }
 
 HtmlNode* HtmlDocument::createComment(const QString& text)
 {
-    HtmlNode* node = &m_texts.emplace_back(HtmlNode::Kind::Comment, this);
+    HtmlNode* node = m_texts.make(HtmlNode::Kind::Comment, this);
     node->setData(text);
     return node;
 }

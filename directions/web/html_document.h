@@ -12,12 +12,12 @@
 #include "directions/web/html_element.h"
 #include "directions/web/html_node.h"
 #include "directions/web/navigation_request.h"
+#include "directions/web/node_arena.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QUrl>
 
-#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -85,8 +85,8 @@ private:
     QUrl m_url;
     QByteArray m_charset;
     HtmlElement* m_root = nullptr;
-    std::deque<HtmlElement> m_elements;
-    std::deque<HtmlNode> m_texts;
+    NodeArena<HtmlElement> m_elements;
+    NodeArena<HtmlNode> m_texts;
     std::vector<std::unique_ptr<HtmlDocument>> m_frames;
     NavigationHandler m_navigate;
 };

@@ -32,6 +32,8 @@ public:
 
     // The tag name in lower case ("form", "input", "td").
     QString tagName() const { return m_tagName; }
+    // The same, without a copy, for the library's own tree walks.
+    const QString& localName() const { return m_tagName; }
 
     // The value of attribute `name` (any letter case), or an empty string when
     // the element has none.

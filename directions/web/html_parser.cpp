@@ -5,10 +5,11 @@
 #include <libxml/HTMLparser.h>
 #include <libxml/parserInternals.h>
 
-#include <QHash>
 
+#include <array>
 #include <cstring>
 #include <limits>
+#include <unordered_map>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -46,9 +47,9 @@ public:
     void endElement(const xmlChar* rawName)
     {
         const QString& name = internedName(rawName);
-        while (m_stack.size() > 1 && m_stack.back()->isImplied() && m_stack.back()->tagName() != name)
+        while (m_stack.size() > 1 && m_stack.back()->isImplied() && m_stack.back()->localName() != name)
             m_stack.pop_back();
-        if (m_stack.size() > 1 && m_stack.back()->tagName() == name)
+        if (m_stack.size() > 1 && m_stack.back()->localName() == name)
             m_stack.pop_back();
     }
 
@@ -89,13 +90,25 @@ private:
 
     const QString& internedName(const xmlChar* raw)
     {
-        auto it = m_names.constFind(raw);
-        if (it != m_names.constEnd())
-            return it.value();
+        // libxml2 keeps one copy of each name in its dictionary, so the pointer
+        // identifies the name; a small cache in front of the hash answers most.
+        CachedName& slot = m_recent[(reinterpret_cast<quintptr>(raw) >> 3) % kRecentSize];
+        if (slot.raw == raw)
+            return *slot.name;
+        slot.raw = raw;
+        slot.name = &lookupName(raw);
+        return *slot.name;
+    }
+
+    const QString& lookupName(const xmlChar* raw)
+    {
+        auto it = m_names.find(raw);
+        if (it != m_names.end())
+            return it->second;
         QString name = QString::fromUtf8(reinterpret_cast<const char*>(raw));
         if (name != name.toLower())
             name = name.toLower();
-        return m_names.insert(raw, name).value();
+        return m_names.emplace(raw, std::move(name)).first->second;
     }
 
     void addAttributes(HtmlElement* element, const xmlChar** attributes)
@@ -111,7 +124,7 @@ private:
 
     bool topIs(const QString& name, bool implied) const
     {
-        return m_stack.size() > 1 && m_stack.back()->tagName() == name && m_stack.back()->isImplied() == implied;
+        return m_stack.size() > 1 && m_stack.back()->localName() == name && m_stack.back()->isImplied() == implied;
     }
 
     void pushImplied(const QString& name)
@@ -132,18 +145,26 @@ private:
         if (!isRow && !isCell && topIs(u"tbody"_s, true))
             m_stack.pop_back();
         if (isRow || isCell) {
-            if (m_stack.back()->tagName() == u"table")
+            if (m_stack.back()->localName() == u"table")
                 pushImplied(u"tbody"_s);
-            const QString& top = m_stack.back()->tagName();
+            const QString& top = m_stack.back()->localName();
             if (isCell && (top == u"tbody" || top == u"thead" || top == u"tfoot"))
                 pushImplied(u"tr"_s);
         }
     }
 
+    struct CachedName {
+        const xmlChar* raw = nullptr;
+        const QString* name = nullptr;
+    };
+    static constexpr std::size_t kRecentSize = 64;
+
     HtmlDocument& m_document;
     htmlParserCtxtPtr m_context;
+    std::array<CachedName, kRecentSize> m_recent{};
     std::vector<HtmlElement*> m_stack;
-    QHash<const xmlChar*, QString> m_names;
+    // Node-based, so references to its names stay valid as it grows.
+    std::unordered_map<const xmlChar*, QString> m_names;
     qint64 m_unmatchedWork = 0;
 };
 
@@ -171,23 +192,63 @@ void onError(void* userData, xmlErrorPtr error)
 
 } // namespace
 
-std::unique_ptr<HtmlDocument> parseHtml(const QString& text, const QUrl& url, const QByteArray& charset)
+namespace {
+
+// True when `bytes` is well-formed UTF-8 without NUL or CR, so libxml2 can read
+// it as it stands.
+bool isCleanUtf8(QByteArrayView bytes)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* end = p + bytes.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c >= 0x20 && c < 0x80) {
+            ++p;
+            continue;
+        }
+        if (c < 0x80) {
+            if (c == 0 || c == '\r')
+                return false;
+            ++p;
+            continue;
+        }
+        int length = 0;
+        char32_t min = 0;
+        if ((c & 0xE0) == 0xC0) {
+            length = 2;
+            min = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            length = 3;
+            min = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            length = 4;
+            min = 0x10000;
+        } else {
+            return false;
+        }
+        if (end - p < length)
+            return false;
+        char32_t cp = c & (0x7F >> length);
+        for (int i = 1; i < length; ++i) {
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (p[i] & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        p += length;
+    }
+    return true;
+}
+
+std::unique_ptr<HtmlDocument> parseUtf8(QByteArrayView utf8, const QUrl& url, const QByteArray& charset)
 {
     auto document = std::make_unique<HtmlDocument>(url, charset, HtmlDocument::InitialTree::None);
-    QByteArray utf8 = text.toUtf8();
-    // libxml2 reads NUL as the end of input, and line breaks are LF in the tree
-    // (the writer turns them into CR LF). decode() has done both for pages from
-    // the network; text handed in directly may still need it.
-    if (utf8.contains('\0'))
-        utf8.replace('\0', "\xEF\xBF\xBD");
-    if (utf8.contains('\r'))
-        utf8.replace("\r\n", "\n").replace('\r', '\n');
     if (utf8.size() > std::numeric_limits<int>::max() - 1)
-        utf8.truncate(std::numeric_limits<int>::max() - 1);
+        utf8 = utf8.first(std::numeric_limits<int>::max() - 1);
 
-    htmlParserCtxtPtr context = utf8.isEmpty()
-        ? nullptr
-        : htmlCreateMemoryParserCtxt(utf8.constData(), static_cast<int>(utf8.size()));
+    htmlParserCtxtPtr context =
+        utf8.isEmpty() ? nullptr : htmlCreateMemoryParserCtxt(utf8.data(), static_cast<int>(utf8.size()));
     if (context) {
         TreeBuilder builder(*document, context);
         htmlSAXHandler sax;
@@ -217,8 +278,8 @@ std::unique_ptr<HtmlDocument> parseHtml(const QString& text, const QUrl& url, co
     bool hasBody = false;
     for (HtmlNode* n = root->firstChild(); n; n = n->nextSibling()) {
         if (const HtmlElement* e = n->asElement()) {
-            hasHead = hasHead || e->tagName() == u"head";
-            hasBody = hasBody || e->tagName() == u"body" || e->tagName() == u"frameset";
+            hasHead = hasHead || e->localName() == u"head";
+            hasBody = hasBody || e->localName() == u"body" || e->localName() == u"frameset";
         }
     }
     if (!hasHead)
@@ -228,9 +289,28 @@ std::unique_ptr<HtmlDocument> parseHtml(const QString& text, const QUrl& url, co
     return document;
 }
 
+} // namespace
+
+std::unique_ptr<HtmlDocument> parseHtml(const QString& text, const QUrl& url, const QByteArray& charset)
+{
+    QByteArray utf8 = text.toUtf8();
+    // libxml2 reads NUL as the end of input, and line breaks are LF in the tree
+    // (the writer turns them into CR LF). decode() does both for pages from the
+    // network; text handed in directly may still need it.
+    if (utf8.contains('\0'))
+        utf8.replace('\0', "\xEF\xBF\xBD");
+    if (utf8.contains('\r'))
+        utf8.replace("\r\n", "\n").replace('\r', '\n');
+    return parseUtf8(utf8, url, charset);
+}
+
 std::unique_ptr<HtmlDocument> parseHtmlBytes(QByteArrayView bytes, QByteArrayView contentType, const QUrl& url)
 {
     const charset::Detection detection = charset::detect(bytes, contentType);
+    // Most pages are clean UTF-8: hand them to libxml2 without a round trip
+    // through UTF-16.
+    if (detection.name == "utf-8" && isCleanUtf8(bytes.sliced(detection.bomLength)))
+        return parseUtf8(bytes.sliced(detection.bomLength), url, detection.name);
     return parseHtml(charset::decode(bytes, detection), url, detection.name);
 }
 

@@ -5,6 +5,8 @@
 
 #include <QHash>
 
+#include <array>
+
 using namespace Qt::StringLiterals;
 
 namespace tw::web {
@@ -110,22 +112,16 @@ bool isWhitespaceOnly(const QString& text)
     return true;
 }
 
-bool isBlock(const HtmlNode* node)
-{
-    const HtmlElement* e = node ? node->asElement() : nullptr;
-    return e && ruleFor(e->tagName()).breakBefore;
-}
-
 class Writer {
 public:
     explicit Writer(QString& out) : m_out(out) {}
 
-    void startTag(const HtmlElement& e, const TagRule& rule)
+    void startTag(const HtmlElement& e, const TagRule& rule, const QString& upperName)
     {
         if (rule.breakBefore && !m_out.isEmpty())
             m_out += u"\r\n";
         m_out += u'<';
-        m_out += upperName(e.tagName());
+        m_out += upperName;
         for (const HtmlAttribute& a : e.attributes()) {
             m_out += u' ';
             m_out += a.name;
@@ -140,7 +136,7 @@ public:
     void endTag(const HtmlElement& e)
     {
         m_out += u"</";
-        m_out += upperName(e.tagName());
+        m_out += lookup(e.localName()).upper;
         m_out += u'>';
     }
 
@@ -148,7 +144,7 @@ public:
     {
         const QString& data = node.data();
         const HtmlElement* parent = node.parentElement();
-        const TagRule& parentRule = parent ? ruleFor(parent->tagName()) : kInlineRule;
+        const TagRule& parentRule = parent ? *lookup(parent->localName()).rule : kInlineRule;
         if (parentRule.rawText) {
             m_out += data;
             return;
@@ -189,8 +185,9 @@ public:
         const HtmlNode* node = includeTop ? &top : top.firstChild();
         while (node) {
             if (const HtmlElement* e = node->asElement()) {
-                const TagRule& rule = ruleFor(e->tagName());
-                startTag(*e, rule);
+                const Known& known = lookup(e->localName());
+                const TagRule& rule = *known.rule;
+                startTag(*e, rule, known.upper);
                 if (!rule.isVoid) {
                     if (node->firstChild()) {
                         node = node->firstChild();
@@ -244,16 +241,40 @@ private:
         m_out += QChar(quote);
     }
 
-    const QString& upperName(const QString& lower)
+    // A tag name's rule and upper-case spelling. The parser shares one string
+    // per tag name, so a small cache keyed by the string's storage answers
+    // nearly every lookup without hashing the name.
+    struct Known {
+        const QChar* key = nullptr;
+        qsizetype size = 0;
+        const TagRule* rule = &kInlineRule;
+        QString upper;
+        QString owner;
+    };
+
+    const Known& lookup(const QString& name)
     {
-        auto it = m_upper.constFind(lower);
-        if (it == m_upper.constEnd())
-            it = m_upper.insert(lower, lower.toUpper());
-        return it.value();
+        const auto bits = reinterpret_cast<quintptr>(name.constData());
+        Known& slot = m_cache[(bits >> 4) % kCacheSize];
+        if (slot.key != name.constData() || slot.size != name.size() || slot.key == nullptr) {
+            slot.key = name.constData();
+            slot.size = name.size();
+            slot.rule = &ruleFor(name);
+            slot.upper = name.toUpper();
+            slot.owner = name; // keeps the storage alive, so the key stays unique
+        }
+        return slot;
     }
 
+    bool isBlock(const HtmlNode* node)
+    {
+        const HtmlElement* e = node ? node->asElement() : nullptr;
+        return e && lookup(e->localName()).rule->breakBefore;
+    }
+
+    static constexpr std::size_t kCacheSize = 64;
     QString& m_out;
-    QHash<QString, QString> m_upper;
+    std::array<Known, kCacheSize> m_cache;
 };
 
 } // namespace
