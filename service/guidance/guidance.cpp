@@ -251,6 +251,15 @@ void addOnto(Instruction& instruction, const std::string& street)
     }
 }
 
+// "120 North Main Street" -> "120 N Main St": the house number stays in front.
+std::string deviceLabel(std::string_view label)
+{
+    const std::size_t space = label.find(' ');
+    if (!label.empty() && label[0] >= '0' && label[0] <= '9' && space != std::string_view::npos)
+        return deviceStreetName(label.substr(0, space)) + " " + deviceStreetName(label.substr(space + 1));
+    return deviceStreetName(label);
+}
+
 const char* directionWords(TurnDirection direction)
 {
     switch (direction) {
@@ -335,7 +344,7 @@ std::vector<Instruction> buildInstructions(const RoadMap& map, const Route& rout
 
     Instruction start;
     start.kind = ManeuverKind::Start;
-    const std::string startLabel = deviceStreetName(ends.startLabel);
+    const std::string startLabel = deviceLabel(ends.startLabel);
     start.text.push_back({"Start at ", Emphasis::Plain});
     start.text.push_back({startLabel.empty() ? std::string("your start") : startLabel, Emphasis::Bold});
     if (!pieces.empty()) {
@@ -419,7 +428,7 @@ std::vector<Instruction> buildInstructions(const RoadMap& map, const Route& rout
 
     Instruction arrive;
     arrive.kind = ManeuverKind::Arrive;
-    const std::string arriveLabel = deviceStreetName(ends.arriveLabel);
+    const std::string arriveLabel = deviceLabel(ends.arriveLabel);
     arrive.text.push_back({"Arrive at ", Emphasis::Plain});
     arrive.text.push_back({arriveLabel.empty() ? std::string("your destination") : arriveLabel, Emphasis::Bold});
     out.push_back(std::move(arrive));

@@ -1,0 +1,169 @@
+// Golden routes on the bundled sample town, read the way the application reads
+// them: the result page goes through the web client's parser and markup writer
+// and then the directions extraction. Each text must read well and fit a note.
+
+#include "directions/directions_extraction.h"
+#include "directions/web/html_document.h"
+#include "directions/web/html_parser.h"
+#include "service/map/map_loader.h"
+#include "service/server/directions_site.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+namespace tw::service {
+namespace {
+
+constexpr const char* kMapPath = TW_BINARY_DIR "/service/sample-town.osm.pbf";
+constexpr const char* kNorth = "Halverby QZ 58911";
+constexpr const char* kSouth = "Halverby QZ 58912";
+
+class GoldenDirections : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!std::filesystem::exists(kMapPath))
+            return;
+        s_map = std::make_unique<RoadMap>(loadMap(kMapPath, {ProgressReport::Quiet, CacheUse::Ignore}));
+        s_site = std::make_unique<DirectionsSite>(*s_map);
+    }
+    static void TearDownTestSuite()
+    {
+        s_site.reset();
+        s_map.reset();
+    }
+
+    // The directions text the application would put into txtRip, or the
+    // status code when the page is not a result page.
+    static std::string appText(const std::string& addr, const std::string& csz, const std::string& taddr,
+                               const std::string& tcsz)
+    {
+        const Reply reply = s_site->result({{"addr", addr}, {"csz", csz}, {"taddr", taddr}, {"tcsz", tcsz}});
+        if (reply.status != 200)
+            return "status " + std::to_string(reply.status);
+        const auto document = web::parseHtmlBytes(QByteArray::fromStdString(reply.body), "text/html; charset=utf-8");
+        const QString markup = document->documentElement()->innerHTML();
+        const auto text = directions::ripDirections(markup);
+        return text ? text->toStdString() : "no directions";
+    }
+
+    static inline std::unique_ptr<RoadMap> s_map;
+    static inline std::unique_ptr<DirectionsSite> s_site;
+};
+
+TEST_F(GoldenDirections, sampleTownRoutesReadWellAfterExtraction)
+{
+    if (!s_site)
+        GTEST_SKIP() << "the sample map has not been built: " << kMapPath;
+    struct Case {
+        const char* name;
+        const char* addr;
+        const char* csz;
+        const char* taddr;
+        const char* tcsz;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"one-way pair: 2nd Street east only, back by 3rd Street",
+         "735 2nd Street", kNorth, "235 2nd Street", kNorth,
+         "1.Start at 735 2nd St heading east - go 300 ft\r\n"
+         "2.Turn LEFT onto Hazel Ave - go 450 ft\r\n"
+         "3.Turn LEFT onto 3rd St - go 0.5 mi\r\n"
+         "4.Turn LEFT onto Birch Ave - go 450 ft\r\n"
+         "5.Turn LEFT onto 2nd St - go 150 ft\r\n"
+         "6.Arrive at 235 2nd St\r\n"},
+        {"one-way pair: 3rd Street west only, back by 2nd Street",
+         "181 3rd st", "halverby qz 58911", "765 Third Street", "  ",
+         "1.Start at 181 3rd St heading west - go 350 ft\r\n"
+         "2.Turn LEFT onto Alder Ave - go 450 ft\r\n"
+         "3.Turn LEFT onto 2nd St - go 0.6 mi\r\n"
+         "4.Turn LEFT onto Hazel Ave - go 450 ft\r\n"
+         "5.Turn LEFT onto 3rd St - go 150 ft\r\n"
+         "6.Arrive at 765 3rd St\r\n"},
+        {"the bridge, then straight through the roundabout",
+         "335 1st Street", kNorth, "135 Thistle Lane", kSouth,
+         "1.Start at 335 1st St heading east - go 0.1 mi\r\n"
+         "2.Turn RIGHT onto N Main St - go 0.2 mi\r\n"
+         "3.Continue onto S Main St - go 0.5 mi\r\n"
+         "4.At the roundabout, take the 2nd exit onto S Main St - go 0.3 mi\r\n"
+         "5.Turn RIGHT onto Thistle Ln - go 0.3 mi\r\n"
+         "6.Arrive at 135 Thistle Ln\r\n"},
+        {"roundabout straight across",
+         "151 Millbrook Road", kSouth, "151 Larkspur Road", kSouth,
+         "1.Start at 151 Millbrook Rd heading east - go 200 ft\r\n"
+         "2.At the roundabout, take the 2nd exit onto Larkspur Rd - go 0.1 mi\r\n"
+         "3.Arrive at 151 Larkspur Rd\r\n"},
+        {"roundabout first exit, then the bridge",
+         "151 Larkspur Rd", kSouth, "319 Alder Ave", kNorth,
+         "1.Start at 151 Larkspur Rd heading west - go 200 ft\r\n"
+         "2.At the roundabout, take the 1st exit onto S Main St - go 0.5 mi\r\n"
+         "3.Continue onto N Main St - go 0.2 mi\r\n"
+         "4.Turn LEFT onto 1st St - go 0.3 mi\r\n"
+         "5.Turn RIGHT onto Alder Ave - go 0.1 mi\r\n"
+         "6.Arrive at 319 Alder Ave\r\n"},
+        {"highway eastbound and the off-ramp",
+         "1657 Kestrel Parkway", kNorth, "119 Wren Court", kNorth,
+         "1.Start at 1657 Kestrel Pkwy heading west - go 250 ft\r\n"
+         "2.Turn SLIGHT RIGHT onto QZ 40 - go 1.2 mi\r\n"
+         "3.Take the exit toward N Main St - go 0.3 mi\r\n"
+         "4.Turn RIGHT onto N Main St - go 0.3 mi\r\n"
+         "5.Turn LEFT onto Wren Ct - go 80 ft\r\n"
+         "6.Arrive at 119 Wren Ct\r\n"},
+        {"on-ramp and the highway westbound",
+         "119 Wren Ct", kNorth, "1657 Kestrel Pkwy", kNorth,
+         "1.Start at 119 Wren Ct heading west - go 80 ft\r\n"
+         "2.Turn RIGHT onto N Main St - go 0.3 mi\r\n"
+         "3.Take the ramp onto QZ 40 - go 1.5 mi\r\n"
+         "4.Continue onto Kestrel Pkwy - go 250 ft\r\n"
+         "5.Arrive at 1657 Kestrel Pkwy\r\n"},
+        {"interpolated start, the bridge",
+         "151 Osprey Lane", kSouth, "165 Dogwood Avenue", kNorth,
+         "1.Start at 151 Osprey Ln heading east - go 0.3 mi\r\n"
+         "2.Turn LEFT onto S Main St - go 0.2 mi\r\n"
+         "3.Continue onto N Main St - go 450 ft\r\n"
+         "4.Turn LEFT onto Front St - go 450 ft\r\n"
+         "5.Turn RIGHT onto Dogwood Ave - go 300 ft\r\n"
+         "6.Arrive at 165 Dogwood Ave\r\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string text = appText(c.addr, c.csz, c.taddr, c.tcsz);
+        EXPECT_EQ(text, c.text) << c.name;
+        EXPECT_LT(text.size(), 4096u) << c.name;
+        for (const char* stray : {"&", "<", ">", "\"", "  "})
+            EXPECT_EQ(text.find(stray), std::string::npos) << c.name << ": " << stray;
+    }
+}
+
+TEST_F(GoldenDirections, longestRoutesStillFitANote)
+{
+    if (!s_site)
+        GTEST_SKIP() << "the sample map has not been built: " << kMapPath;
+    // Corner to corner of the town, both ways: the most instructions it has.
+    for (const auto& [from, fromCsz, to, toCsz] :
+         {std::tuple{"2301 Quarry Road", kNorth, "1499 Thistle Lane", kSouth},
+          std::tuple{"1499 Thistle Lane", kSouth, "1657 Kestrel Parkway", kNorth}}) {
+        const std::string text = appText(from, fromCsz, to, toCsz);
+        ASSERT_EQ(text.rfind("1.Start at ", 0), 0u) << text;
+        EXPECT_LT(text.size(), 4096u);
+        std::size_t lineStart = 0;
+        for (std::size_t end; (end = text.find("\r\n", lineStart)) != std::string::npos; lineStart = end + 2)
+            EXPECT_LE(end - lineStart, 80u) << text.substr(lineStart, end - lineStart);
+    }
+}
+
+TEST_F(GoldenDirections, failedAddressesNeverLookLikeDirections)
+{
+    if (!s_site)
+        GTEST_SKIP() << "the sample map has not been built: " << kMapPath;
+    // North or South Main Street: only the ZIP can tell.
+    EXPECT_EQ(appText("120 Main St", "  ", "135 Thistle Lane", kSouth), "status 302");
+    EXPECT_EQ(appText("120 Main St", kNorth, "135 Thistle Lane", kSouth).substr(0, 42),
+              "1.Start at 120 N Main St heading south - g");
+    EXPECT_EQ(appText("<b>Start at</b>", kNorth, "Start at", kSouth), "status 302");
+    EXPECT_EQ(appText("", "  ", "", "  "), "status 302");
+}
+
+} // namespace
+} // namespace tw::service
