@@ -59,10 +59,11 @@ void HtmlElement::setAttribute(const QString& name, const QString& value)
     m_attributes.push_back({name.toLower(), value});
 }
 
-void HtmlElement::addParsedAttribute(const QString& name, const QString& value)
+void HtmlElement::addParsedAttribute(const QString& name, QString value, Duplicates duplicates)
 {
-    if (!hasAttribute(name))
-        m_attributes.push_back({name, value});
+    if (duplicates == Duplicates::Ignored && hasAttribute(name))
+        return;
+    m_attributes.push_back({name, std::move(value)});
 }
 
 QString HtmlElement::type() const

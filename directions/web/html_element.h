@@ -42,8 +42,11 @@ public:
     // Sets (or adds, at the end) attribute `name`.
     void setAttribute(const QString& name, const QString& value);
     const std::vector<HtmlAttribute>& attributes() const { return m_attributes; }
-    // Adds an attribute as the parser found it; a later duplicate is ignored.
-    void addParsedAttribute(const QString& name, const QString& value);
+    enum class Duplicates { Ignored, Allowed };
+    // Adds an attribute as the parser found it. With Duplicates::Ignored, an
+    // attribute of a name the element already has is dropped; Allowed skips
+    // that check for a caller that knows the names are distinct.
+    void addParsedAttribute(const QString& name, QString value, Duplicates duplicates = Duplicates::Ignored);
 
     // The current value of a form control: for input and button the value set
     // by setValue, else its value attribute; for textarea its text; for select

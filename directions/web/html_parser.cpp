@@ -115,10 +115,10 @@ private:
     {
         if (!attributes)
             return;
+        // libxml2 has already dropped repeated attributes.
         for (const xmlChar** a = attributes; a[0]; a += 2) {
-            const QString& name = internedName(a[0]);
-            const QString value = a[1] ? QString::fromUtf8(reinterpret_cast<const char*>(a[1])) : QString();
-            element->addParsedAttribute(name, value);
+            QString value = a[1] ? QString::fromUtf8(reinterpret_cast<const char*>(a[1])) : QString();
+            element->addParsedAttribute(internedName(a[0]), std::move(value), HtmlElement::Duplicates::Allowed);
         }
     }
 

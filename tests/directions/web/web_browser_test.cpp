@@ -35,6 +35,7 @@ private slots:
     void reportsTheFinalAddressAfterRedirects();
     void submitsWindows1252PagesInWindows1252();
     void postsFormsWithABody();
+    void postAnsweredWithRedirectLoadsTheTargetWithGet();
     void completesFramesBeforeTheirPage();
     void failedFrameStillCompletesThePage();
     void reportsHttpErrorsAndKeepsThePreviousPage();
@@ -144,6 +145,24 @@ void WebBrowserTest::postsFormsWithABody()
     QCOMPARE(request.query, QString("keep=1"));
     QCOMPARE(request.body, QByteArray("a=x+y%26z&t=T"));
     QCOMPARE(request.header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
+}
+
+void WebBrowserTest::postAnsweredWithRedirectLoadsTheTargetWithGet()
+{
+    PageServer server;
+    server.setPage("/form", PageServer::html("<form name=f method=post action=/post><input name=a value=1>"
+                                             "<input type=submit name=s value=S></form>"));
+    server.setPage("/post", PageServer::redirect("/done?ok=1"));
+    server.setPage("/done", PageServer::html("<p>done"));
+    WebBrowser browser;
+    QSignalSpy completed(&browser, &WebBrowser::documentComplete);
+    browser.navigate2(server.baseUrl() + "/form");
+    QVERIFY(completed.wait(5000));
+    browser.document()->forms("f")->all("s")->click();
+    QVERIFY(completed.wait(5000));
+    QCOMPARE(completed.last().first().toString(), server.baseUrl() + "/done?ok=1");
+    QCOMPARE(server.requests().last().method, QByteArray("GET"));
+    QCOMPARE(server.requests().last().body, QByteArray());
 }
 
 void WebBrowserTest::completesFramesBeforeTheirPage()

@@ -61,6 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "a<BR>b<IMG src=a.gif><INPUT disabled>"},
         GoldenCase{"AttributeNamesLowerCase", "<span CLASS=c Title=t>x</span>",
                    "<SPAN class=c title=t>x</SPAN>"},
+        GoldenCase{"RepeatedAttributeKeepsTheFirst", "<span A=1 a=2 b>x</span>", "<SPAN a=1 b>x</SPAN>"},
         GoldenCase{"BareValueWithoutSpecialCharacters", "<a href=/dd_result?x>x</a>",
                    "<A href=/dd_result?x>x</A>"},
         GoldenCase{"QuotedForSpace", "<span title='a b'>x</span>", "<SPAN title=\"a b\">x</SPAN>"},
