@@ -85,13 +85,14 @@ QString versionText(int major, int minor, int revision)
 }
 
 frmAbout::frmAbout(tw::app::UrlOpener opener, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_opener(std::move(opener))
+    : QWidget(parent, Qt::Window)
+    , m_opener(std::move(opener))
 {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About Tarnwickley"));
     // A title bar with the close button alone; the size never changes.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+        | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kClientWidth, kClientHeight);
     setWindowIcon(tw::resources::applicationIcon());
 
@@ -114,12 +115,12 @@ void frmAbout::buildControls()
     Image1->setPixmap(tw::resources::bannerPicture());
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    Label1 = makeLabel(this, "Label1", QStringLiteral("Written by the Tarnwickley team"),
-                       twipsRect(240, 2640, 1935, 375));
+    Label1 = makeLabel(
+        this, "Label1", QStringLiteral("Written by the Tarnwickley team"), twipsRect(240, 2640, 1935, 375));
     Label1->setWordWrap(true);
 
-    lblWebLink1 = makeLabel(this, "lblWebLink1", QStringLiteral("Tarnwickley Website"),
-                            twipsRect(2400, 2640, 1455, 255));
+    lblWebLink1 = makeLabel(
+        this, "lblWebLink1", QStringLiteral("Tarnwickley Website"), twipsRect(2400, 2640, 1455, 255));
     lblWebLink1->setFont(linkFont());
     QPalette linkPalette = lblWebLink1->palette();
     linkPalette.setColor(QPalette::WindowText, kLinkColour);

@@ -34,8 +34,7 @@ class frmAbout : public QWidget {
     Q_OBJECT
 
 public:
-    explicit frmAbout(tw::app::UrlOpener opener = tw::app::defaultUrlOpener(),
-                      QWidget* parent = nullptr);
+    explicit frmAbout(tw::app::UrlOpener opener = tw::app::defaultUrlOpener(), QWidget* parent = nullptr);
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -75,7 +75,7 @@ QCursor linkCursor()
     QImage bitmap(kLinkCursorSize, kLinkCursorSize, QImage::Format_MonoLSB);
     QImage mask(kLinkCursorSize, kLinkCursorSize, QImage::Format_MonoLSB);
     // Index 0 is Qt::color0 (clear bit), index 1 is Qt::color1 (set bit).
-    const QList<QRgb> colours = {qRgb(255, 255, 255), qRgb(0, 0, 0)};
+    const QList<QRgb> colours = { qRgb(255, 255, 255), qRgb(0, 0, 0) };
     bitmap.setColorTable(colours);
     mask.setColorTable(colours);
     bitmap.fill(0);
@@ -92,15 +92,14 @@ QCursor linkCursor()
             }
         }
     }
-    return QCursor(QBitmap::fromImage(bitmap), QBitmap::fromImage(mask), kLinkCursorHotX,
-                   kLinkCursorHotY);
+    return QCursor(QBitmap::fromImage(bitmap), QBitmap::fromImage(mask), kLinkCursorHotX, kLinkCursorHotY);
 }
 
 QIcon applicationIcon()
 {
     registerTarnwickleyResources();
     QIcon icon;
-    for (const int size : {16, 32, 48, 64, 128, 256}) {
+    for (const int size : { 16, 32, 48, 64, 128, 256 }) {
         icon.addFile(QStringLiteral(":/tarnwickley/icons/%1.png").arg(size), QSize(size, size));
     }
     return icon;

@@ -72,8 +72,7 @@ private slots:
         QVERIFY(first->isVisible());
         QVERIFY(first->parentWidget() == nullptr);
         QVERIFY(!first->isModal());
-        QCOMPARE(first->findChild<QLabel*>(QStringLiteral("lblVersion"))->text(),
-                 QStringLiteral("1.0.2"));
+        QCOMPARE(first->findChild<QLabel*>(QStringLiteral("lblVersion"))->text(), QStringLiteral("1.0.2"));
         // The main window stays usable and visible beside it.
         QVERIFY(form.isVisible());
         QVERIFY(form.isEnabled());
@@ -90,8 +89,7 @@ private slots:
         QCOMPARE(aboutWindows().size(), 1);
         frmAbout* second = aboutWindows().constFirst();
         QVERIFY(second->isVisible());
-        QCOMPARE(second->findChild<QLabel*>(QStringLiteral("lblVersion"))->text(),
-                 QStringLiteral("1.0.2"));
+        QCOMPARE(second->findChild<QLabel*>(QStringLiteral("lblVersion"))->text(), QStringLiteral("1.0.2"));
         delete second;
     }
 

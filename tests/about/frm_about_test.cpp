@@ -61,7 +61,7 @@ private slots:
     void loadFillsTheVersionLabelWhenFirstShown()
     {
         QList<QUrl> calls;
-        frmAbout window(RecordingOpener{&calls});
+        frmAbout window(RecordingOpener { &calls });
         QLabel* version = label(window, "lblVersion");
         QCOMPARE(version->text(), QString());
         window.show();
@@ -73,7 +73,7 @@ private slots:
     void eachLinkClickCallsTheOpenerOnceWithTheWebSite()
     {
         QList<QUrl> calls;
-        frmAbout window(RecordingOpener{&calls});
+        frmAbout window(RecordingOpener { &calls });
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QLabel* link = label(window, "lblWebLink1");
@@ -96,7 +96,7 @@ private slots:
     void onlyACompletedLeftClickOnTheLinkOpensTheSite()
     {
         QList<QUrl> calls;
-        frmAbout window(RecordingOpener{&calls});
+        frmAbout window(RecordingOpener { &calls });
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QLabel* link = label(window, "lblWebLink1");
@@ -107,14 +107,14 @@ private slots:
         QTest::mousePress(link, Qt::LeftButton, {}, QPoint(5, 5));
         QTest::mouseRelease(link, Qt::LeftButton, {}, QPoint(link->width() + 20, 5));
         // Clicks elsewhere: the banner, the credit line, the version.
-        for (const char* other : {"Image1", "Label1", "lblVersion"})
+        for (const char* other : { "Image1", "Label1", "lblVersion" })
             QTest::mouseClick(label(window, other), Qt::LeftButton);
         QCOMPARE(calls.size(), 0);
     }
 
     void aWindowWithoutAnOpenerIgnoresTheClick()
     {
-        frmAbout window(tw::app::UrlOpener{});
+        frmAbout window(tw::app::UrlOpener {});
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTest::mouseClick(label(window, "lblWebLink1"), Qt::LeftButton);
@@ -128,7 +128,7 @@ private slots:
         frmAbout window([](const QUrl&) { return true; });
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        for (const char* name : {"Label1", "lblWebLink1", "lblVersion"}) {
+        for (const char* name : { "Label1", "lblWebLink1", "lblVersion" }) {
             QLabel* text = label(window, name);
             QVERIFY2(!text->text().isEmpty(), name);
             QVERIFY2(window.rect().contains(text->geometry()), name);

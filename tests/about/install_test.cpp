@@ -50,10 +50,9 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_prefix.isValid());
-        const Outcome install =
-            run(QStringLiteral(TW_CMAKE_COMMAND),
-                {QStringLiteral("--install"), QStringLiteral(TW_BINARY_DIR),
-                 QStringLiteral("--prefix"), m_prefix.path()});
+        const Outcome install = run(QStringLiteral(TW_CMAKE_COMMAND),
+            { QStringLiteral("--install"), QStringLiteral(TW_BINARY_DIR), QStringLiteral("--prefix"),
+                m_prefix.path() });
         if (install.exitCode != 0) {
             // The message of a failed check is cut short; the cause is at the end.
             qWarning().noquote() << install.output.right(2000);
@@ -72,8 +71,8 @@ private slots:
     {
         const QString entry = readText(file("share/applications/tarnwickley.desktop"));
         QVERIFY(!entry.isEmpty());
-        for (const char* line : {"Name=Tarnwickley", "Exec=tarnwickley", "Icon=tarnwickley",
-                                 "Type=Application"}) {
+        for (const char* line :
+            { "Name=Tarnwickley", "Exec=tarnwickley", "Icon=tarnwickley", "Type=Application" }) {
             QVERIFY2(entry.split(QLatin1Char('\n')).contains(QString::fromLatin1(line)), line);
         }
     }
@@ -81,7 +80,7 @@ private slots:
     void iconsAreInTheHicolorThemeAtTheirNamedSizes_data()
     {
         QTest::addColumn<int>("size");
-        for (const int size : {16, 32, 48, 64, 128, 256})
+        for (const int size : { 16, 32, 48, 64, 128, 256 })
             QTest::addRow("%dx%d", size, size) << size;
     }
     void iconsAreInTheHicolorThemeAtTheirNamedSizes()
@@ -106,26 +105,25 @@ private slots:
         QVERIFY(!metainfo.isEmpty());
         QVERIFY(metainfo.contains(QLatin1String("<release version=\"1.0.2\"")));
         QVERIFY(metainfo.contains(QLatin1String("1.00.0002")));
-        QVERIFY(metainfo.contains(QLatin1String(
-            "<launchable type=\"desktop-id\">tarnwickley.desktop</launchable>")));
+        QVERIFY(metainfo.contains(
+            QLatin1String("<launchable type=\"desktop-id\">tarnwickley.desktop</launchable>")));
         QVERIFY(!metainfo.contains(QLatin1Char('@')));
     }
 
     void installedFilesPassTheValidators()
     {
-        const QString desktopValidator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+        const QString desktopValidator
+            = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
         const QString appstream = QStandardPaths::findExecutable(QStringLiteral("appstreamcli"));
         if (desktopValidator.isEmpty() || appstream.isEmpty())
             QSKIP("desktop-file-validate or appstreamcli is not installed");
 
-        const Outcome desktop =
-            run(desktopValidator, {file("share/applications/tarnwickley.desktop")});
-        QVERIFY2(desktop.exitCode == 0 && desktop.output.trimmed().isEmpty(),
-                 qPrintable(desktop.output));
+        const Outcome desktop = run(desktopValidator, { file("share/applications/tarnwickley.desktop") });
+        QVERIFY2(desktop.exitCode == 0 && desktop.output.trimmed().isEmpty(), qPrintable(desktop.output));
         // validate-tree also checks that the metainfo's launchable and icon
         // resolve to the installed desktop entry.
-        const Outcome tree = run(appstream, {QStringLiteral("validate-tree"),
-                                             QStringLiteral("--no-net"), m_prefix.path()});
+        const Outcome tree = run(
+            appstream, { QStringLiteral("validate-tree"), QStringLiteral("--no-net"), m_prefix.path() });
         QVERIFY2(tree.exitCode == 0, qPrintable(tree.output));
     }
 

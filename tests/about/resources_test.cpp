@@ -42,7 +42,7 @@ private slots:
     {
         const QIcon icon = tw::resources::applicationIcon();
         QVERIFY(!icon.isNull());
-        for (const int size : {16, 32, 48, 256}) {
+        for (const int size : { 16, 32, 48, 256 }) {
             const QPixmap pixmap = icon.pixmap(QSize(size, size));
             QCOMPARE(pixmap.size(), QSize(size, size));
         }
