@@ -65,14 +65,17 @@ void fitToText(QLabel* label)
     const int roomBelow = window->height() - rect.top();
     if (label->wordWrap()) {
         const int needed = label->heightForWidth(rect.width());
-        if (needed > rect.height())
+        if (needed > rect.height()) {
             rect.setHeight(std::min(needed, roomBelow));
+        }
     } else {
         const QSize hint = label->sizeHint();
-        if (hint.width() > rect.width())
+        if (hint.width() > rect.width()) {
             rect.setWidth(std::min(hint.width(), roomRight));
-        if (hint.height() > rect.height())
+        }
+        if (hint.height() > rect.height()) {
             rect.setHeight(std::min(hint.height(), roomBelow));
+        }
     }
     label->setGeometry(rect);
 }
@@ -155,17 +158,18 @@ void frmAbout::formLoad()
 
 bool frmAbout::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == lblWebLink1) {
-        if (event->type() == QEvent::MouseButtonPress) {
-            const auto* mouse = static_cast<QMouseEvent*>(event);
-            if (mouse->button() == Qt::LeftButton)
+    const bool press = event->type() == QEvent::MouseButtonPress;
+    const bool release = event->type() == QEvent::MouseButtonRelease;
+    if (watched == lblWebLink1 && (press || release)) {
+        const auto* mouse = dynamic_cast<const QMouseEvent*>(event);
+        if (mouse != nullptr && mouse->button() == Qt::LeftButton) {
+            if (press) {
                 m_linkPressed = true;
-        } else if (event->type() == QEvent::MouseButtonRelease) {
-            const auto* mouse = static_cast<QMouseEvent*>(event);
-            if (mouse->button() == Qt::LeftButton && m_linkPressed) {
+            } else if (m_linkPressed) {
                 m_linkPressed = false;
-                if (lblWebLink1->rect().contains(mouse->position().toPoint()))
+                if (lblWebLink1->rect().contains(mouse->position().toPoint())) {
                     lblWebLink1Click();
+                }
             }
         }
     }
@@ -176,8 +180,9 @@ void frmAbout::lblWebLink1Click()
 {
     // Whether the browser could be started is not examined: a failure shows
     // nothing, and the window stays as it is.
-    if (m_opener)
+    if (m_opener) {
         m_opener(QUrl(QString::fromLatin1(kProductWebSite)));
+    }
 }
 
 } // namespace tw::about

@@ -65,7 +65,7 @@ constexpr std::array<std::string_view, kLinkCursorSize> kLinkCursorArt = {
 QPixmap bannerPicture()
 {
     registerTarnwickleyResources();
-    return QPixmap(QStringLiteral(":/tarnwickley/banner.jpg"));
+    return QPixmap { QStringLiteral(":/tarnwickley/banner.jpg") };
 }
 
 QCursor linkCursor()
@@ -92,7 +92,7 @@ QCursor linkCursor()
             }
         }
     }
-    return QCursor(QBitmap::fromImage(bitmap), QBitmap::fromImage(mask), kLinkCursorHotX, kLinkCursorHotY);
+    return QCursor { QBitmap::fromImage(bitmap), QBitmap::fromImage(mask), kLinkCursorHotX, kLinkCursorHotY };
 }
 
 QIcon applicationIcon()
