@@ -47,3 +47,6 @@ for size in 16 32 48 64 128 256; do
   convert -background none -density 288 "$icons/tarnwickley.svg" \
     -resize ${size}x${size} -strip PNG32:"$icons/$size.png"
 done
+
+# ---- the same icon for Windows (program file and window icon) ----
+convert "$icons/16.png" "$icons/32.png" "$icons/48.png" "$icons/256.png" "$icons/tarnwickley.ico"
