@@ -246,7 +246,10 @@ void WebBrowser::settle(Completion* completion, bool succeeded)
         if (--c->outstanding > 0)
             return;
         if (succeeded && c->loaded) {
-            emit documentComplete(c->url);
+            // A copy: a receiver that starts a new navigation frees `c`, and
+            // the receivers after it still read the address.
+            const QString url = c->url;
+            emit documentComplete(url);
             if (generation != m_generation)
                 return;
         }
