@@ -74,7 +74,8 @@ int photographMain(const QString& output)
     // The search stores the addresses; keep them out of any real control.ini.
     QTemporaryDir settings;
     tw::app::setSettingsFolder(settings.path());
-    tw::app::setMessageSink([](const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
+    tw::app::setMessageSink(
+        [](const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
 
     tw::directions::mainForm window(QString::fromLatin1(tw::directions::kServiceBaseAddress));
     window.show();
@@ -88,22 +89,22 @@ int photographMain(const QString& output)
             field->setText(QString::fromLatin1(text));
     };
     whenReady([=] { return search->isVisible() && search->isEnabled(); },
-              [=, &window] {
-                  fill("from_addr", "151 Millbrook Road");
-                  fill("from_city", "Halverby");
-                  fill("from_state", "QZ");
-                  fill("from_zip", "58912");
-                  fill("dest_addr", "319 Alder Avenue");
-                  fill("dest_city", "Halverby");
-                  fill("dest_state", "QZ");
-                  fill("dest_zip", "58911");
-                  search->click();
-                  whenReady([=] { return result->isVisible(); },
-                            [=, &window] {
-                                // Let the text box lay out its new contents.
-                                QTimer::singleShot(300, [=, &window] { save(window, output); });
-                            });
-              });
+        [=, &window] {
+            fill("from_addr", "151 Millbrook Road");
+            fill("from_city", "Halverby");
+            fill("from_state", "QZ");
+            fill("from_zip", "58912");
+            fill("dest_addr", "319 Alder Avenue");
+            fill("dest_city", "Halverby");
+            fill("dest_state", "QZ");
+            fill("dest_zip", "58911");
+            search->click();
+            whenReady([=] { return result->isVisible(); },
+                [=, &window] {
+                    // Let the text box lay out its new contents.
+                    QTimer::singleShot(300, [=, &window] { save(window, output); });
+                });
+        });
     return QApplication::exec();
 }
 
