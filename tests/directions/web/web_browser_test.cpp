@@ -38,6 +38,7 @@ private slots:
     void postAnsweredWithRedirectLoadsTheTargetWithGet();
     void completesFramesBeforeTheirPage();
     void failedFrameStillCompletesThePage();
+    void pageThatFramesItselfStillCompletes();
     void reportsHttpErrorsAndKeepsThePreviousPage();
     void reportsNetworkFailures_data();
     void reportsNetworkFailures();
@@ -205,6 +206,20 @@ void WebBrowserTest::failedFrameStillCompletesThePage()
     QCOMPARE(errors.first().at(1).toInt(), 404);
     QCOMPARE(completed.count(), 1);
     QCOMPARE(completed.first().first().toString(), server.baseUrl() + "/page");
+}
+
+void WebBrowserTest::pageThatFramesItselfStillCompletes()
+{
+    PageServer server;
+    server.setPage("/loop", PageServer::html("<body><iframe src=/loop></iframe><iframe src=/loop></iframe></body>"));
+    WebBrowser browser;
+    QSignalSpy completed(&browser, &WebBrowser::documentComplete);
+    browser.navigate2(server.baseUrl() + "/loop");
+    QTRY_VERIFY_WITH_TIMEOUT(!browser.busy() && !completed.isEmpty(), 10000);
+    // Frames are followed a few levels deep only, and the page completes last.
+    QVERIFY(server.requests().size() <= 64 + 1);
+    QCOMPARE(completed.last().first().toString(), server.baseUrl() + "/loop");
+    QCOMPARE(completed.count(), server.requests().size());
 }
 
 void WebBrowserTest::reportsHttpErrorsAndKeepsThePreviousPage()
