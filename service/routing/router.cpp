@@ -76,6 +76,22 @@ struct SearchSide {
 struct Workspace {
     SearchSide forward;
     SearchSide backward;
+    // Potential per node, computed once per query (both searches need it).
+    std::vector<double> potential;
+    std::vector<NodeId> potentialTouched;
+
+    void prepare(std::size_t nodeCount)
+    {
+        forward.prepare(nodeCount);
+        backward.prepare(nodeCount);
+        for (NodeId n : potentialTouched) {
+            potential[n] = kInfinity;
+        }
+        potentialTouched.clear();
+        if (potential.size() < nodeCount) {
+            potential.resize(nodeCount, kInfinity);
+        }
+    }
 };
 
 Workspace& workspace()
@@ -121,6 +137,7 @@ Router::Router(const RoadMap& map) : m_map(map), m_nodeInMain(largestComponent(m
     }
     m_metresPerLonDegree = kMetresPerDegree * std::cos(std::min(maxAbsLat, 89.0) * kRad);
     m_decisecondsPerMetre = fastest > 0.0 ? 0.98 / fastest : 0.0;
+    m_landmarks.build(map, m_nodeInMain);
     m_nodeXY.reserve(map.nodes.size());
     for (const Coordinate& c : map.nodes) {
         m_nodeXY.emplace_back(static_cast<float>(c.lon), static_cast<float>(c.lat));
@@ -208,16 +225,82 @@ std::optional<Route> Router::route(const Snap& from, const Snap& to) const
     Workspace& space = workspace();
     SearchSide& fw = space.forward;
     SearchSide& bw = space.backward;
-    fw.prepare(m_map.nodeCount());
-    bw.prepare(m_map.nodeCount());
+    space.prepare(m_map.nodeCount());
 
     // Potentials: half the bound to the end minus half the bound from the
     // start (the same reduced costs for both searches).
     const Coordinate s = pointAlong(m_map.edgeShape(from.edge), from.fraction);
     const Coordinate t = pointAlong(m_map.edgeShape(to.edge), to.fraction);
-    auto potential = [&](NodeId n) {
+    // Landmark times to and from the two points themselves (they lie inside
+    // edges: through whichever end of the edge is quicker).
+    const int landmarkCount = m_landmarks.count();
+    std::array<double, Landmarks::kCount> fromLToS{};
+    std::array<double, Landmarks::kCount> fromSToL{};
+    std::array<double, Landmarks::kCount> fromLToT{};
+    std::array<double, Landmarks::kCount> fromTToL{};
+    auto timeOrInfinity = [](std::uint32_t time) {
+        return time == Landmarks::kUnreachable ? kInfinity : static_cast<double>(time);
+    };
+    for (int i = 0; i < landmarkCount; ++i) {
+        auto landmarkTimes = [&](const Edge& e, double fraction, double& into, double& outOf) {
+            into = timeOrInfinity(m_landmarks.fromLandmarks(e.source)[i]) + partTime(e, fraction);
+            outOf = timeOrInfinity(m_landmarks.toLandmarks(e.target)[i]) + partTime(e, 1.0 - fraction);
+        };
+        landmarkTimes(startEdge, from.fraction, fromLToS[i], fromSToL[i]);
+        landmarkTimes(endEdge, to.fraction, fromLToT[i], fromTToL[i]);
+        if (startEdge.twin != kNoId) {
+            double into = 0;
+            double outOf = 0;
+            landmarkTimes(m_map.edges[startEdge.twin], 1.0 - from.fraction, into, outOf);
+            fromLToS[i] = std::min(fromLToS[i], into);
+            fromSToL[i] = std::min(fromSToL[i], outOf);
+        }
+        if (endEdge.twin != kNoId) {
+            double into = 0;
+            double outOf = 0;
+            landmarkTimes(m_map.edges[endEdge.twin], 1.0 - to.fraction, into, outOf);
+            fromLToT[i] = std::min(fromLToT[i], into);
+            fromTToL[i] = std::min(fromTToL[i], outOf);
+        }
+    }
+    auto computePotential = [&](NodeId n) {
         const auto [x, y] = m_nodeXY[n];
-        return (lowerBound(x, y, t.lon, t.lat) - lowerBound(x, y, s.lon, s.lat)) / 2.0;
+        double toT = lowerBound(x, y, t.lon, t.lat);   // bound on time(n -> t)
+        double fromS = lowerBound(x, y, s.lon, s.lat); // bound on time(s -> n)
+        if (landmarkCount > 0) {
+            const auto lToN = m_landmarks.fromLandmarks(n);
+            const auto nToL = m_landmarks.toLandmarks(n);
+            for (int i = 0; i < landmarkCount; ++i) {
+                // Terms with an unreachable side say nothing (inf - inf).
+                if (lToN[i] != Landmarks::kUnreachable) {
+                    const double d = lToN[i];
+                    if (fromLToT[i] < kInfinity) {
+                        toT = std::max(toT, fromLToT[i] - d);
+                    }
+                    if (fromLToS[i] < kInfinity) {
+                        fromS = std::max(fromS, d - fromLToS[i]);
+                    }
+                }
+                if (nToL[i] != Landmarks::kUnreachable) {
+                    const double d = nToL[i];
+                    if (fromTToL[i] < kInfinity) {
+                        toT = std::max(toT, d - fromTToL[i]);
+                    }
+                    if (fromSToL[i] < kInfinity) {
+                        fromS = std::max(fromS, fromSToL[i] - d);
+                    }
+                }
+            }
+        }
+        return (toT - fromS) / 2.0;
+    };
+    auto potential = [&](NodeId n) {
+        double& cached = space.potential[n];
+        if (cached == kInfinity) {
+            cached = computePotential(n);
+            space.potentialTouched.push_back(n);
+        }
+        return cached;
     };
 
     // Seeds: the junctions reachable from the start point along its edge (and

@@ -10,13 +10,16 @@
 //   component, so a route between any two snaps exists unless the map is empty;
 //   an address on a cut-off fragment snaps to the nearest road that is connected.
 // - route() is const and thread-safe: many requests may route at once. It is a
-//   bidirectional A* on travel time with a straight-line lower bound, so it
-//   finds exactly the fastest route a plain Dijkstra finds.
+//   bidirectional A* on travel time with lower bounds from straight-line
+//   distance and from landmarks, so it finds exactly the fastest route a plain
+//   Dijkstra finds. Construction of a million-junction router takes seconds
+//   (the landmark times); small maps are instant.
 // - Routes respect one-way rules (the graph holds only legal directions) and
 //   never use roads closed to cars (the importer leaves those out).
 
 #include "service/map/geo.h"
 #include "service/map/road_map.h"
+#include "service/routing/landmarks.h"
 
 #include <cstdint>
 #include <memory>
@@ -91,6 +94,7 @@ private:
     std::vector<std::pair<float, float>> m_nodeXY;
     double m_metresPerLonDegree = 0.0;
     double m_decisecondsPerMetre = 0.0;  // at the map's highest effective speed
+    Landmarks m_landmarks;
 };
 
 }  // namespace tw::service

@@ -1,6 +1,7 @@
 // The router against a brute-force Dijkstra on random maps, one-way and access
 // rules, snapping that never strands an end on a fragment, and a real extract.
 
+#include "service/generator/synthetic_region.h"
 #include "service/map/geo.h"
 #include "service/map/map_loader.h"
 #include "service/routing/router.h"
@@ -196,6 +197,26 @@ TEST(Router, EqualsBruteForceDijkstraOnTheSampleTown)
     }
     const RoadMap map = loadMap(path, {ProgressReport::Quiet, CacheUse::Ignore});
     compareWithBruteForce(map, 300, 7);
+}
+
+TEST(Router, EqualsBruteForceDijkstraOnALargerGeneratedRegion)
+{
+    // Large enough for the router to use landmarks.
+    TempFolder folder;
+    const auto path = folder / "region.osm.pbf";
+    writeSyntheticRegion(path, 20000);
+    const RoadMap map = loadMap(path.string(), {ProgressReport::Quiet, CacheUse::Ignore});
+    ASSERT_GT(map.nodeCount(), 20000u);
+    compareWithBruteForce(map, 120, 5);
+}
+
+TEST(Router, EqualsBruteForceDijkstraOnALargeRandomGrid)
+{
+    // Missing, private and one-way blocks leave fragments and dead ends that
+    // some landmarks cannot reach.
+    const RoadMap map = importText(randomGrid(60, 9));
+    ASSERT_GT(map.nodeCount(), 2000u);
+    compareWithBruteForce(map, 150, 9);
 }
 
 // Junctions 1 (west) and 2 (east) joined by a fast one-way street from east to
