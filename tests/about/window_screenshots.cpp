@@ -37,15 +37,15 @@ constexpr int kPollMs = 100;
 // with status 1 when the patience runs out.
 void whenReady(std::function<bool()> ready, std::function<void()> act)
 {
-    auto* clock = new QElapsedTimer;
-    clock->start();
-    auto* timer = new QTimer;
+    QElapsedTimer clock;
+    clock.start();
+    auto* timer = new QTimer(QCoreApplication::instance());
     timer->setInterval(kPollMs);
     QObject::connect(timer, &QTimer::timeout, [=] {
         if (ready()) {
             timer->stop();
             act();
-        } else if (clock->elapsed() > kPatienceMs) {
+        } else if (clock.elapsed() > kPatienceMs) {
             std::fprintf(stderr, "the window did not get ready in time\n");
             QCoreApplication::exit(1);
         }
