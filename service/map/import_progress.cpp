@@ -10,9 +10,9 @@ constexpr auto kQuietStart = std::chrono::seconds(2);
 constexpr auto kInterval = std::chrono::seconds(3);
 }  // namespace
 
-ImportProgress::ImportProgress(ProgressReport report, std::string phase)
-    : m_report(report), m_phase(std::move(phase)), m_start(std::chrono::steady_clock::now()),
-      m_lastLine(m_start)
+ImportProgress::ImportProgress(ProgressReport report, std::string phase,
+                               std::chrono::steady_clock::time_point importStart)
+    : m_report(report), m_phase(std::move(phase)), m_start(importStart), m_lastLine(importStart)
 {
 }
 

@@ -1,7 +1,8 @@
 #pragma once
-// ImportProgress: the progress line the importer prints on stderr while it reads
-// a large file. Quiet for the first two seconds of a phase, so small maps load
-// silently; after that one line every few seconds, and a last line at 100%.
+// ImportProgress: the progress lines the importer prints on stderr while it
+// reads a large file. Quiet for the first two seconds of the whole import, so
+// small maps load silently; after that one line per phase every few seconds,
+// and a last line at 100% for a phase that printed any.
 
 #include "service/map/map_loader.h"
 
@@ -12,7 +13,8 @@ namespace tw::service {
 
 class ImportProgress {
 public:
-    ImportProgress(ProgressReport report, std::string phase);
+    // `importStart` is when the whole import began.
+    ImportProgress(ProgressReport report, std::string phase, std::chrono::steady_clock::time_point importStart);
     ~ImportProgress();
     ImportProgress(const ImportProgress&) = delete;
     ImportProgress& operator=(const ImportProgress&) = delete;

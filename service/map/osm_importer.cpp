@@ -200,7 +200,11 @@ public:
         indexNodes();
         readNodes();
         RoadMap map;
-        buildGraph(map);
+        {
+            ImportProgress progress(m_progress, "Building the road graph", m_start);
+            progress.update(0, 1);
+            buildGraph(map);
+        }
         buildAddresses(map);
         map.strings = m_strings.take();
         map.finishIndexes();
@@ -210,7 +214,7 @@ public:
 private:
     void readWays()
     {
-        ImportProgress progress(m_progress, "Reading roads");
+        ImportProgress progress(m_progress, "Reading roads", m_start);
         osmium::io::Reader reader(osmium::io::File(m_path), osmium::osm_entity_bits::way);
         while (osmium::memory::Buffer buffer = reader.read()) {
             for (const osmium::Way& way : buffer.select<osmium::Way>()) {
@@ -333,7 +337,7 @@ private:
 
     void readNodes()
     {
-        ImportProgress progress(m_progress, "Reading junctions and addresses");
+        ImportProgress progress(m_progress, "Reading junctions and addresses", m_start);
         osmium::io::Reader reader(osmium::io::File(m_path), osmium::osm_entity_bits::node);
         while (osmium::memory::Buffer buffer = reader.read()) {
             for (const osmium::Node& node : buffer.select<osmium::Node>()) {
@@ -594,6 +598,7 @@ private:
 
     std::string m_path;
     ProgressReport m_progress;
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
     StringTable m_strings;
 
     std::vector<RoadWay> m_roads;
