@@ -69,6 +69,12 @@ public:
     // Takes ownership of a frame's document and links it to `frameElement`.
     HtmlDocument* adoptFrame(HtmlElement* frameElement, std::unique_ptr<HtmlDocument> frame);
 
+    // True when the parser stopped early because the page was pathological
+    // (far too many nodes, or a pile of unmatched end tags); the document holds
+    // the part before that point.
+    bool isTruncated() const { return m_truncated; }
+    void setTruncated(bool truncated) { m_truncated = truncated; }
+
     void setNavigationHandler(NavigationHandler handler) { m_navigate = std::move(handler); }
     // Passes `request` to the navigation handler, if any.
     void requestNavigation(const NavigationRequest& request) const;
@@ -89,6 +95,7 @@ private:
     NodeArena<HtmlNode> m_texts;
     std::vector<std::unique_ptr<HtmlDocument>> m_frames;
     NavigationHandler m_navigate;
+    bool m_truncated = false;
 };
 
 } // namespace tw::web

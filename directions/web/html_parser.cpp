@@ -20,6 +20,9 @@ namespace {
 // Unmatched end tags make libxml2 scan its whole stack of open elements; beyond
 // this many element visits in such scans the rest of the page is dropped.
 constexpr qint64 kUnmatchedEndTagBudget = 200'000'000;
+// A page is cut off after this many nodes. A long route's result page has a few
+// hundred thousand; a page of nothing but tags would otherwise cost gigabytes.
+constexpr qint64 kMaxNodes = 2'000'000;
 
 // Builds an HtmlDocument from libxml2's SAX events.
 class TreeBuilder {
@@ -28,6 +31,8 @@ public:
 
     void startElement(const xmlChar* rawName, const xmlChar** attributes)
     {
+        if (!roomForNode())
+            return;
         const QString& name = internedName(rawName);
         if (m_stack.empty()) {
             HtmlElement* root = m_document.documentElement();
@@ -62,12 +67,14 @@ public:
         HtmlNode* last = parent->lastChild();
         if (last && last->kind() == HtmlNode::Kind::Text)
             last->appendData(chunk);
-        else
+        else if (roomForNode())
             parent->appendChild(m_document.createText(chunk));
     }
 
     void comment(const xmlChar* text)
     {
+        if (!roomForNode())
+            return;
         current()->appendChild(m_document.createComment(QString::fromUtf8(reinterpret_cast<const char*>(text))));
     }
 
@@ -76,11 +83,28 @@ public:
         if (error->code != XML_ERR_TAG_NAME_MISMATCH)
             return;
         m_unmatchedWork += m_context->nameNr;
-        if (m_unmatchedWork > kUnmatchedEndTagBudget)
+        if (m_unmatchedWork > kUnmatchedEndTagBudget && !m_document.isTruncated()) {
+            m_document.setTruncated(true);
             xmlStopParser(m_context);
+        }
     }
 
 private:
+    // Counts one more node; false (and parsing stopped) when the page has
+    // reached the node limit.
+    bool roomForNode()
+    {
+        if (m_nodes < kMaxNodes) {
+            ++m_nodes;
+            return true;
+        }
+        if (!m_document.isTruncated()) {
+            m_document.setTruncated(true);
+            xmlStopParser(m_context);
+        }
+        return false;
+    }
+
     HtmlElement* current()
     {
         if (m_stack.empty())
@@ -166,6 +190,7 @@ private:
     // Node-based, so references to its names stay valid as it grows.
     std::unordered_map<const xmlChar*, QString> m_names;
     qint64 m_unmatchedWork = 0;
+    qint64 m_nodes = 0;
 };
 
 TreeBuilder* builderOf(void* context)

@@ -10,7 +10,9 @@
 //   ignores the page's own encoding declarations;
 // - unmatched end tags cost libxml2 a scan of all open elements each; a page
 //   that piles up so many of them that parsing would take seconds is cut off at
-//   that point and the part parsed so far kept.
+//   that point and the part parsed so far kept; so is a page of more than two
+//   million nodes, which would otherwise take gigabytes of memory. Such a
+//   document reports isTruncated().
 // Building and walking the tree never recurses, so nesting depth is limited
 // only by memory.
 

@@ -390,6 +390,7 @@ TEST(HostilePages, HundredThousandNestedElementsParseWriteAndFree)
     EXPECT_TRUE(markup.contains("deep"));
     EXPECT_GE(markup.count("</DIV>"), depth);
     EXPECT_EQ(document->body()->textContent(), "deep");
+    EXPECT_FALSE(document->isTruncated());
     EXPECT_THROW(document->forms("dd"), ScriptError);
 }
 
@@ -438,6 +439,7 @@ TEST(HostilePages, PileOfUnmatchedEndTagsFinishes)
         page += "</b>";
     auto document = parseHtmlBytes(page, "text/html");
     EXPECT_NE(document->body(), nullptr);
+    EXPECT_TRUE(document->isTruncated());
 }
 
 } // namespace
