@@ -227,6 +227,10 @@ private:
 
     void appendRefs(const osmium::Way& way, std::uint32_t& first, std::uint32_t& count)
     {
+        // Node positions are 32-bit: far beyond any extract a city service loads.
+        if (m_refs.size() + way.nodes().size() >= kNoId) {
+            throw MapError("Cannot import map file " + m_path + ": it is too large for this service");
+        }
         first = static_cast<std::uint32_t>(m_refs.size());
         for (const osmium::NodeRef& ref : way.nodes()) {
             m_refs.push_back(ref.ref());

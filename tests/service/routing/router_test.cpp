@@ -5,6 +5,7 @@
 #include "service/map/geo.h"
 #include "service/map/map_loader.h"
 #include "service/routing/router.h"
+#include "service/routing/segment_grid.h"
 #include "tests/service/map/osm_xml.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <limits>
 #include <queue>
 #include <random>
+#include <thread>
 
 namespace tw::service {
 namespace {
@@ -217,6 +219,65 @@ TEST(Router, EqualsBruteForceDijkstraOnALargeRandomGrid)
     const RoadMap map = importText(randomGrid(60, 9));
     ASSERT_GT(map.nodeCount(), 2000u);
     compareWithBruteForce(map, 150, 9);
+}
+
+TEST(Router, SnapsToTheNearestConnectedPointLikeAFullScan)
+{
+    // Points inside the map, beside it and far outside it.
+    const RoadMap map = importText(randomGrid(30, 4));
+    const Router router(map);
+    std::mt19937 random(4);
+    std::uniform_real_distribution<double> lat(40.98, 41.05);
+    std::uniform_real_distribution<double> lon(-99.03, -98.94);
+    for (int i = 0; i < 300; ++i) {
+        const Coordinate where{lat(random), lon(random)};
+        double nearest = kInfinity;
+        for (EdgeId e = 0; e < map.edges.size(); ++e) {
+            if (router.isConnected(e)) {
+                nearest = std::min(nearest, nearestOnEdge(map, e, where).metres);
+            }
+        }
+        const auto snap = router.snap(where);
+        ASSERT_TRUE(snap.has_value());
+        EXPECT_TRUE(router.isConnected(snap->edge));
+        EXPECT_NEAR(nearestOnEdge(map, snap->edge, where).metres, nearest, 1e-6) << i;
+        EXPECT_NEAR(snap->distanceMetres, distanceMetres(where, snap->point), 1e-6);
+    }
+}
+
+TEST(Router, ConcurrentRoutesMatchOneAtATime)
+{
+    const RoadMap map = importText(randomGrid(60, 12));
+    const Router router(map);
+    std::mt19937 random(12);
+    std::uniform_real_distribution<double> lat(41.0, 41.059);
+    std::uniform_real_distribution<double> lon(-99.0, -98.924);
+    std::vector<std::pair<Snap, Snap>> pairs;
+    std::vector<double> expected;
+    for (int i = 0; i < 80; ++i) {
+        pairs.emplace_back(*router.snap({lat(random), lon(random)}), *router.snap({lat(random), lon(random)}));
+        expected.push_back(router.route(pairs.back().first, pairs.back().second)->seconds);
+    }
+    std::vector<std::vector<double>> results(4);
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < results.size(); ++t) {
+        threads.emplace_back([&, t] {
+            // Each thread walks the pairs in its own order.
+            for (std::size_t k = 0; k < pairs.size(); ++k) {
+                const std::size_t i = (k * (t + 1) * 7 + t) % pairs.size();
+                const auto route = router.route(pairs[i].first, pairs[i].second);
+                results[t].push_back(route ? route->seconds - expected[i] : kInfinity);
+            }
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    for (const auto& differences : results) {
+        for (double d : differences) {
+            EXPECT_EQ(d, 0.0);
+        }
+    }
 }
 
 // Junctions 1 (west) and 2 (east) joined by a fast one-way street from east to
