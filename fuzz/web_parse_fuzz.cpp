@@ -13,9 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     using namespace tw::web;
     // The first byte picks the Content-Type header the page arrives with.
-    static const char* const kContentTypes[] = {"text/html", "text/html; charset=utf-8",
-                                                "text/html; charset=iso-8859-1", "text/html; charset=shift_jis",
-                                                "text/html; charset=utf-16"};
+    static const char* const kContentTypes[] = { "text/html", "text/html; charset=utf-8",
+        "text/html; charset=iso-8859-1", "text/html; charset=shift_jis", "text/html; charset=utf-16" };
     if (size == 0)
         return 0;
     const char* contentType = kContentTypes[data[0] % 5];

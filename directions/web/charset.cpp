@@ -8,7 +8,10 @@
 namespace tw::web::charset {
 namespace {
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
 
 QByteArrayView trimmed(QByteArrayView v)
 {
@@ -111,10 +114,9 @@ QByteArray canonicalName(QByteArrayView label)
     const QByteArray l = trimmed(label).toByteArray().toLower();
     if (l.isEmpty())
         return {};
-    static const char* const kWindows1252[] = {
-        "windows-1252", "cp1252", "x-cp1252", "iso-8859-1", "iso8859-1", "iso88591", "iso_8859-1",
-        "iso_8859-1:1987", "latin1", "l1", "iso-ir-100", "csisolatin1", "ibm819", "cp819",
-        "us-ascii", "ascii", "ansi_x3.4-1968", "x-user-defined"};
+    static const char* const kWindows1252[] = { "windows-1252", "cp1252", "x-cp1252", "iso-8859-1",
+        "iso8859-1", "iso88591", "iso_8859-1", "iso_8859-1:1987", "latin1", "l1", "iso-ir-100", "csisolatin1",
+        "ibm819", "cp819", "us-ascii", "ascii", "ansi_x3.4-1968", "x-user-defined" };
     for (const char* alias : kWindows1252) {
         if (l == alias)
             return "windows-1252";
@@ -189,16 +191,16 @@ QByteArray fromMeta(QByteArrayView bytes)
 Detection detect(QByteArrayView bytes, QByteArrayView contentType)
 {
     if (bytes.startsWith("\xEF\xBB\xBF"))
-        return {"utf-8", 3};
+        return { "utf-8", 3 };
     if (bytes.startsWith("\xFF\xFE"))
-        return {"utf-16le", 2};
+        return { "utf-16le", 2 };
     if (bytes.startsWith("\xFE\xFF"))
-        return {"utf-16be", 2};
+        return { "utf-16be", 2 };
     if (QByteArray fromHeader = fromContentType(contentType); !fromHeader.isEmpty())
-        return {fromHeader, 0};
+        return { fromHeader, 0 };
     if (QByteArray declared = fromMeta(bytes); !declared.isEmpty())
-        return {declared, 0};
-    return {"windows-1252", 0};
+        return { declared, 0 };
+    return { "windows-1252", 0 };
 }
 
 QString decode(QByteArrayView bytes, const Detection& detection)

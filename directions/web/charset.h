@@ -28,8 +28,8 @@ QByteArray fromContentType(QByteArrayView contentType);
 QByteArray fromMeta(QByteArrayView bytes);
 
 struct Detection {
-    QByteArray name;          // canonical charset name
-    qsizetype bomLength = 0;  // bytes of byte-order mark to skip
+    QByteArray name; // canonical charset name
+    qsizetype bomLength = 0; // bytes of byte-order mark to skip
 };
 
 // Detects the charset of a page body as described above.

@@ -61,8 +61,8 @@ void percentEncodeInto(QByteArray& out, const QByteArray& bytes)
     static const char kHex[] = "0123456789ABCDEF";
     for (char ch : bytes) {
         const auto b = static_cast<unsigned char>(ch);
-        if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '*'
-            || b == '-' || b == '.' || b == '_') {
+        if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '*' || b == '-'
+            || b == '.' || b == '_') {
             out += static_cast<char>(b);
         } else if (b == ' ') {
             out += '+';
@@ -77,15 +77,15 @@ void percentEncodeInto(QByteArray& out, const QByteArray& bytes)
 // The attribute of the submitter (formaction, formmethod ...) that overrides the
 // form's own, if the submitter is a submit button that has it.
 QString submissionAttribute(const HtmlElement& form, const HtmlElement* submitter, const QString& formName,
-                            const QString& submitterName)
+    const QString& submitterName)
 {
     if (submitter && submitter->hasAttribute(submitterName))
         return submitter->getAttribute(submitterName);
     return form.getAttribute(formName);
 }
 
-QByteArray multipartBody(const std::vector<FormEntry>& entries, const QByteArray& charset,
-                         const QByteArray& boundary)
+QByteArray multipartBody(
+    const std::vector<FormEntry>& entries, const QByteArray& charset, const QByteArray& boundary)
 {
     auto escapeName = [&](const QString& name) {
         QByteArray encoded = charset::encodeForForm(normaliseLineBreaks(name), charset);
@@ -94,7 +94,8 @@ QByteArray multipartBody(const std::vector<FormEntry>& entries, const QByteArray
     };
     QByteArray body;
     for (const FormEntry& entry : entries) {
-        body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + escapeName(entry.name) + '"';
+        body
+            += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + escapeName(entry.name) + '"';
         if (entry.isFile) {
             body += "; filename=\"\"\r\nContent-Type: application/octet-stream\r\n\r\n\r\n";
             continue;
@@ -130,8 +131,8 @@ std::vector<FormEntry> constructEntryList(const HtmlElement& form, const HtmlEle
         const QString name = e->getAttribute(u"name"_s);
         if (tag == u"input" && type == u"image") {
             const QString prefix = name.isEmpty() ? QString() : name + u'.';
-            entries.push_back({prefix + u'x', u"0"_s});
-            entries.push_back({prefix + u'y', u"0"_s});
+            entries.push_back({ prefix + u'x', u"0"_s });
+            entries.push_back({ prefix + u'y', u"0"_s });
             continue;
         }
         if (name.isEmpty())
@@ -139,20 +140,20 @@ std::vector<FormEntry> constructEntryList(const HtmlElement& form, const HtmlEle
         if (tag == u"select") {
             for (const HtmlElement* option : e->selectedOptions()) {
                 if (!option->hasAttribute(u"disabled"_s))
-                    entries.push_back({name, option->value()});
+                    entries.push_back({ name, option->value() });
             }
         } else if (tag == u"input" && type == u"file") {
-            entries.push_back({name, QString(), true});
-        } else if (tag == u"input" && type == u"hidden" && name.compare(u"_charset_", Qt::CaseInsensitive) == 0
-                   && !e->hasAttribute(u"value"_s)) {
-            entries.push_back({name, QString::fromLatin1(formCharset(form))});
+            entries.push_back({ name, QString(), true });
+        } else if (tag == u"input" && type == u"hidden"
+            && name.compare(u"_charset_", Qt::CaseInsensitive) == 0 && !e->hasAttribute(u"value"_s)) {
+            entries.push_back({ name, QString::fromLatin1(formCharset(form)) });
         } else if (tag == u"input" && type != u"checkbox" && type != u"radio") {
             // A one-line field holds no line breaks, whatever was assigned to it.
             QString value = e->value();
             value.remove(u'\r').remove(u'\n');
-            entries.push_back({name, value});
+            entries.push_back({ name, value });
         } else {
-            entries.push_back({name, e->value()});
+            entries.push_back({ name, e->value() });
         }
     }
     return entries;
@@ -186,7 +187,8 @@ QByteArray urlEncodeEntries(const std::vector<FormEntry>& entries, const QByteAr
 std::optional<NavigationRequest> buildFormSubmission(const HtmlElement& form, const HtmlElement* submitter)
 {
     const HtmlDocument* document = form.ownerDocument();
-    const QString method = submissionAttribute(form, submitter, u"method"_s, u"formmethod"_s).trimmed().toLower();
+    const QString method
+        = submissionAttribute(form, submitter, u"method"_s, u"formmethod"_s).trimmed().toLower();
     if (method == u"dialog")
         return std::nullopt;
     const QString action = submissionAttribute(form, submitter, u"action"_s, u"formaction"_s).trimmed();
@@ -205,16 +207,17 @@ std::optional<NavigationRequest> buildFormSubmission(const HtmlElement& form, co
     }
     request.url = target;
     request.method = "POST";
-    const QString enctype = submissionAttribute(form, submitter, u"enctype"_s, u"formenctype"_s).trimmed().toLower();
+    const QString enctype
+        = submissionAttribute(form, submitter, u"enctype"_s, u"formenctype"_s).trimmed().toLower();
     if (enctype == u"multipart/form-data") {
         const QByteArray boundary = "----TarnwickleyFormBoundary"
-                                    + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+            + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
         request.body = multipartBody(entries, charsetName, boundary);
         request.contentType = "multipart/form-data; boundary=" + boundary;
     } else if (enctype == u"text/plain") {
         for (const FormEntry& entry : entries) {
             request.body += charset::encodeForForm(normaliseLineBreaks(entry.name), charsetName) + '='
-                            + charset::encodeForForm(normaliseLineBreaks(entry.value), charsetName) + "\r\n";
+                + charset::encodeForForm(normaliseLineBreaks(entry.value), charsetName) + "\r\n";
         }
         request.contentType = "text/plain";
     } else {

@@ -7,7 +7,8 @@ using namespace Qt::StringLiterals;
 namespace tw::web {
 
 HtmlDocument::HtmlDocument(const QUrl& url, const QByteArray& charset, InitialTree tree)
-    : m_url(url), m_charset(charset)
+    : m_url(url)
+    , m_charset(charset)
 {
     m_root = createElement(u"html"_s);
     if (tree == InitialTree::None)
@@ -32,7 +33,10 @@ HtmlElement* HtmlDocument::forms(const QString& name)
     throw ScriptError(u"The page has no form \"%1\"."_s.arg(name));
 }
 
-std::vector<HtmlElement*> HtmlDocument::allForms() const { return getElementsByTagName(u"form"_s); }
+std::vector<HtmlElement*> HtmlDocument::allForms() const
+{
+    return getElementsByTagName(u"form"_s);
+}
 
 HtmlElement* HtmlDocument::body() const
 {

@@ -30,12 +30,12 @@ public:
 
     enum class InitialTree {
         Blank, // an <html> element with an empty <head> and <body>
-        None,  // nothing yet: the parser builds the tree and sets the root
+        None, // nothing yet: the parser builds the tree and sets the root
     };
 
     // A document at `url`, decoded with `charset`.
     explicit HtmlDocument(const QUrl& url = QUrl(), const QByteArray& charset = "windows-1252",
-                          InitialTree tree = InitialTree::Blank);
+        InitialTree tree = InitialTree::Blank);
     ~HtmlDocument();
     HtmlDocument(const HtmlDocument&) = delete;
     HtmlDocument& operator=(const HtmlDocument&) = delete;

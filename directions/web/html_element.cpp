@@ -21,12 +21,16 @@ bool isSubmitControl(const HtmlElement& e)
 }
 
 // The text of an option, with runs of whitespace collapsed and the ends trimmed.
-QString optionText(const HtmlElement& option) { return option.textContent().simplified(); }
+QString optionText(const HtmlElement& option)
+{
+    return option.textContent().simplified();
+}
 
 } // namespace
 
 HtmlElement::HtmlElement(HtmlDocument* document, const QString& tagName)
-    : HtmlNode(Kind::Element, document), m_tagName(tagName)
+    : HtmlNode(Kind::Element, document)
+    , m_tagName(tagName)
 {
 }
 
@@ -56,24 +60,23 @@ void HtmlElement::setAttribute(const QString& name, const QString& value)
             return;
         }
     }
-    m_attributes.push_back({name.toLower(), value});
+    m_attributes.push_back({ name.toLower(), value });
 }
 
 void HtmlElement::addParsedAttribute(const QString& name, QString value, Duplicates duplicates)
 {
     if (duplicates == Duplicates::Ignored && hasAttribute(name))
         return;
-    m_attributes.push_back({name, std::move(value)});
+    m_attributes.push_back({ name, std::move(value) });
 }
 
 QString HtmlElement::type() const
 {
     if (m_tagName == u"input") {
-        static const QSet<QString> known = {
-            u"hidden"_s, u"text"_s, u"search"_s, u"tel"_s, u"url"_s, u"email"_s,
-            u"password"_s, u"date"_s, u"month"_s, u"week"_s, u"time"_s,
-            u"datetime-local"_s, u"number"_s, u"range"_s, u"color"_s, u"checkbox"_s,
-            u"radio"_s, u"file"_s, u"submit"_s, u"image"_s, u"reset"_s, u"button"_s};
+        static const QSet<QString> known
+            = { u"hidden"_s, u"text"_s, u"search"_s, u"tel"_s, u"url"_s, u"email"_s, u"password"_s, u"date"_s,
+                  u"month"_s, u"week"_s, u"time"_s, u"datetime-local"_s, u"number"_s, u"range"_s, u"color"_s,
+                  u"checkbox"_s, u"radio"_s, u"file"_s, u"submit"_s, u"image"_s, u"reset"_s, u"button"_s };
         const QString t = getAttribute(u"type"_s).trimmed().toLower();
         return known.contains(t) ? t : u"text"_s;
     }
@@ -160,7 +163,10 @@ bool HtmlElement::selected() const
     return m_selected ? *m_selected : hasAttribute(u"selected"_s);
 }
 
-void HtmlElement::setSelected(bool selected) { m_selected = selected; }
+void HtmlElement::setSelected(bool selected)
+{
+    m_selected = selected;
+}
 
 std::vector<HtmlElement*> HtmlElement::options() const
 {
@@ -292,9 +298,15 @@ void HtmlElement::click()
     }
 }
 
-QString HtmlElement::innerHTML() const { return writeChildrenMarkup(*this); }
+QString HtmlElement::innerHTML() const
+{
+    return writeChildrenMarkup(*this);
+}
 
-QString HtmlElement::outerHTML() const { return writeNodeMarkup(*this); }
+QString HtmlElement::outerHTML() const
+{
+    return writeNodeMarkup(*this);
+}
 
 void HtmlElement::appendChild(HtmlNode* child)
 {

@@ -22,7 +22,7 @@ namespace tw::web {
 class HtmlDocument;
 
 struct HtmlAttribute {
-    QString name;  // lower case
+    QString name; // lower case
     QString value; // a null QString for an attribute written without a value
 };
 

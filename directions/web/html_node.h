@@ -17,7 +17,11 @@ class HtmlNode {
 public:
     enum class Kind { Element, Text, Comment };
 
-    HtmlNode(Kind kind, HtmlDocument* document) : m_kind(kind), m_document(document) {}
+    HtmlNode(Kind kind, HtmlDocument* document)
+        : m_kind(kind)
+        , m_document(document)
+    {
+    }
     HtmlNode(const HtmlNode&) = delete;
     HtmlNode& operator=(const HtmlNode&) = delete;
 

@@ -5,7 +5,6 @@
 #include <libxml/HTMLparser.h>
 #include <libxml/parserInternals.h>
 
-
 #include <array>
 #include <cstring>
 #include <limits>
@@ -27,7 +26,11 @@ constexpr qint64 kMaxNodes = 2'000'000;
 // Builds an HtmlDocument from libxml2's SAX events.
 class TreeBuilder {
 public:
-    TreeBuilder(HtmlDocument& document, htmlParserCtxtPtr context) : m_document(document), m_context(context) {}
+    TreeBuilder(HtmlDocument& document, htmlParserCtxtPtr context)
+        : m_document(document)
+        , m_context(context)
+    {
+    }
 
     void startElement(const xmlChar* rawName, const xmlChar** attributes)
     {
@@ -75,7 +78,8 @@ public:
     {
         if (!roomForNode())
             return;
-        current()->appendChild(m_document.createComment(QString::fromUtf8(reinterpret_cast<const char*>(text))));
+        current()->appendChild(
+            m_document.createComment(QString::fromUtf8(reinterpret_cast<const char*>(text))));
     }
 
     void error(const xmlError* error)
@@ -142,13 +146,15 @@ private:
         // libxml2 has already dropped repeated attributes.
         for (const xmlChar** a = attributes; a[0]; a += 2) {
             QString value = a[1] ? QString::fromUtf8(reinterpret_cast<const char*>(a[1])) : QString();
-            element->addParsedAttribute(internedName(a[0]), std::move(value), HtmlElement::Duplicates::Allowed);
+            element->addParsedAttribute(
+                internedName(a[0]), std::move(value), HtmlElement::Duplicates::Allowed);
         }
     }
 
     bool topIs(const QString& name, bool implied) const
     {
-        return m_stack.size() > 1 && m_stack.back()->localName() == name && m_stack.back()->isImplied() == implied;
+        return m_stack.size() > 1 && m_stack.back()->localName() == name
+            && m_stack.back()->isImplied() == implied;
     }
 
     void pushImplied(const QString& name)
@@ -185,7 +191,7 @@ private:
 
     HtmlDocument& m_document;
     htmlParserCtxtPtr m_context;
-    std::array<CachedName, kRecentSize> m_recent{};
+    std::array<CachedName, kRecentSize> m_recent {};
     std::vector<HtmlElement*> m_stack;
     // Node-based, so references to its names stay valid as it grows.
     std::unordered_map<const xmlChar*, QString> m_names;
@@ -203,11 +209,20 @@ void onStartElement(void* ctx, const xmlChar* name, const xmlChar** attributes)
     builderOf(ctx)->startElement(name, attributes);
 }
 
-void onEndElement(void* ctx, const xmlChar* name) { builderOf(ctx)->endElement(name); }
+void onEndElement(void* ctx, const xmlChar* name)
+{
+    builderOf(ctx)->endElement(name);
+}
 
-void onCharacters(void* ctx, const xmlChar* text, int length) { builderOf(ctx)->characters(text, length); }
+void onCharacters(void* ctx, const xmlChar* text, int length)
+{
+    builderOf(ctx)->characters(text, length);
+}
 
-void onComment(void* ctx, const xmlChar* text) { builderOf(ctx)->comment(text); }
+void onComment(void* ctx, const xmlChar* text)
+{
+    builderOf(ctx)->comment(text);
+}
 
 void onError(void* userData, xmlErrorPtr error)
 {
@@ -272,8 +287,8 @@ std::unique_ptr<HtmlDocument> parseUtf8(QByteArrayView utf8, const QUrl& url, co
     if (utf8.size() > std::numeric_limits<int>::max() - 1)
         utf8 = utf8.first(std::numeric_limits<int>::max() - 1);
 
-    htmlParserCtxtPtr context =
-        utf8.isEmpty() ? nullptr : htmlCreateMemoryParserCtxt(utf8.data(), static_cast<int>(utf8.size()));
+    htmlParserCtxtPtr context
+        = utf8.isEmpty() ? nullptr : htmlCreateMemoryParserCtxt(utf8.data(), static_cast<int>(utf8.size()));
     if (context) {
         TreeBuilder builder(*document, context);
         htmlSAXHandler sax;
@@ -290,8 +305,9 @@ std::unique_ptr<HtmlDocument> parseUtf8(QByteArrayView utf8, const QUrl& url, co
         // The SAX callbacks receive the context; the builder hangs off it.
         context->userData = context;
         context->_private = &builder;
-        htmlCtxtUseOptions(context, HTML_PARSE_RECOVER | HTML_PARSE_NONET | HTML_PARSE_NOERROR
-                                        | HTML_PARSE_NOWARNING | HTML_PARSE_IGNORE_ENC);
+        htmlCtxtUseOptions(context,
+            HTML_PARSE_RECOVER | HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING
+                | HTML_PARSE_IGNORE_ENC);
         xmlSwitchEncoding(context, XML_CHAR_ENCODING_UTF8);
         htmlParseDocument(context);
         htmlFreeParserCtxt(context);
@@ -329,7 +345,8 @@ std::unique_ptr<HtmlDocument> parseHtml(const QString& text, const QUrl& url, co
     return parseUtf8(utf8, url, charset);
 }
 
-std::unique_ptr<HtmlDocument> parseHtmlBytes(QByteArrayView bytes, QByteArrayView contentType, const QUrl& url)
+std::unique_ptr<HtmlDocument> parseHtmlBytes(
+    QByteArrayView bytes, QByteArrayView contentType, const QUrl& url)
 {
     const charset::Detection detection = charset::detect(bytes, contentType);
     // Most pages are clean UTF-8: hand them to libxml2 without a round trip

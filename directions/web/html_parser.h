@@ -28,12 +28,12 @@
 namespace tw::web {
 
 // Parses decoded page text. Never fails; returns the document.
-std::unique_ptr<HtmlDocument> parseHtml(const QString& text, const QUrl& url = QUrl(),
-                                        const QByteArray& charset = "utf-8");
+std::unique_ptr<HtmlDocument> parseHtml(
+    const QString& text, const QUrl& url = QUrl(), const QByteArray& charset = "utf-8");
 
 // Detects the charset of raw page bytes (byte-order mark, `contentType`, meta
 // tag, else windows-1252), decodes them and parses the text.
-std::unique_ptr<HtmlDocument> parseHtmlBytes(QByteArrayView bytes, QByteArrayView contentType = {},
-                                             const QUrl& url = QUrl());
+std::unique_ptr<HtmlDocument> parseHtmlBytes(
+    QByteArrayView bytes, QByteArrayView contentType = {}, const QUrl& url = QUrl());
 
 } // namespace tw::web

@@ -15,14 +15,15 @@ namespace {
 // How the writer treats one element name.
 struct TagRule {
     const char16_t* name;
-    bool isVoid;          // no end tag, no children written
-    bool breakBefore;     // CR LF before its start tag; whitespace-only text beside it dropped
-    bool rawText;         // its text is written without escapes
+    bool isVoid; // no end tag, no children written
+    bool breakBefore; // CR LF before its start tag; whitespace-only text beside it dropped
+    bool rawText; // its text is written without escapes
     bool dropsWhitespace; // whitespace-only text among its children is dropped
 };
 
 // The one table of the writer's per-element rules. Names not listed are
 // ordinary inline elements.
+// clang-format off
 constexpr TagRule kTagRules[] = {
     // name        void   break  raw    dropsWs
     {u"area",     true,  false, false, false},
@@ -70,8 +71,9 @@ constexpr TagRule kTagRules[] = {
     {u"script",   false, false, true,  false},
     {u"style",    false, false, true,  false},
 };
+// clang-format on
 
-constexpr TagRule kInlineRule = {u"", false, false, false, false};
+constexpr TagRule kInlineRule = { u"", false, false, false, false };
 
 const TagRule& ruleFor(const QString& name)
 {
@@ -92,8 +94,19 @@ bool needsQuotes(const QString& value)
         return true;
     for (QChar c : value) {
         switch (c.unicode()) {
-        case ' ': case '\t': case '\n': case '\r': case '\f':
-        case '"': case '\'': case '`': case '<': case '>': case '%': case '=': case '&':
+        case ' ':
+        case '\t':
+        case '\n':
+        case '\r':
+        case '\f':
+        case '"':
+        case '\'':
+        case '`':
+        case '<':
+        case '>':
+        case '%':
+        case '=':
+        case '&':
             return true;
         default:
             break;
@@ -114,7 +127,10 @@ bool isWhitespaceOnly(const QString& text)
 
 class Writer {
 public:
-    explicit Writer(QString& out) : m_out(out) {}
+    explicit Writer(QString& out)
+        : m_out(out)
+    {
+    }
 
     void startTag(const HtmlElement& e, const TagRule& rule, const QString& upperName)
     {
@@ -158,12 +174,23 @@ public:
             const char16_t c = data.at(i).unicode();
             const char16_t* escape = nullptr;
             switch (c) {
-            case '&': escape = u"&amp;"; break;
-            case '<': escape = u"&lt;"; break;
-            case '>': escape = u"&gt;"; break;
-            case 0x00A0: escape = u"&nbsp;"; break;
-            case '\n': escape = u"\r\n"; break;
-            default: continue;
+            case '&':
+                escape = u"&amp;";
+                break;
+            case '<':
+                escape = u"&lt;";
+                break;
+            case '>':
+                escape = u"&gt;";
+                break;
+            case 0x00A0:
+                escape = u"&nbsp;";
+                break;
+            case '\n':
+                escape = u"\r\n";
+                break;
+            default:
+                continue;
             }
             flush(i);
             m_out += QStringView(escape);

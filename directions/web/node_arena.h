@@ -11,8 +11,7 @@
 
 namespace tw::web {
 
-template <typename T>
-class NodeArena {
+template <typename T> class NodeArena {
 public:
     NodeArena() = default;
     NodeArena(const NodeArena&) = delete;
@@ -29,8 +28,7 @@ public:
     }
 
     // Constructs a T from `args` in the arena and returns it.
-    template <typename... Args>
-    T* make(Args&&... args)
+    template <typename... Args> T* make(Args&&... args)
     {
         if (m_blocks.empty() || m_usedInLast == kBlockSize) {
             m_blocks.push_back(std::make_unique<Storage[]>(kBlockSize));

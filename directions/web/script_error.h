@@ -16,7 +16,8 @@ namespace tw::web {
 class ScriptError : public std::runtime_error {
 public:
     explicit ScriptError(const QString& message)
-        : std::runtime_error(message.toStdString()), m_message(message)
+        : std::runtime_error(message.toStdString())
+        , m_message(message)
     {
     }
 

@@ -60,13 +60,18 @@ struct WebBrowser::Load {
     int depth = 0;
 };
 
-WebBrowser::WebBrowser(QObject* parent) : QObject(parent), m_network(new QNetworkAccessManager(this))
+WebBrowser::WebBrowser(QObject* parent)
+    : QObject(parent)
+    , m_network(new QNetworkAccessManager(this))
 {
     m_network->setCookieJar(new QNetworkCookieJar(m_network));
     m_network->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
 }
 
-WebBrowser::~WebBrowser() { abortAll(); }
+WebBrowser::~WebBrowser()
+{
+    abortAll();
+}
 
 void WebBrowser::navigate2(const QString& url)
 {
@@ -98,7 +103,10 @@ void WebBrowser::navigate(const NavigationRequest& request)
     startLoad(request, nullptr, completion, 0);
 }
 
-void WebBrowser::stop() { abortAll(); }
+void WebBrowser::stop()
+{
+    abortAll();
+}
 
 HtmlDocument* WebBrowser::document()
 {
@@ -107,10 +115,13 @@ HtmlDocument* WebBrowser::document()
     return m_document.get();
 }
 
-bool WebBrowser::busy() const { return !m_loads.empty(); }
+bool WebBrowser::busy() const
+{
+    return !m_loads.empty();
+}
 
-void WebBrowser::startLoad(const NavigationRequest& request, HtmlElement* frameElement, Completion* parent,
-                           int depth)
+void WebBrowser::startLoad(
+    const NavigationRequest& request, HtmlElement* frameElement, Completion* parent, int depth)
 {
     QNetworkRequest networkRequest(request.url);
     networkRequest.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(kUserAgent));
@@ -182,8 +193,8 @@ void WebBrowser::loaded(std::unique_ptr<Load> load, QNetworkReply* reply)
     const quint64 generation = m_generation;
     const QUrl finalUrl = reply->url();
     const QString url = reportedUrl(finalUrl);
-    std::unique_ptr<HtmlDocument> parsed =
-        parseHtmlBytes(load->data, reply->header(QNetworkRequest::ContentTypeHeader).toByteArray(), finalUrl);
+    std::unique_ptr<HtmlDocument> parsed = parseHtmlBytes(
+        load->data, reply->header(QNetworkRequest::ContentTypeHeader).toByteArray(), finalUrl);
     load->data.clear();
     installNavigationHandler(parsed.get());
     Completion* completion = load->completion;

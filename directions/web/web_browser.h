@@ -87,7 +87,8 @@ private:
     struct Load;
     struct Completion;
 
-    void startLoad(const NavigationRequest& request, HtmlElement* frameElement, Completion* parent, int depth);
+    void startLoad(
+        const NavigationRequest& request, HtmlElement* frameElement, Completion* parent, int depth);
     void onReadyRead(Load* load);
     void onFinished(Load* load);
     void loaded(std::unique_ptr<Load> load, QNetworkReply* reply);

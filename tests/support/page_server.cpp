@@ -15,17 +15,28 @@ constexpr qsizetype kMaxRequestBytes = 64 * 1024 * 1024;
 QByteArray reasonPhrase(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 307: return "Temporary Redirect";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 307:
+        return "Temporary Redirect";
+    case 400:
+        return "Bad Request";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
 }
 
@@ -40,7 +51,9 @@ QByteArray PageServer::Request::header(const QByteArray& name) const
     return {};
 }
 
-PageServer::PageServer(QObject* parent) : QObject(parent), m_server(new QTcpServer(this))
+PageServer::PageServer(QObject* parent)
+    : QObject(parent)
+    , m_server(new QTcpServer(this))
 {
     connect(m_server, &QTcpServer::newConnection, this, &PageServer::onNewConnection);
     m_server->listen(QHostAddress::LocalHost, 0);
@@ -48,13 +61,25 @@ PageServer::PageServer(QObject* parent) : QObject(parent), m_server(new QTcpServ
 
 PageServer::~PageServer() = default;
 
-QString PageServer::baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
+QString PageServer::baseUrl() const
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(port());
+}
 
-quint16 PageServer::port() const { return m_server->serverPort(); }
+quint16 PageServer::port() const
+{
+    return m_server->serverPort();
+}
 
-void PageServer::setPage(const QString& path, const Response& r) { m_pages.insert(path, r); }
+void PageServer::setPage(const QString& path, const Response& r)
+{
+    m_pages.insert(path, r);
+}
 
-void PageServer::setHandler(std::function<Response(const Request&)> h) { m_handler = std::move(h); }
+void PageServer::setHandler(std::function<Response(const Request&)> h)
+{
+    m_handler = std::move(h);
+}
 
 PageServer::Response PageServer::html(const QByteArray& html, const QByteArray& contentType)
 {
@@ -69,7 +94,7 @@ PageServer::Response PageServer::redirect(const QByteArray& location)
     Response r;
     r.status = 302;
     r.body = "<html><body>Moved</body></html>";
-    r.headers.append({"Location", location});
+    r.headers.append({ "Location", location });
     return r;
 }
 
@@ -116,7 +141,7 @@ void PageServer::onReadyRead(QTcpSocket* socket)
             continue;
         const QByteArray name = line.left(colon).trimmed();
         const QByteArray value = line.mid(colon + 1).trimmed();
-        request.headers.append({name, value});
+        request.headers.append({ name, value });
         if (name.compare("Content-Length", Qt::CaseInsensitive) == 0)
             contentLength = value.toLongLong();
     }
@@ -138,7 +163,8 @@ void PageServer::answer(QTcpSocket* socket, const Request& request)
     else if (m_handler)
         response = m_handler(request);
     else
-        response = Response{404, "text/html; charset=utf-8", "<html><body>Not found</body></html>", {}, 0, false};
+        response = Response { 404, "text/html; charset=utf-8", "<html><body>Not found</body></html>", {}, 0,
+            false };
 
     QPointer<QTcpSocket> guarded(socket);
     QPointer<PageServer> self(this);
@@ -155,8 +181,8 @@ void PageServer::answer(QTcpSocket* socket, const Request& request)
                 emit self->responseSent(path);
             return;
         }
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status)
-                          + "\r\n";
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' '
+            + reasonPhrase(response.status) + "\r\n";
         if (!response.contentType.isEmpty())
             head += "Content-Type: " + response.contentType + "\r\n";
         head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";

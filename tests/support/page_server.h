@@ -31,7 +31,7 @@ class PageServer : public QObject {
 public:
     struct Request {
         QByteArray method;
-        QString path;  // as sent, still percent-encoded, without the query
+        QString path; // as sent, still percent-encoded, without the query
         QString query; // as sent, without the "?"
         QByteArray body;
         QList<QPair<QByteArray, QByteArray>> headers;

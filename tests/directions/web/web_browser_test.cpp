@@ -16,13 +16,12 @@ using tw::web::WebBrowser;
 
 namespace {
 
-const QByteArray kFormPage =
-    "<html><head><title>Directions</title></head><body>"
-    "<form name=\"dd\" action=\"/dd_result\" method=\"get\">"
-    "<input type=\"text\" name=\"addr\"><input type=\"text\" name=\"csz\">"
-    "<input type=\"text\" name=\"taddr\"><input type=\"text\" name=\"tcsz\">"
-    "<input type=\"submit\" name=\"getrte\" value=\"Get Directions\">"
-    "</form></body></html>";
+const QByteArray kFormPage = "<html><head><title>Directions</title></head><body>"
+                             "<form name=\"dd\" action=\"/dd_result\" method=\"get\">"
+                             "<input type=\"text\" name=\"addr\"><input type=\"text\" name=\"csz\">"
+                             "<input type=\"text\" name=\"taddr\"><input type=\"text\" name=\"tcsz\">"
+                             "<input type=\"submit\" name=\"getrte\" value=\"Get Directions\">"
+                             "</form></body></html>";
 
 } // namespace
 
@@ -70,7 +69,9 @@ void WebBrowserTest::fillsAndSubmitsTheDirectionsForm()
 {
     PageServer server;
     server.setPage("/dd", PageServer::html(kFormPage));
-    server.setPage("/dd_result", PageServer::html("<html><body><div><table><tr><td>1.</td><td>Start at <b>Main St</b></td></tr></table></div></body></html>"));
+    server.setPage("/dd_result",
+        PageServer::html("<html><body><div><table><tr><td>1.</td><td>Start at <b>Main "
+                         "St</b></td></tr></table></div></body></html>"));
     WebBrowser browser;
     QSignalSpy completed(&browser, &WebBrowser::documentComplete);
     browser.navigate2(server.baseUrl() + "/dd");
@@ -84,9 +85,12 @@ void WebBrowserTest::fillsAndSubmitsTheDirectionsForm()
     QCOMPARE(completed.count(), 1);
     QVERIFY(completed.wait(5000));
     const QString url = completed.last().first().toString();
-    QCOMPARE(url, server.baseUrl() + "/dd_result?addr=1+Main+St&csz=Springfield++&taddr=&tcsz=++&getrte=Get+Directions");
+    QCOMPARE(url,
+        server.baseUrl()
+            + "/dd_result?addr=1+Main+St&csz=Springfield++&taddr=&tcsz=++&getrte=Get+Directions");
     QCOMPARE(browser.document()->documentElement()->innerHTML(),
-             QString("<HEAD></HEAD><BODY>\r\n<DIV>\r\n<TABLE>\r\n<TBODY>\r\n<TR>\r\n<TD>1.</TD>\r\n<TD>Start at <B>Main St</B></TD></TR></TBODY></TABLE></DIV></BODY>"));
+        QString("<HEAD></HEAD><BODY>\r\n<DIV>\r\n<TABLE>\r\n<TBODY>\r\n<TR>\r\n<TD>1.</TD>\r\n<TD>Start at "
+                "<B>Main St</B></TD></TR></TBODY></TABLE></DIV></BODY>"));
 }
 
 void WebBrowserTest::reportsTheFinalAddressAfterRedirects()
@@ -110,11 +114,12 @@ void WebBrowserTest::submitsWindows1252PagesInWindows1252()
 {
     PageServer server;
     // No charset in the header: the meta tag's Latin-1 label means windows-1252.
-    server.setPage("/form", PageServer::html("<html><head><meta http-equiv=Content-Type content='text/html; "
-                                             "charset=iso-8859-1'></head><body><form name=f action=/r>"
-                                             "<input name=q value='Caf\xE9'><input type=submit name=go value=Go>"
-                                             "</form></body></html>",
-                                             "text/html"));
+    server.setPage("/form",
+        PageServer::html("<html><head><meta http-equiv=Content-Type content='text/html; "
+                         "charset=iso-8859-1'></head><body><form name=f action=/r>"
+                         "<input name=q value='Caf\xE9'><input type=submit name=go value=Go>"
+                         "</form></body></html>",
+            "text/html"));
     server.setPage("/r", PageServer::html("<p>ok"));
     WebBrowser browser;
     QSignalSpy completed(&browser, &WebBrowser::documentComplete);
@@ -130,9 +135,10 @@ void WebBrowserTest::submitsWindows1252PagesInWindows1252()
 void WebBrowserTest::postsFormsWithABody()
 {
     PageServer server;
-    server.setPage("/form", PageServer::html("<form name=f method=post action='/post?keep=1'>"
-                                             "<input name=a value='x y&z'><input type=submit name=s value=S>"
-                                             "<input type=submit name=t value=T></form>"));
+    server.setPage("/form",
+        PageServer::html("<form name=f method=post action='/post?keep=1'>"
+                         "<input name=a value='x y&z'><input type=submit name=s value=S>"
+                         "<input type=submit name=t value=T></form>"));
     server.setPage("/post", PageServer::html("<p>posted"));
     WebBrowser browser;
     QSignalSpy completed(&browser, &WebBrowser::documentComplete);
@@ -151,8 +157,9 @@ void WebBrowserTest::postsFormsWithABody()
 void WebBrowserTest::postAnsweredWithRedirectLoadsTheTargetWithGet()
 {
     PageServer server;
-    server.setPage("/form", PageServer::html("<form name=f method=post action=/post><input name=a value=1>"
-                                             "<input type=submit name=s value=S></form>"));
+    server.setPage("/form",
+        PageServer::html("<form name=f method=post action=/post><input name=a value=1>"
+                         "<input type=submit name=s value=S></form>"));
     server.setPage("/post", PageServer::redirect("/done?ok=1"));
     server.setPage("/done", PageServer::html("<p>done"));
     WebBrowser browser;
@@ -169,7 +176,8 @@ void WebBrowserTest::postAnsweredWithRedirectLoadsTheTargetWithGet()
 void WebBrowserTest::completesFramesBeforeTheirPage()
 {
     PageServer server;
-    server.setPage("/page", PageServer::html("<frameset cols='50%,50%'><frame src=/a><frame src='/b?x=1'></frameset>"));
+    server.setPage(
+        "/page", PageServer::html("<frameset cols='50%,50%'><frame src=/a><frame src='/b?x=1'></frameset>"));
     PageServer::Response slow = PageServer::html("<p>a");
     slow.delayMs = 50;
     server.setPage("/a", slow);
@@ -211,7 +219,8 @@ void WebBrowserTest::failedFrameStillCompletesThePage()
 void WebBrowserTest::pageThatFramesItselfStillCompletes()
 {
     PageServer server;
-    server.setPage("/loop", PageServer::html("<body><iframe src=/loop></iframe><iframe src=/loop></iframe></body>"));
+    server.setPage(
+        "/loop", PageServer::html("<body><iframe src=/loop></iframe><iframe src=/loop></iframe></body>"));
     WebBrowser browser;
     QSignalSpy completed(&browser, &WebBrowser::documentComplete);
     browser.navigate2(server.baseUrl() + "/loop");
@@ -323,7 +332,7 @@ void WebBrowserTest::newNavigationCancelsTheOldOne()
     QStringList reported;
     for (const auto& args : navigated)
         reported << args.first().toString().mid(server.baseUrl().size());
-    QCOMPARE(reported, QStringList({"/fast", "/third"}));
+    QCOMPARE(reported, QStringList({ "/fast", "/third" }));
     QCOMPARE(completed.count(), 2);
     QCOMPARE(errors.count(), 0);
     QCOMPARE(browser.document()->body()->textContent(), QString("third"));
