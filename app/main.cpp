@@ -21,6 +21,8 @@ int main(int argc, char* argv[])
                                             .arg(tw::app::kVersionRevision));
     QApplication::setOrganizationName(QStringLiteral("Tarnwickley"));
     QApplication::setWindowIcon(tw::resources::applicationIcon());
+    // Lets the desktop match the window to the installed menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("tarnwickley"));
 
     // The sync window reads the directions text when it loads; the main window
     // outlives it in practice, but the pointer guards the order of closing.
