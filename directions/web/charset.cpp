@@ -15,17 +15,20 @@ bool isSpace(char c)
 
 QByteArrayView trimmed(QByteArrayView v)
 {
-    while (!v.isEmpty() && isSpace(v.front()))
+    while (!v.isEmpty() && isSpace(v.front())) {
         v = v.sliced(1);
-    while (!v.isEmpty() && isSpace(v.back()))
+    }
+    while (!v.isEmpty() && isSpace(v.back())) {
         v.chop(1);
+    }
     return v;
 }
 
 bool startsWithNoCase(QByteArrayView text, qsizetype at, QByteArrayView prefix)
 {
-    if (at + prefix.size() > text.size())
+    if (at + prefix.size() > text.size()) {
         return false;
+    }
     return text.sliced(at, prefix.size()).compare(prefix, Qt::CaseInsensitive) == 0;
 }
 
@@ -41,30 +44,36 @@ QByteArrayView charsetParameter(QByteArrayView value)
                 break;
             }
         }
-        if (at < 0)
+        if (at < 0) {
             return {};
+        }
         qsizetype i = at + 7;
-        while (i < value.size() && isSpace(value[i]))
+        while (i < value.size() && isSpace(value[i])) {
             ++i;
+        }
         if (i >= value.size() || value[i] != '=') {
             from = at + 7;
             continue;
         }
         ++i;
-        while (i < value.size() && isSpace(value[i]))
+        while (i < value.size() && isSpace(value[i])) {
             ++i;
-        if (i >= value.size())
+        }
+        if (i >= value.size()) {
             return {};
+        }
         if (value[i] == '"' || value[i] == '\'') {
             const char quote = value[i];
             const qsizetype end = value.indexOf(quote, i + 1);
-            if (end < 0)
+            if (end < 0) {
                 return {};
+            }
             return value.sliced(i + 1, end - i - 1);
         }
         qsizetype end = i;
-        while (end < value.size() && !isSpace(value[end]) && value[end] != ';')
+        while (end < value.size() && !isSpace(value[end]) && value[end] != ';') {
             ++end;
+        }
         return value.sliced(i, end - i);
     }
 }
@@ -72,29 +81,37 @@ QByteArrayView charsetParameter(QByteArrayView value)
 // One attribute of a tag during the meta prescan; `pos` moves past it.
 bool nextAttribute(QByteArrayView b, qsizetype& pos, QByteArray& name, QByteArray& value)
 {
-    while (pos < b.size() && (isSpace(b[pos]) || b[pos] == '/'))
+    while (pos < b.size() && (isSpace(b[pos]) || b[pos] == '/')) {
         ++pos;
-    if (pos >= b.size() || b[pos] == '>')
+    }
+    if (pos >= b.size() || b[pos] == '>') {
         return false;
+    }
     name.clear();
     value.clear();
-    while (pos < b.size() && !isSpace(b[pos]) && b[pos] != '=' && b[pos] != '>' && b[pos] != '/')
+    while (pos < b.size() && !isSpace(b[pos]) && b[pos] != '=' && b[pos] != '>' && b[pos] != '/') {
         name += static_cast<char>(QChar::toLower(static_cast<uchar>(b[pos++])));
-    while (pos < b.size() && isSpace(b[pos]))
+    }
+    while (pos < b.size() && isSpace(b[pos])) {
         ++pos;
-    if (pos >= b.size() || b[pos] != '=')
+    }
+    if (pos >= b.size() || b[pos] != '=') {
         return true;
+    }
     ++pos;
-    while (pos < b.size() && isSpace(b[pos]))
+    while (pos < b.size() && isSpace(b[pos])) {
         ++pos;
+    }
     if (pos < b.size() && (b[pos] == '"' || b[pos] == '\'')) {
         const char quote = b[pos++];
-        while (pos < b.size() && b[pos] != quote)
+        while (pos < b.size() && b[pos] != quote) {
             value += b[pos++];
+        }
         ++pos;
     } else {
-        while (pos < b.size() && !isSpace(b[pos]) && b[pos] != '>')
+        while (pos < b.size() && !isSpace(b[pos]) && b[pos] != '>') {
             value += b[pos++];
+        }
     }
     return true;
 }
@@ -102,8 +119,9 @@ bool nextAttribute(QByteArrayView b, qsizetype& pos, QByteArray& name, QByteArra
 QByteArray metaCharset(QByteArrayView label)
 {
     QByteArray name = canonicalName(trimmed(label));
-    if (name.startsWith("utf-16"))
+    if (name.startsWith("utf-16")) {
         return "utf-8";
+    }
     return name;
 }
 
@@ -111,29 +129,37 @@ QByteArray metaCharset(QByteArrayView label)
 
 QByteArray canonicalName(QByteArrayView label)
 {
-    const QByteArray l = trimmed(label).toByteArray().toLower();
-    if (l.isEmpty())
+    QByteArray l = trimmed(label).toByteArray().toLower();
+    if (l.isEmpty()) {
         return {};
+    }
     static const char* const kWindows1252[] = { "windows-1252", "cp1252", "x-cp1252", "iso-8859-1",
         "iso8859-1", "iso88591", "iso_8859-1", "iso_8859-1:1987", "latin1", "l1", "iso-ir-100", "csisolatin1",
         "ibm819", "cp819", "us-ascii", "ascii", "ansi_x3.4-1968", "x-user-defined" };
     for (const char* alias : kWindows1252) {
-        if (l == alias)
+        if (l == alias) {
             return "windows-1252";
+        }
     }
-    if (l == "utf-8" || l == "utf8" || l == "unicode-1-1-utf-8" || l == "x-unicode20utf8")
+    if (l == "utf-8" || l == "utf8" || l == "unicode-1-1-utf-8" || l == "x-unicode20utf8") {
         return "utf-8";
-    if (l == "utf-16" || l == "utf-16le" || l == "unicode" || l == "ucs-2" || l == "csunicode")
+    }
+    if (l == "utf-16" || l == "utf-16le" || l == "unicode" || l == "ucs-2" || l == "csunicode") {
         return "utf-16le";
-    if (l == "utf-16be")
+    }
+    if (l == "utf-16be") {
         return "utf-16be";
+    }
     // Anything else the platform's converters know (ICU names: shift_jis, koi8-r ...).
     for (char c : l) {
-        if (!(QChar::isLetterOrNumber(static_cast<uchar>(c)) || c == '-' || c == '_' || c == '.' || c == ':'))
+        if (!(QChar::isLetterOrNumber(static_cast<uchar>(c)) || c == '-' || c == '_' || c == '.'
+                || c == ':')) {
             return {};
+        }
     }
-    if (QStringDecoder(l.constData()).isValid())
+    if (QStringDecoder(l.constData()).isValid()) {
         return l;
+    }
     return {};
 }
 
@@ -154,35 +180,44 @@ QByteArray fromMeta(QByteArrayView bytes)
         }
         if (startsWithNoCase(b, pos, "<!--")) {
             const qsizetype end = b.indexOf("-->", pos + 4);
-            if (end < 0)
+            if (end < 0) {
                 return {};
+            }
             pos = end + 3;
             continue;
         }
         if (startsWithNoCase(b, pos, "<meta") && pos + 5 < b.size()
             && (isSpace(b[pos + 5]) || b[pos + 5] == '/')) {
             pos += 5;
-            QByteArray name, value, httpEquiv, content, declared;
+            QByteArray name;
+            QByteArray value;
+            QByteArray httpEquiv;
+            QByteArray content;
+            QByteArray declared;
             while (nextAttribute(b, pos, name, value)) {
-                if (name == "charset" && declared.isEmpty())
+                if (name == "charset" && declared.isEmpty()) {
                     declared = value;
-                else if (name == "http-equiv")
+                } else if (name == "http-equiv") {
                     httpEquiv = value.trimmed().toLower();
-                else if (name == "content" && content.isEmpty())
+                } else if (name == "content" && content.isEmpty()) {
                     content = value;
+                }
             }
-            if (declared.isEmpty() && httpEquiv == "content-type")
+            if (declared.isEmpty() && httpEquiv == "content-type") {
                 declared = charsetParameter(content).toByteArray();
+            }
             if (!declared.isEmpty()) {
-                const QByteArray found = metaCharset(declared);
-                if (!found.isEmpty())
+                QByteArray found = metaCharset(declared);
+                if (!found.isEmpty()) {
                     return found;
+                }
             }
             continue;
         }
         const qsizetype end = b.indexOf('>', pos + 1);
-        if (end < 0)
+        if (end < 0) {
             return {};
+        }
         pos = end + 1;
     }
     return {};
@@ -190,16 +225,21 @@ QByteArray fromMeta(QByteArrayView bytes)
 
 Detection detect(QByteArrayView bytes, QByteArrayView contentType)
 {
-    if (bytes.startsWith("\xEF\xBB\xBF"))
+    if (bytes.startsWith("\xEF\xBB\xBF")) {
         return { "utf-8", 3 };
-    if (bytes.startsWith("\xFF\xFE"))
+    }
+    if (bytes.startsWith("\xFF\xFE")) {
         return { "utf-16le", 2 };
-    if (bytes.startsWith("\xFE\xFF"))
+    }
+    if (bytes.startsWith("\xFE\xFF")) {
         return { "utf-16be", 2 };
-    if (QByteArray fromHeader = fromContentType(contentType); !fromHeader.isEmpty())
+    }
+    if (QByteArray fromHeader = fromContentType(contentType); !fromHeader.isEmpty()) {
         return { fromHeader, 0 };
-    if (QByteArray declared = fromMeta(bytes); !declared.isEmpty())
+    }
+    if (QByteArray declared = fromMeta(bytes); !declared.isEmpty()) {
         return { declared, 0 };
+    }
     return { "windows-1252", 0 };
 }
 
@@ -221,16 +261,18 @@ QString decode(QByteArrayView bytes, const Detection& detection)
     }
     // Normalise line breaks and replace NUL characters in one pass; most pages
     // need neither, so only copy when something changes.
-    if (!text.contains(u'\r') && !text.contains(QChar(0)))
+    if (!text.contains(u'\r') && !text.contains(QChar(0))) {
         return text;
+    }
     QString out;
     out.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
         if (c == u'\r') {
             out += u'\n';
-            if (i + 1 < text.size() && text.at(i + 1) == u'\n')
+            if (i + 1 < text.size() && text.at(i + 1) == u'\n') {
                 ++i;
+            }
         } else if (c.unicode() == 0) {
             out += QChar(QChar::ReplacementCharacter);
         } else {
@@ -242,8 +284,9 @@ QString decode(QByteArrayView bytes, const Detection& detection)
 
 QByteArray encodeForForm(const QString& text, const QByteArray& name)
 {
-    if (name == "utf-8" || name.startsWith("utf-16") || name.isEmpty())
+    if (name == "utf-8" || name.startsWith("utf-16") || name.isEmpty()) {
         return text.toUtf8();
+    }
     QByteArray out;
     out.reserve(text.size());
     const bool windows1252 = name == "windows-1252";
@@ -257,17 +300,20 @@ QByteArray encodeForForm(const QString& text, const QByteArray& name)
         const QString one = text.mid(i, length);
         QByteArray encoded;
         if (windows1252) {
-            if (length == 1 && tw::codepage::canEncode(text.at(i)))
+            if (length == 1 && tw::codepage::canEncode(text.at(i))) {
                 encoded = tw::codepage::encode(one);
+            }
         } else {
             QStringEncoder encoder(name.constData());
             QStringDecoder decoder(name.constData());
             QByteArray candidate = encoder(one);
-            if (!encoder.hasError() && !candidate.isEmpty() && QString(decoder(candidate)) == one)
+            if (!encoder.hasError() && !candidate.isEmpty() && QString(decoder(candidate)) == one) {
                 encoded = candidate;
+            }
         }
-        if (encoded.isEmpty())
+        if (encoded.isEmpty()) {
             encoded = "&#" + QByteArray::number(static_cast<quint32>(codePoint)) + ';';
+        }
         out += encoded;
         i += length - 1;
     }

@@ -19,10 +19,12 @@ bool isListedControl(const QString& tag)
 
 bool isButton(const HtmlElement& e)
 {
-    if (e.tagName() == u"button")
+    if (e.tagName() == u"button") {
         return true;
-    if (e.tagName() != u"input")
+    }
+    if (e.tagName() != u"input") {
         return false;
+    }
     const QString t = e.type();
     return t == u"submit" || t == u"image" || t == u"reset" || t == u"button";
 }
@@ -30,8 +32,9 @@ bool isButton(const HtmlElement& e)
 bool insideDatalist(const HtmlElement& e)
 {
     for (const HtmlElement* p = e.parentElement(); p; p = p->parentElement()) {
-        if (p->tagName() == u"datalist")
+        if (p->tagName() == u"datalist") {
             return true;
+        }
     }
     return false;
 }
@@ -39,16 +42,18 @@ bool insideDatalist(const HtmlElement& e)
 // Line breaks (CR LF, lone CR, lone LF) as CR LF.
 QString normaliseLineBreaks(const QString& text)
 {
-    if (!text.contains(u'\n') && !text.contains(u'\r'))
+    if (!text.contains(u'\n') && !text.contains(u'\r')) {
         return text;
+    }
     QString out;
     out.reserve(text.size() + 8);
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
         if (c == u'\r' || c == u'\n') {
             out += u"\r\n";
-            if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n')
+            if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n') {
                 ++i;
+            }
         } else {
             out += c;
         }
@@ -79,8 +84,9 @@ void percentEncodeInto(QByteArray& out, const QByteArray& bytes)
 QString submissionAttribute(const HtmlElement& form, const HtmlElement* submitter, const QString& formName,
     const QString& submitterName)
 {
-    if (submitter && submitter->hasAttribute(submitterName))
+    if (submitter && submitter->hasAttribute(submitterName)) {
         return submitter->getAttribute(submitterName);
+    }
     return form.getAttribute(formName);
 }
 
@@ -118,16 +124,20 @@ std::vector<FormEntry> constructEntryList(const HtmlElement& form, const HtmlEle
     const HtmlNode* root = searchPage ? static_cast<const HtmlNode*>(document->documentElement()) : &form;
     for (const HtmlNode* n = searchPage ? root : root->firstChild(); n; n = n->nextInTree(root)) {
         const HtmlElement* e = n->asElement();
-        if (!e || !isListedControl(e->tagName()))
+        if (!e || !isListedControl(e->tagName())) {
             continue;
-        if (e->formOwner() != &form || insideDatalist(*e) || e->isDisabled())
+        }
+        if (e->formOwner() != &form || insideDatalist(*e) || e->isDisabled()) {
             continue;
-        if (isButton(*e) && e != submitter)
+        }
+        if (isButton(*e) && e != submitter) {
             continue;
+        }
         const QString tag = e->tagName();
         const QString type = e->type();
-        if (tag == u"input" && (type == u"checkbox" || type == u"radio") && !e->checked())
+        if (tag == u"input" && (type == u"checkbox" || type == u"radio") && !e->checked()) {
             continue;
+        }
         const QString name = e->getAttribute(u"name"_s);
         if (tag == u"input" && type == u"image") {
             const QString prefix = name.isEmpty() ? QString() : name + u'.';
@@ -135,12 +145,14 @@ std::vector<FormEntry> constructEntryList(const HtmlElement& form, const HtmlEle
             entries.push_back({ prefix + u'y', u"0"_s });
             continue;
         }
-        if (name.isEmpty())
+        if (name.isEmpty()) {
             continue;
+        }
         if (tag == u"select") {
             for (const HtmlElement* option : e->selectedOptions()) {
-                if (!option->hasAttribute(u"disabled"_s))
+                if (!option->hasAttribute(u"disabled"_s)) {
                     entries.push_back({ name, option->value() });
+                }
             }
         } else if (tag == u"input" && type == u"file") {
             entries.push_back({ name, QString(), true });
@@ -164,8 +176,9 @@ QByteArray formCharset(const HtmlElement& form)
     const QString accept = form.getAttribute(u"accept-charset"_s);
     for (const QString& label : accept.split(QRegularExpression(u"[\\s,]+"_s), Qt::SkipEmptyParts)) {
         const QByteArray name = charset::canonicalName(label.toLatin1());
-        if (!name.isEmpty())
+        if (!name.isEmpty()) {
             return name.startsWith("utf-16") ? QByteArray("utf-8") : name;
+        }
     }
     const QByteArray page = form.ownerDocument()->charset();
     return page.startsWith("utf-16") ? QByteArray("utf-8") : page;
@@ -175,8 +188,9 @@ QByteArray urlEncodeEntries(const std::vector<FormEntry>& entries, const QByteAr
 {
     QByteArray out;
     for (const FormEntry& entry : entries) {
-        if (!out.isEmpty())
+        if (!out.isEmpty()) {
             out += '&';
+        }
         percentEncodeInto(out, charset::encodeForForm(normaliseLineBreaks(entry.name), charset));
         out += '=';
         percentEncodeInto(out, charset::encodeForForm(normaliseLineBreaks(entry.value), charset));
@@ -189,13 +203,15 @@ std::optional<NavigationRequest> buildFormSubmission(const HtmlElement& form, co
     const HtmlDocument* document = form.ownerDocument();
     const QString method
         = submissionAttribute(form, submitter, u"method"_s, u"formmethod"_s).trimmed().toLower();
-    if (method == u"dialog")
+    if (method == u"dialog") {
         return std::nullopt;
+    }
     const QString action = submissionAttribute(form, submitter, u"action"_s, u"formaction"_s).trimmed();
     QUrl target = action.isEmpty() ? document->url() : document->baseUrl().resolved(QUrl(action));
     const QString scheme = target.scheme().toLower();
-    if (!target.isValid() || !(scheme == u"http" || scheme == u"https" || scheme == u"file"))
+    if (!target.isValid() || !(scheme == u"http" || scheme == u"https" || scheme == u"file")) {
         return std::nullopt;
+    }
 
     const QByteArray charsetName = formCharset(form);
     const std::vector<FormEntry> entries = constructEntryList(form, submitter);

@@ -11,8 +11,9 @@ HtmlDocument::HtmlDocument(const QUrl& url, const QByteArray& charset, InitialTr
     , m_charset(charset)
 {
     m_root = createElement(u"html"_s);
-    if (tree == InitialTree::None)
+    if (tree == InitialTree::None) {
         return;
+    }
     m_root->appendChild(createElement(u"head"_s));
     m_root->appendChild(createElement(u"body"_s));
 }
@@ -23,13 +24,16 @@ HtmlElement* HtmlDocument::forms(const QString& name)
 {
     HtmlElement* byId = nullptr;
     for (HtmlElement* form : allForms()) {
-        if (form->getAttribute(u"name"_s) == name)
+        if (form->getAttribute(u"name"_s) == name) {
             return form;
-        if (!byId && form->getAttribute(u"id"_s) == name)
+        }
+        if (!byId && form->getAttribute(u"id"_s) == name) {
             byId = form;
+        }
     }
-    if (byId && !name.isEmpty())
+    if (byId && !name.isEmpty()) {
         return byId;
+    }
     throw ScriptError(u"The page has no form \"%1\"."_s.arg(name));
 }
 
@@ -42,20 +46,23 @@ HtmlElement* HtmlDocument::body() const
 {
     for (HtmlNode* n = m_root->firstChild(); n; n = n->nextSibling()) {
         HtmlElement* e = n->asElement();
-        if (e && (e->tagName() == u"body" || e->tagName() == u"frameset"))
+        if (e && (e->tagName() == u"body" || e->tagName() == u"frameset")) {
             return e;
+        }
     }
     return nullptr;
 }
 
 HtmlElement* HtmlDocument::getElementById(const QString& id) const
 {
-    if (id.isEmpty())
+    if (id.isEmpty()) {
         return nullptr;
+    }
     for (HtmlNode* n = m_root; n; n = n->nextInTree(m_root)) {
         HtmlElement* e = n->asElement();
-        if (e && e->getAttribute(u"id"_s) == id)
+        if (e && e->getAttribute(u"id"_s) == id) {
             return e;
+        }
     }
     return nullptr;
 }
@@ -65,8 +72,9 @@ std::vector<HtmlElement*> HtmlDocument::getElementsByTagName(const QString& tagN
     std::vector<HtmlElement*> result;
     for (HtmlNode* n = m_root; n; n = n->nextInTree(m_root)) {
         HtmlElement* e = n->asElement();
-        if (e && e->tagName() == tagName)
+        if (e && e->tagName() == tagName) {
             result.push_back(e);
+        }
     }
     return result;
 }
@@ -76,8 +84,9 @@ QUrl HtmlDocument::baseUrl() const
     for (HtmlElement* base : getElementsByTagName(u"base"_s)) {
         if (base->hasAttribute(u"href"_s)) {
             const QUrl href(base->getAttribute(u"href"_s).trimmed());
-            if (href.isValid())
+            if (href.isValid()) {
                 return m_url.resolved(href);
+            }
             break;
         }
     }
@@ -88,15 +97,17 @@ HtmlDocument* HtmlDocument::adoptFrame(HtmlElement* frameElement, std::unique_pt
 {
     HtmlDocument* raw = frame.get();
     m_frames.push_back(std::move(frame));
-    if (frameElement)
+    if (frameElement) {
         frameElement->setContentDocument(raw);
+    }
     return raw;
 }
 
 void HtmlDocument::requestNavigation(const NavigationRequest& request) const
 {
-    if (m_navigate)
+    if (m_navigate) {
         m_navigate(request);
+    }
 }
 
 HtmlElement* HtmlDocument::createElement(const QString& tagName)

@@ -15,8 +15,9 @@ namespace {
 bool isSubmitControl(const HtmlElement& e)
 {
     const QString t = e.type();
-    if (e.tagName() == u"input")
+    if (e.tagName() == u"input") {
         return t == u"submit" || t == u"image";
+    }
     return e.tagName() == u"button" && t == u"submit";
 }
 
@@ -37,8 +38,9 @@ HtmlElement::HtmlElement(HtmlDocument* document, const QString& tagName)
 QString HtmlElement::getAttribute(const QString& name) const
 {
     for (const HtmlAttribute& a : m_attributes) {
-        if (a.name.compare(name, Qt::CaseInsensitive) == 0)
+        if (a.name.compare(name, Qt::CaseInsensitive) == 0) {
             return a.value.isNull() ? QString(u""_s) : a.value;
+        }
     }
     return QString(u""_s);
 }
@@ -46,8 +48,9 @@ QString HtmlElement::getAttribute(const QString& name) const
 bool HtmlElement::hasAttribute(const QString& name) const
 {
     for (const HtmlAttribute& a : m_attributes) {
-        if (a.name.compare(name, Qt::CaseInsensitive) == 0)
+        if (a.name.compare(name, Qt::CaseInsensitive) == 0) {
             return true;
+        }
     }
     return false;
 }
@@ -65,8 +68,9 @@ void HtmlElement::setAttribute(const QString& name, const QString& value)
 
 void HtmlElement::addParsedAttribute(const QString& name, QString value, Duplicates duplicates)
 {
-    if (duplicates == Duplicates::Ignored && hasAttribute(name))
+    if (duplicates == Duplicates::Ignored && hasAttribute(name)) {
         return;
+    }
     m_attributes.push_back({ name, std::move(value) });
 }
 
@@ -89,8 +93,9 @@ QString HtmlElement::type() const
 
 bool HtmlElement::isCheckable() const
 {
-    if (m_tagName != u"input")
+    if (m_tagName != u"input") {
         return false;
+    }
     const QString t = type();
     return t == u"checkbox" || t == u"radio";
 }
@@ -101,19 +106,23 @@ QString HtmlElement::value() const
         const auto selected = selectedOptions();
         return selected.empty() ? QString(u""_s) : selected.front()->value();
     }
-    if (m_value)
+    if (m_value) {
         return *m_value;
+    }
     if (m_tagName == u"textarea") {
         QString text = textContent();
         // A line break right after the start tag belongs to the markup, not the value.
-        if (text.startsWith(u'\n'))
+        if (text.startsWith(u'\n')) {
             text.remove(0, 1);
+        }
         return text;
     }
-    if (m_tagName == u"option")
+    if (m_tagName == u"option") {
         return hasAttribute(u"value"_s) ? getAttribute(u"value"_s) : optionText(*this);
-    if (isCheckable() && !hasAttribute(u"value"_s))
+    }
+    if (isCheckable() && !hasAttribute(u"value"_s)) {
         return u"on"_s;
+    }
     return getAttribute(u"value"_s);
 }
 
@@ -139,22 +148,25 @@ bool HtmlElement::checked() const
 void HtmlElement::setChecked(bool checked)
 {
     m_checked = checked;
-    if (checked && m_tagName == u"input" && type() == u"radio")
+    if (checked && m_tagName == u"input" && type() == u"radio") {
         uncheckOtherRadios();
+    }
 }
 
 void HtmlElement::uncheckOtherRadios()
 {
     const QString name = getAttribute(u"name"_s);
-    if (name.isEmpty())
+    if (name.isEmpty()) {
         return;
+    }
     HtmlElement* form = formOwner();
     HtmlNode* root = form ? static_cast<HtmlNode*>(form) : ownerDocument()->documentElement();
     for (HtmlNode* n = root->firstChild(); n; n = n->nextInTree(root)) {
         HtmlElement* e = n->asElement();
         if (e && e != this && e->m_tagName == u"input" && e->type() == u"radio"
-            && e->getAttribute(u"name"_s) == name && e->formOwner() == form)
+            && e->getAttribute(u"name"_s) == name && e->formOwner() == form) {
             e->m_checked = false;
+        }
     }
 }
 
@@ -172,8 +184,9 @@ std::vector<HtmlElement*> HtmlElement::options() const
 {
     std::vector<HtmlElement*> result;
     for (HtmlNode* n = firstChild(); n; n = n->nextInTree(this)) {
-        if (HtmlElement* e = n->asElement(); e && e->m_tagName == u"option")
+        if (HtmlElement* e = n->asElement(); e && e->m_tagName == u"option") {
             result.push_back(e);
+        }
     }
     return result;
 }
@@ -183,12 +196,14 @@ std::vector<HtmlElement*> HtmlElement::selectedOptions() const
     const std::vector<HtmlElement*> all = options();
     std::vector<HtmlElement*> result;
     for (HtmlElement* o : all) {
-        if (o->selected())
+        if (o->selected()) {
             result.push_back(o);
+        }
     }
     const bool multiple = hasAttribute(u"multiple"_s);
-    if (!multiple && result.size() > 1)
+    if (!multiple && result.size() > 1) {
         result.erase(result.begin(), result.end() - 1); // the last one marked wins
+    }
     if (!multiple && result.empty() && getAttribute(u"size"_s).toInt() <= 1) {
         for (HtmlElement* o : all) {
             if (!o->hasAttribute(u"disabled"_s)) {
@@ -202,12 +217,14 @@ std::vector<HtmlElement*> HtmlElement::selectedOptions() const
 
 bool HtmlElement::isDisabled() const
 {
-    if (hasAttribute(u"disabled"_s))
+    if (hasAttribute(u"disabled"_s)) {
         return true;
+    }
     const HtmlNode* child = this;
     for (const HtmlElement* p = parentElement(); p; child = p, p = p->parentElement()) {
-        if (p->m_tagName != u"fieldset" || !p->hasAttribute(u"disabled"_s))
+        if (p->m_tagName != u"fieldset" || !p->hasAttribute(u"disabled"_s)) {
             continue;
+        }
         // Controls inside the fieldset's first legend stay enabled.
         const HtmlElement* firstLegend = nullptr;
         for (HtmlNode* c = p->firstChild(); c; c = c->nextSibling()) {
@@ -216,8 +233,9 @@ bool HtmlElement::isDisabled() const
                 break;
             }
         }
-        if (!firstLegend || child != firstLegend)
+        if (!firstLegend || child != firstLegend) {
             return true;
+        }
     }
     return false;
 }
@@ -229,8 +247,9 @@ HtmlElement* HtmlElement::formOwner() const
         return (form && form->m_tagName == u"form") ? form : nullptr;
     }
     for (HtmlElement* p = parentElement(); p; p = p->parentElement()) {
-        if (p->m_tagName == u"form")
+        if (p->m_tagName == u"form") {
             return p;
+        }
     }
     return nullptr;
 }
@@ -239,8 +258,9 @@ QString HtmlElement::describeForError() const
 {
     if (m_tagName == u"form") {
         QString name = getAttribute(u"name"_s);
-        if (name.isEmpty())
+        if (name.isEmpty()) {
             name = getAttribute(u"id"_s);
+        }
         return name.isEmpty() ? u"The form"_s : u"The form \"%1\""_s.arg(name);
     }
     return u"The element <%1>"_s.arg(m_tagName);
@@ -253,8 +273,9 @@ HtmlElement* HtmlElement::all(const QString& name)
     };
     if (!name.isEmpty()) {
         for (HtmlNode* n = firstChild(); n; n = n->nextInTree(this)) {
-            if (HtmlElement* e = n->asElement(); e && matches(e))
+            if (HtmlElement* e = n->asElement(); e && matches(e)) {
                 return e;
+            }
         }
         // A control outside the form that names it in its form attribute.
         const QString id = getAttribute(u"id"_s);
@@ -262,8 +283,9 @@ HtmlElement* HtmlElement::all(const QString& name)
             HtmlElement* root = ownerDocument()->documentElement();
             for (HtmlNode* n = root; n; n = n->nextInTree(root)) {
                 HtmlElement* e = n->asElement();
-                if (e && e->getAttribute(u"form"_s) == id && matches(e) && e->formOwner() == this)
+                if (e && e->getAttribute(u"form"_s) == id && matches(e) && e->formOwner() == this) {
                     return e;
+                }
             }
         }
     }
@@ -273,17 +295,20 @@ HtmlElement* HtmlElement::all(const QString& name)
 void HtmlElement::click()
 {
     if (isSubmitControl(*this)) {
-        if (isDisabled())
+        if (isDisabled()) {
             return;
+        }
         if (HtmlElement* form = formOwner()) {
-            if (auto request = buildFormSubmission(*form, this))
+            if (auto request = buildFormSubmission(*form, this)) {
                 ownerDocument()->requestNavigation(*request);
+            }
         }
         return;
     }
     if (isCheckable()) {
-        if (isDisabled())
+        if (isDisabled()) {
             return;
+        }
         setChecked(type() == u"radio" ? true : !checked());
         return;
     }
@@ -313,10 +338,11 @@ void HtmlElement::appendChild(HtmlNode* child)
     child->m_parent = this;
     child->m_previousSibling = m_lastChild;
     child->m_nextSibling = nullptr;
-    if (m_lastChild)
+    if (m_lastChild) {
         m_lastChild->m_nextSibling = child;
-    else
+    } else {
         m_firstChild = child;
+    }
     m_lastChild = child;
 }
 
@@ -329,10 +355,11 @@ void HtmlElement::insertBefore(HtmlNode* child, HtmlNode* reference)
     child->m_parent = this;
     child->m_nextSibling = reference;
     child->m_previousSibling = reference->m_previousSibling;
-    if (reference->m_previousSibling)
+    if (reference->m_previousSibling) {
         reference->m_previousSibling->m_nextSibling = child;
-    else
+    } else {
         m_firstChild = child;
+    }
     reference->m_previousSibling = child;
 }
 

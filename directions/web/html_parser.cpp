@@ -34,8 +34,9 @@ public:
 
     void startElement(const xmlChar* rawName, const xmlChar** attributes)
     {
-        if (!roomForNode())
+        if (!roomForNode()) {
             return;
+        }
         const QString& name = internedName(rawName);
         if (m_stack.empty()) {
             HtmlElement* root = m_document.documentElement();
@@ -55,37 +56,43 @@ public:
     void endElement(const xmlChar* rawName)
     {
         const QString& name = internedName(rawName);
-        while (m_stack.size() > 1 && m_stack.back()->isImplied() && m_stack.back()->localName() != name)
+        while (m_stack.size() > 1 && m_stack.back()->isImplied() && m_stack.back()->localName() != name) {
             m_stack.pop_back();
-        if (m_stack.size() > 1 && m_stack.back()->localName() == name)
+        }
+        if (m_stack.size() > 1 && m_stack.back()->localName() == name) {
             m_stack.pop_back();
+        }
     }
 
     void characters(const xmlChar* text, int length)
     {
-        if (length <= 0)
+        if (length <= 0) {
             return;
+        }
         HtmlElement* parent = current();
         const QString chunk = QString::fromUtf8(reinterpret_cast<const char*>(text), length);
         HtmlNode* last = parent->lastChild();
-        if (last && last->kind() == HtmlNode::Kind::Text)
+        if (last && last->kind() == HtmlNode::Kind::Text) {
             last->appendData(chunk);
-        else if (roomForNode())
+        } else if (roomForNode()) {
             parent->appendChild(m_document.createText(chunk));
+        }
     }
 
     void comment(const xmlChar* text)
     {
-        if (!roomForNode())
+        if (!roomForNode()) {
             return;
+        }
         current()->appendChild(
             m_document.createComment(QString::fromUtf8(reinterpret_cast<const char*>(text))));
     }
 
     void error(const xmlError* error)
     {
-        if (error->code != XML_ERR_TAG_NAME_MISMATCH)
+        if (error->code != XML_ERR_TAG_NAME_MISMATCH) {
             return;
+        }
         m_unmatchedWork += m_context->nameNr;
         if (m_unmatchedWork > kUnmatchedEndTagBudget && !m_document.isTruncated()) {
             m_document.setTruncated(true);
@@ -111,8 +118,9 @@ private:
 
     HtmlElement* current()
     {
-        if (m_stack.empty())
+        if (m_stack.empty()) {
             m_stack.push_back(m_document.documentElement());
+        }
         return m_stack.back();
     }
 
@@ -121,8 +129,9 @@ private:
         // libxml2 keeps one copy of each name in its dictionary, so the pointer
         // identifies the name; a small cache in front of the hash answers most.
         CachedName& slot = m_recent[(reinterpret_cast<quintptr>(raw) >> 3) % kRecentSize];
-        if (slot.raw == raw)
+        if (slot.raw == raw) {
             return *slot.name;
+        }
         slot.raw = raw;
         slot.name = &lookupName(raw);
         return *slot.name;
@@ -131,18 +140,21 @@ private:
     const QString& lookupName(const xmlChar* raw)
     {
         auto it = m_names.find(raw);
-        if (it != m_names.end())
+        if (it != m_names.end()) {
             return it->second;
+        }
         QString name = QString::fromUtf8(reinterpret_cast<const char*>(raw));
-        if (name != name.toLower())
+        if (name != name.toLower()) {
             name = name.toLower();
+        }
         return m_names.emplace(raw, std::move(name)).first->second;
     }
 
     void addAttributes(HtmlElement* element, const xmlChar** attributes)
     {
-        if (!attributes)
+        if (!attributes) {
             return;
+        }
         // libxml2 has already dropped repeated attributes.
         for (const xmlChar** a = attributes; a[0]; a += 2) {
             QString value = a[1] ? QString::fromUtf8(reinterpret_cast<const char*>(a[1])) : QString();
@@ -170,16 +182,20 @@ private:
     {
         const bool isRow = name == u"tr";
         const bool isCell = name == u"td" || name == u"th";
-        if (!isCell && topIs(u"tr"_s, true))
+        if (!isCell && topIs(u"tr"_s, true)) {
             m_stack.pop_back();
-        if (!isRow && !isCell && topIs(u"tbody"_s, true))
+        }
+        if (!isRow && !isCell && topIs(u"tbody"_s, true)) {
             m_stack.pop_back();
+        }
         if (isRow || isCell) {
-            if (m_stack.back()->localName() == u"table")
+            if (m_stack.back()->localName() == u"table") {
                 pushImplied(u"tbody"_s);
+            }
             const QString& top = m_stack.back()->localName();
-            if (isCell && (top == u"tbody" || top == u"thead" || top == u"tfoot"))
+            if (isCell && (top == u"tbody" || top == u"thead" || top == u"tfoot")) {
                 pushImplied(u"tr"_s);
+            }
         }
     }
 
@@ -226,8 +242,9 @@ void onComment(void* ctx, const xmlChar* text)
 
 void onError(void* userData, xmlErrorPtr error)
 {
-    if (userData && error)
+    if (userData && error) {
         builderOf(userData)->error(error);
+    }
 }
 
 } // namespace
@@ -247,8 +264,9 @@ bool isCleanUtf8(QByteArrayView bytes)
             continue;
         }
         if (c < 0x80) {
-            if (c == 0 || c == '\r')
+            if (c == 0 || c == '\r') {
                 return false;
+            }
             ++p;
             continue;
         }
@@ -266,16 +284,19 @@ bool isCleanUtf8(QByteArrayView bytes)
         } else {
             return false;
         }
-        if (end - p < length)
+        if (end - p < length) {
             return false;
+        }
         char32_t cp = c & (0x7F >> length);
         for (int i = 1; i < length; ++i) {
-            if ((p[i] & 0xC0) != 0x80)
+            if ((p[i] & 0xC0) != 0x80) {
                 return false;
+            }
             cp = (cp << 6) | (p[i] & 0x3F);
         }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
             return false;
+        }
         p += length;
     }
     return true;
@@ -284,8 +305,9 @@ bool isCleanUtf8(QByteArrayView bytes)
 std::unique_ptr<HtmlDocument> parseUtf8(QByteArrayView utf8, const QUrl& url, const QByteArray& charset)
 {
     auto document = std::make_unique<HtmlDocument>(url, charset, HtmlDocument::InitialTree::None);
-    if (utf8.size() > std::numeric_limits<int>::max() - 1)
+    if (utf8.size() > std::numeric_limits<int>::max() - 1) {
         utf8 = utf8.first(std::numeric_limits<int>::max() - 1);
+    }
 
     htmlParserCtxtPtr context
         = utf8.isEmpty() ? nullptr : htmlCreateMemoryParserCtxt(utf8.data(), static_cast<int>(utf8.size()));
@@ -323,10 +345,12 @@ std::unique_ptr<HtmlDocument> parseUtf8(QByteArrayView utf8, const QUrl& url, co
             hasBody = hasBody || e->localName() == u"body" || e->localName() == u"frameset";
         }
     }
-    if (!hasHead)
+    if (!hasHead) {
         root->insertBefore(document->createElement(u"head"_s), root->firstChild());
-    if (!hasBody)
+    }
+    if (!hasBody) {
         root->appendChild(document->createElement(u"body"_s));
+    }
     return document;
 }
 
@@ -338,10 +362,12 @@ std::unique_ptr<HtmlDocument> parseHtml(const QString& text, const QUrl& url, co
     // libxml2 reads NUL as the end of input, and line breaks are LF in the tree
     // (the writer turns them into CR LF). decode() does both for pages from the
     // network; text handed in directly may still need it.
-    if (utf8.contains('\0'))
+    if (utf8.contains('\0')) {
         utf8.replace('\0', "\xEF\xBF\xBD");
-    if (utf8.contains('\r'))
+    }
+    if (utf8.contains('\r')) {
         utf8.replace("\r\n", "\n").replace('\r', '\n');
+    }
     return parseUtf8(utf8, url, charset);
 }
 
@@ -351,8 +377,9 @@ std::unique_ptr<HtmlDocument> parseHtmlBytes(
     const charset::Detection detection = charset::detect(bytes, contentType);
     // Most pages are clean UTF-8: hand them to libxml2 without a round trip
     // through UTF-16.
-    if (detection.name == "utf-8" && isCleanUtf8(bytes.sliced(detection.bomLength)))
+    if (detection.name == "utf-8" && isCleanUtf8(bytes.sliced(detection.bomLength))) {
         return parseUtf8(bytes.sliced(detection.bomLength), url, detection.name);
+    }
     return parseHtml(charset::decode(bytes, detection), url, detection.name);
 }
 

@@ -79,8 +79,9 @@ const TagRule& ruleFor(const QString& name)
 {
     static const QHash<QString, const TagRule*> rules = [] {
         QHash<QString, const TagRule*> map;
-        for (const TagRule& rule : kTagRules)
+        for (const TagRule& rule : kTagRules) {
             map.insert(QString::fromUtf16(rule.name), &rule);
+        }
         return map;
     }();
     const TagRule* rule = rules.value(name);
@@ -90,8 +91,9 @@ const TagRule& ruleFor(const QString& name)
 // Characters that make an attribute value need quotes.
 bool needsQuotes(const QString& value)
 {
-    if (value.isEmpty())
+    if (value.isEmpty()) {
         return true;
+    }
     for (QChar c : value) {
         switch (c.unicode()) {
         case ' ':
@@ -119,8 +121,9 @@ bool isWhitespaceOnly(const QString& text)
 {
     for (QChar c : text) {
         const char16_t u = c.unicode();
-        if (u != ' ' && u != '\t' && u != '\n' && u != '\r' && u != '\f')
+        if (u != ' ' && u != '\t' && u != '\n' && u != '\r' && u != '\f') {
             return false;
+        }
     }
     return true;
 }
@@ -134,15 +137,17 @@ public:
 
     void startTag(const HtmlElement& e, const TagRule& rule, const QString& upperName)
     {
-        if (rule.breakBefore && !m_out.isEmpty())
+        if (rule.breakBefore && !m_out.isEmpty()) {
             m_out += u"\r\n";
+        }
         m_out += u'<';
         m_out += upperName;
         for (const HtmlAttribute& a : e.attributes()) {
             m_out += u' ';
             m_out += a.name;
-            if (a.value.isNull())
+            if (a.value.isNull()) {
                 continue;
+            }
             m_out += u'=';
             attributeValue(a.value);
         }
@@ -166,8 +171,10 @@ public:
             return;
         }
         if (isWhitespaceOnly(data)
-            && (parentRule.dropsWhitespace || isBlock(node.previousSibling()) || isBlock(node.nextSibling())))
+            && (parentRule.dropsWhitespace || isBlock(node.previousSibling())
+                || isBlock(node.nextSibling()))) {
             return;
+        }
         qsizetype runStart = 0;
         auto flush = [&](qsizetype end) { m_out.append(QStringView(data).mid(runStart, end - runStart)); };
         for (qsizetype i = 0; i < data.size(); ++i) {
@@ -258,12 +265,13 @@ private:
         const char16_t quote = (hasDouble && !value.contains(u'\'')) ? u'\'' : u'"';
         m_out += QChar(quote);
         for (QChar c : value) {
-            if (c == u'&')
+            if (c == u'&') {
                 m_out += u"&amp;";
-            else if (c == QChar(quote))
+            } else if (c == QChar(quote)) {
                 m_out += u"&quot;";
-            else
+            } else {
                 m_out += c;
+            }
         }
         m_out += QChar(quote);
     }

@@ -31,8 +31,9 @@ bool isLoadableScheme(const QUrl& url)
 QString reportedUrl(QUrl url)
 {
     const QString scheme = url.scheme().toLower();
-    if ((scheme == u"http" || scheme == u"https") && url.path().isEmpty())
+    if ((scheme == u"http" || scheme == u"https") && url.path().isEmpty()) {
         url.setPath(u"/"_s);
+    }
     return QString::fromUtf8(url.toEncoded(QUrl::FullyEncoded));
 }
 
@@ -110,8 +111,9 @@ void WebBrowser::stop()
 
 HtmlDocument* WebBrowser::document()
 {
-    if (!m_document)
+    if (!m_document) {
         throw ScriptError(u"No page is loaded."_s);
+    }
     return m_document.get();
 }
 
@@ -165,8 +167,9 @@ void WebBrowser::onReadyRead(Load* load)
 void WebBrowser::onFinished(Load* load)
 {
     std::unique_ptr<Load> owned = takeLoad(load);
-    if (!owned)
+    if (!owned) {
         return;
+    }
     QNetworkReply* reply = owned->reply;
     reply->disconnect(this);
     reply->deleteLater();
@@ -204,8 +207,9 @@ void WebBrowser::loaded(std::unique_ptr<Load> load, QNetworkReply* reply)
     if (!load->frameElement) {
         m_document = std::move(parsed);
         emit navigateComplete2(url);
-        if (generation != m_generation)
+        if (generation != m_generation) {
             return; // a handler started another navigation
+        }
     } else {
         HtmlDocument* owner = load->frameElement->ownerDocument();
         owner->adoptFrame(load->frameElement, std::move(parsed));
@@ -218,28 +222,33 @@ void WebBrowser::failed(std::unique_ptr<Load> load, const QString& url, int stat
 {
     const quint64 generation = m_generation;
     emit navigateError(url, statusCode);
-    if (generation != m_generation || !load->frameElement)
+    if (generation != m_generation || !load->frameElement) {
         return; // a failed page ends its navigation; the previous document stays
+    }
     // A failed frame still lets its page complete.
     settle(load->completion, false);
 }
 
 void WebBrowser::startFrames(HtmlDocument* document, Completion* completion, int depth)
 {
-    if (depth >= kMaxFrameDepth)
+    if (depth >= kMaxFrameDepth) {
         return;
+    }
     HtmlElement* root = document->documentElement();
     for (HtmlNode* n = root; n; n = n->nextInTree(root)) {
         HtmlElement* e = n->asElement();
-        if (!e || (e->tagName() != u"frame" && e->tagName() != u"iframe"))
+        if (!e || (e->tagName() != u"frame" && e->tagName() != u"iframe")) {
             continue;
+        }
         const QString src = e->getAttribute(u"src"_s).trimmed();
-        if (src.isEmpty() || m_framesStarted >= kMaxFramesPerPage)
+        if (src.isEmpty() || m_framesStarted >= kMaxFramesPerPage) {
             continue;
+        }
         NavigationRequest request;
         request.url = document->baseUrl().resolved(QUrl(src));
-        if (!request.url.isValid() || !isLoadableScheme(request.url))
+        if (!request.url.isValid() || !isLoadableScheme(request.url)) {
             continue;
+        }
         ++m_framesStarted;
         auto* child = m_completions.emplace_back(std::make_unique<Completion>()).get();
         child->parent = completion;
@@ -254,15 +263,17 @@ void WebBrowser::settle(Completion* completion, bool succeeded)
     // settled; then its parent loses one outstanding part.
     const quint64 generation = m_generation;
     for (Completion* c = completion; c; c = c->parent) {
-        if (--c->outstanding > 0)
+        if (--c->outstanding > 0) {
             return;
+        }
         if (succeeded && c->loaded) {
             // A copy: a receiver that starts a new navigation frees `c`, and
             // the receivers after it still read the address.
             const QString url = c->url;
             emit documentComplete(url);
-            if (generation != m_generation)
+            if (generation != m_generation) {
                 return;
+            }
         }
         succeeded = true;
     }
@@ -298,8 +309,9 @@ void WebBrowser::postError(const QString& url, int statusCode)
 {
     const quint64 generation = m_generation;
     QTimer::singleShot(0, this, [this, generation, url, statusCode] {
-        if (generation == m_generation)
+        if (generation == m_generation) {
             emit navigateError(url, statusCode);
+        }
     });
 }
 
@@ -307,14 +319,16 @@ void WebBrowser::postBlankPage(const QUrl& url)
 {
     const quint64 generation = m_generation;
     QTimer::singleShot(0, this, [this, generation, url] {
-        if (generation != m_generation)
+        if (generation != m_generation) {
             return;
+        }
         m_document = std::make_unique<HtmlDocument>(url, "windows-1252");
         installNavigationHandler(m_document.get());
         const QString text = url.toString();
         emit navigateComplete2(text);
-        if (generation == m_generation)
+        if (generation == m_generation) {
             emit documentComplete(text);
+        }
     });
 }
 
@@ -324,8 +338,9 @@ void WebBrowser::installNavigationHandler(HtmlDocument* document)
     // frame targets.
     QPointer<WebBrowser> self(this);
     document->setNavigationHandler([self](const NavigationRequest& request) {
-        if (self)
+        if (self) {
             self->navigate(request);
+        }
     });
 }
 

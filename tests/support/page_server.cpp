@@ -45,8 +45,9 @@ QByteArray reasonPhrase(int status)
 QByteArray PageServer::Request::header(const QByteArray& name) const
 {
     for (const auto& h : headers) {
-        if (h.first.compare(name, Qt::CaseInsensitive) == 0)
+        if (h.first.compare(name, Qt::CaseInsensitive) == 0) {
             return h.second;
+        }
     }
     return {};
 }
@@ -113,8 +114,9 @@ void PageServer::onNewConnection()
 void PageServer::onReadyRead(QTcpSocket* socket)
 {
     auto it = m_buffers.find(socket);
-    if (it == m_buffers.end())
+    if (it == m_buffers.end()) {
         return; // already answered
+    }
     QByteArray& buffer = it.value();
     buffer += socket->readAll();
     if (buffer.size() > kMaxRequestBytes) {
@@ -123,8 +125,9 @@ void PageServer::onReadyRead(QTcpSocket* socket)
         return;
     }
     const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
-    if (headerEnd < 0)
+    if (headerEnd < 0) {
         return;
+    }
     Request request;
     const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
     const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
@@ -137,17 +140,20 @@ void PageServer::onReadyRead(QTcpSocket* socket)
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QByteArray line = lines[i].trimmed();
         const qsizetype colon = line.indexOf(':');
-        if (colon <= 0)
+        if (colon <= 0) {
             continue;
+        }
         const QByteArray name = line.left(colon).trimmed();
         const QByteArray value = line.mid(colon + 1).trimmed();
         request.headers.append({ name, value });
-        if (name.compare("Content-Length", Qt::CaseInsensitive) == 0)
+        if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) {
             contentLength = value.toLongLong();
+        }
     }
     const qsizetype bodyStart = headerEnd + 4;
-    if (buffer.size() - bodyStart < contentLength)
+    if (buffer.size() - bodyStart < contentLength) {
         return; // wait for the rest of the body
+    }
     request.body = buffer.mid(bodyStart, contentLength);
     m_buffers.erase(it);
     m_requests.append(request);
@@ -158,48 +164,55 @@ void PageServer::onReadyRead(QTcpSocket* socket)
 void PageServer::answer(QTcpSocket* socket, const Request& request)
 {
     Response response;
-    if (auto page = m_pages.constFind(request.path); page != m_pages.constEnd())
+    if (auto page = m_pages.constFind(request.path); page != m_pages.constEnd()) {
         response = page.value();
-    else if (m_handler)
+    } else if (m_handler) {
         response = m_handler(request);
-    else
+    } else {
         response = Response { 404, "text/html; charset=utf-8", "<html><body>Not found</body></html>", {}, 0,
             false };
+    }
 
     QPointer<QTcpSocket> guarded(socket);
     QPointer<PageServer> self(this);
     const QString path = request.path;
     auto send = [guarded, self, response, path] {
         if (!guarded) {
-            if (self)
+            if (self) {
                 emit self->responseSent(path);
+            }
             return;
         }
         if (response.dropConnection) {
             guarded->abort();
-            if (self)
+            if (self) {
                 emit self->responseSent(path);
+            }
             return;
         }
         QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' '
             + reasonPhrase(response.status) + "\r\n";
-        if (!response.contentType.isEmpty())
+        if (!response.contentType.isEmpty()) {
             head += "Content-Type: " + response.contentType + "\r\n";
+        }
         head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
         head += "Connection: close\r\n";
-        for (const auto& h : response.headers)
+        for (const auto& h : response.headers) {
             head += h.first + ": " + h.second + "\r\n";
+        }
         head += "\r\n";
         guarded->write(head);
         guarded->write(response.body);
         guarded->disconnectFromHost();
-        if (self)
+        if (self) {
             emit self->responseSent(path);
+        }
     };
-    if (response.delayMs > 0)
+    if (response.delayMs > 0) {
         QTimer::singleShot(response.delayMs, this, send);
-    else
+    } else {
         send();
+    }
 }
 
 } // namespace tw::test
