@@ -1,9 +1,9 @@
-// Import time and peak memory of a large map (a synthetic grid of side x side
-// junctions, 1000 x 1000 by default; TW_BENCH_MAP=<file> imports that file
+// Import time and peak memory of a large map (the map generator's synthetic
+// region of a million junctions; TW_BENCH_MAP=<file> imports that file
 // instead). Each import runs in a child process, so the peak resident memory
 // reported is the import's own.
 
-#include "bench/service_map_grid.h"
+#include "service/generator/synthetic_region.h"
 #include "service/map/map_loader.h"
 
 #include <benchmark/benchmark.h>
@@ -25,9 +25,11 @@ std::string benchMap()
     if (const char* given = std::getenv("TW_BENCH_MAP")) {
         return given;
     }
-    const auto path = std::filesystem::temp_directory_path() / "tw-bench-grid-1000.osm.pbf";
+    // The generator's synthetic region: towns, county roads, motorways with
+    // ramps, addresses; written once and kept for later runs.
+    const auto path = std::filesystem::temp_directory_path() / "tw-bench-region-1m.osm.pbf";
     if (!std::filesystem::exists(path)) {
-        tw::service::bench::writeGridMap(path.string(), 1000);
+        tw::service::writeSyntheticRegion(path, 1'000'000);
     }
     return path.string();
 }

@@ -1,8 +1,8 @@
 // Router latency on random pairs of points: snapping both ends and routing,
-// p50 and p99, on the bundled sample town and on a million-junction grid
-// (TW_BENCH_MAP=<file> replaces the grid by any map).
+// p50 and p99, on the bundled sample town and on the generator's
+// million-junction region (TW_BENCH_MAP=<file> replaces it by any map).
 
-#include "bench/service_map_grid.h"
+#include "service/generator/synthetic_region.h"
 #include "service/map/map_loader.h"
 #include "service/routing/router.h"
 
@@ -23,9 +23,11 @@ std::string largeMap()
     if (const char* given = std::getenv("TW_BENCH_MAP")) {
         return given;
     }
-    const auto path = std::filesystem::temp_directory_path() / "tw-bench-grid-1000.osm.pbf";
+    // The generator's synthetic region: towns, county roads, motorways with
+    // ramps, addresses; written once and kept for later runs.
+    const auto path = std::filesystem::temp_directory_path() / "tw-bench-region-1m.osm.pbf";
     if (!std::filesystem::exists(path)) {
-        tw::service::bench::writeGridMap(path.string(), 1000);
+        tw::service::writeSyntheticRegion(path, 1'000'000);
     }
     return path.string();
 }
