@@ -52,10 +52,8 @@ struct WebBrowser::Completion {
 
 // One request in flight: the page or one frame.
 struct WebBrowser::Load {
-    quint64 generation = 0;
     QNetworkReply* reply = nullptr;
     QByteArray data;
-    QString requestedUrl;
     HtmlElement* frameElement = nullptr; // nullptr for the page itself
     Completion* completion = nullptr;
     int depth = 0;
@@ -132,8 +130,6 @@ void WebBrowser::startLoad(
     networkRequest.setTransferTimeout(kTransferTimeoutMs);
 
     auto load = std::make_unique<Load>();
-    load->generation = m_generation;
-    load->requestedUrl = reportedUrl(request.url);
     load->frameElement = frameElement;
     load->completion = parent;
     load->depth = depth;
@@ -154,6 +150,9 @@ void WebBrowser::onReadyRead(Load* load)
     const qint64 room = m_maxPageBytes - load->data.size();
     if (load->reply->bytesAvailable() > room) {
         std::unique_ptr<Load> owned = takeLoad(load);
+        if (!owned) {
+            return;
+        }
         QNetworkReply* reply = owned->reply;
         reply->disconnect(this);
         reply->abort();
