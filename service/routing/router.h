@@ -81,7 +81,7 @@ private:
     // Returns a lower bound of the driving time in deciseconds between two
     // points from their straight-line distance (consistent: never more than
     // any edge's time over that edge's length).
-    double lowerBound(double x1, double y1, double x2, double y2) const;
+    double lowerBound(double lon1, double lat1, double lon2, double lat2) const;
 
     const RoadMap& m_map;
     std::vector<std::uint8_t> m_nodeInMain;  // per node: 1 when in the main component
@@ -90,8 +90,8 @@ private:
     // RoadMap::edges), backward arcs in the order of RoadMap::inEdges.
     std::vector<Arc> m_forwardArcs;
     std::vector<Arc> m_backwardArcs;
-    // Node positions in a flat projection that never overstates distances.
-    std::vector<std::pair<float, float>> m_nodeXY;
+    // Node positions for the straight-line bound (degrees; projected on use).
+    std::vector<std::pair<float, float>> m_nodeXY;  // (lon, lat) per node
     double m_metresPerLonDegree = 0.0;
     double m_decisecondsPerMetre = 0.0;  // at the map's highest effective speed
     Landmarks m_landmarks;
