@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -633,9 +634,11 @@ int parseMaxspeed(std::string_view value)
     if (error != std::errc() || !(number > 0.0) || !std::isfinite(number)) {
         return 0;
     }
-    std::string_view unit(rest, static_cast<std::size_t>(end - rest));
-    while (!unit.empty() && unit.front() == ' ') {
-        unit.remove_prefix(1);
+    std::string unit(rest, static_cast<std::size_t>(end - rest));
+    unit.erase(0, unit.find_first_not_of(' '));
+    unit.erase(unit.find_last_not_of(' ') + 1);
+    for (char& c : unit) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     double kmh = number;
     if (unit == "mph") {

@@ -94,7 +94,7 @@ TEST(OsmImport, ReadsMaxspeedValues)
         {"50", 50},     {"30 mph", 48},  {"30mph", 48}, {"50 km/h", 50}, {"10 knots", 19},
         {"50;30", 50},  {" 40", 40},     {"none", 0},   {"signals", 0},  {"walk", 0},
         {"US:urban", 0}, {"", 0},        {"-5", 0},     {"0", 0},        {"1e400", 0},
-        {"50 furlongs", 0}, {"9999", 0}, {"nan", 0},
+        {"50 furlongs", 0}, {"9999", 0}, {"nan", 0}, {"35 MPH", 56}, {"25 mph ", 40},
     };
     for (const auto& [text, kmh] : cases) {
         EXPECT_EQ(parseMaxspeed(text), kmh) << '"' << text << '"';
