@@ -24,7 +24,7 @@ namespace {
 // other byte order fails the magic check.
 constexpr std::uint32_t kMagic = 0x434D5754u;
 // Raise on every change to what is written (layout or import rules).
-constexpr std::uint32_t kFormatVersion = 1;
+constexpr std::uint32_t kFormatVersion = 2;
 
 // Writes the cache in chunks to a file descriptor, keeping a running CRC-32.
 class Writer {

@@ -8,8 +8,10 @@
 //   farm and forest tracks), road (unknown status), construction, proposed, and
 //   any highway that is an area (area=yes).
 // Access: the most specific of motorcar, motor_vehicle, vehicle, access decides;
-//   no, private, agricultural, forestry, emergency, military and delivery close
-//   the road (it is left out); destination, customers, permissive, yes ... keep it.
+//   no, private, agricultural, forestry, emergency, military, delivery and permit
+//   close the road (it is left out); destination, customers, permissive, yes ...
+//   keep it. Service roads stay in, at a low default speed (15 km/h) that keeps
+//   routes off them unless they lead to the address.
 // One-way: oneway=yes/1/true forward, -1/reverse backward, no/false/0 both ways;
 //   reversible (direction changes over the day) is left out as its direction at
 //   travel time is unknown. Motorways, motorway links and roundabouts are one-way
@@ -19,6 +21,8 @@
 // Addresses: nodes with addr:housenumber; ways with addr:housenumber (buildings
 //   and other areas) at the centroid of their nodes; addr:interpolation ways
 //   (odd, even, all) between each pair of consecutive numbered nodes on them.
+// Not modelled: turn restrictions, barriers (gates, bollards) on nodes, time
+//   conditional tags, addresses on multipolygon relations.
 //
 // Two passes over the file: ways first (which nodes matter), then nodes (the
 // locations of only those nodes, in a sorted id array: memory grows with the
