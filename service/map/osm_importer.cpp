@@ -331,13 +331,23 @@ private:
         }
     }
 
-    std::optional<std::uint32_t> nodeIndex(std::int64_t id) const
+    // Files are nearly always sorted by id, so the answer usually lies where
+    // the previous lookup ended: checked first, in constant time, before a
+    // binary search.
+    std::optional<std::uint32_t> nodeIndex(std::int64_t id)
     {
-        auto it = std::lower_bound(m_nodeIds.begin(), m_nodeIds.end(), id);
-        if (it == m_nodeIds.end() || *it != id) {
+        std::size_t at = m_cursor;
+        const bool here = at < m_nodeIds.size() && m_nodeIds[at] >= id && (at == 0 || m_nodeIds[at - 1] < id);
+        if (!here) {
+            at = static_cast<std::size_t>(std::lower_bound(m_nodeIds.begin(), m_nodeIds.end(), id) -
+                                          m_nodeIds.begin());
+        }
+        if (at == m_nodeIds.size() || m_nodeIds[at] != id) {
+            m_cursor = at;
             return std::nullopt;
         }
-        return static_cast<std::uint32_t>(it - m_nodeIds.begin());
+        m_cursor = at + 1;
+        return static_cast<std::uint32_t>(at);
     }
 
     void readNodes()
@@ -612,6 +622,7 @@ private:
     std::vector<std::int64_t> m_refs;        // OSM node ids, first pass
     std::vector<std::uint32_t> m_refIndex;   // the same as indexes into m_nodeIds
     std::vector<std::int64_t> m_nodeIds;     // sorted ids of every node a kept way uses
+    std::size_t m_cursor = 0;                // where the last id lookup ended
     std::vector<osmium::Location> m_locations;  // per m_nodeIds entry
     std::vector<bool> m_onInterpolation;        // per m_nodeIds entry
     std::unordered_map<std::uint32_t, AddressFields> m_nodeAddress;  // numbered nodes on those
