@@ -1,7 +1,6 @@
 #include "service/routing/landmarks.h"
 
 #include <algorithm>
-#include <cmath>
 #include <functional>
 #include <queue>
 #include <system_error>
@@ -56,46 +55,66 @@ void Landmarks::build(const RoadMap& map, const std::vector<std::uint8_t>& inMai
     if (map.nodeCount() < 2000) {
         return;
     }
+    // Farthest selection: the first landmark is the junction farthest (in
+    // time) from an arbitrary one, each next the junction farthest from all
+    // chosen so far; each choice's forward times are the column we keep.
+    m_times.assign(map.nodeCount() * 2 * kCount, kUnreachable);
+    constexpr std::size_t kRow = 2 * kCount;
+    NodeId start = kNoId;
+    for (NodeId n = 0; n < map.nodeCount() && start == kNoId; ++n) {
+        if (inMain[n] != 0) {
+            start = n;
+        }
+    }
+    if (start == kNoId) {
+        m_times.clear();
+        return;
+    }
     std::vector<NodeId> chosen;
-    constexpr double kPi = 3.14159265358979323846;
+    std::vector<std::uint32_t> nearest(map.nodeCount(), kUnreachable);
+    // Column 0 doubles as scratch for the times from the arbitrary start.
+    timesFrom(map, start, false, m_times, 0);
+    for (NodeId n = 0; n < map.nodeCount(); ++n) {
+        nearest[n] = m_times[static_cast<std::size_t>(n) * kRow];
+        m_times[static_cast<std::size_t>(n) * kRow] = kUnreachable;
+    }
     for (int k = 0; k < kCount; ++k) {
-        const double angle = 2 * kPi * k / kCount;
-        const double dx = std::cos(angle);
-        const double dy = std::sin(angle);
         NodeId best = kNoId;
-        double bestScore = -1e300;
+        std::uint32_t bestTime = 0;
         for (NodeId n = 0; n < map.nodeCount(); ++n) {
-            if (inMain[n] == 0) {
-                continue;
-            }
-            const double score = map.nodes[n].lon * dx * std::cos(map.nodes[n].lat * kPi / 180) + map.nodes[n].lat * dy;
-            if (score > bestScore) {
-                bestScore = score;
+            if (inMain[n] != 0 && nearest[n] != kUnreachable && nearest[n] >= bestTime &&
+                std::find(chosen.begin(), chosen.end(), n) == chosen.end()) {
                 best = n;
+                bestTime = nearest[n];
             }
         }
-        if (best != kNoId && std::find(chosen.begin(), chosen.end(), best) == chosen.end()) {
-            chosen.push_back(best);
+        if (best == kNoId) {
+            break;
+        }
+        if (k == 0) {
+            std::fill(nearest.begin(), nearest.end(), kUnreachable);
+        }
+        chosen.push_back(best);
+        timesFrom(map, best, false, m_times, static_cast<std::size_t>(k));
+        for (NodeId n = 0; n < map.nodeCount(); ++n) {
+            nearest[n] = std::min(nearest[n], m_times[static_cast<std::size_t>(n) * kRow + k]);
         }
     }
     if (chosen.empty()) {
         return;
     }
-    m_times.assign(map.nodeCount() * 2 * kCount, kUnreachable);
-    // Forward columns on one thread, backward on another: they write disjoint
-    // entries of the same rows.
-    auto run = [&](bool reverse) {
-        for (std::size_t i = 0; i < chosen.size(); ++i) {
-            timesFrom(map, chosen[i], reverse, m_times, (reverse ? kCount : 0) + i);
+    // Backward columns, half on a second thread: they write disjoint entries.
+    auto run = [&](std::size_t first, std::size_t step) {
+        for (std::size_t i = first; i < chosen.size(); i += step) {
+            timesFrom(map, chosen[i], true, m_times, kCount + i);
         }
     };
     try {
-        std::thread backward(run, true);
-        run(false);
-        backward.join();
+        std::thread other(run, 1, 2);
+        run(0, 2);
+        other.join();
     } catch (const std::system_error&) {
-        run(true);  // no second thread to be had: one after the other
-        run(false);
+        run(0, 1);  // no second thread to be had: one after the other
     }
     m_count = static_cast<int>(chosen.size());
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Landmarks: exact driving times from and to a few junctions on the rim of the
+// Landmarks: exact driving times from and to a few junctions far apart on the
 // map, for lower bounds on the time between any two points (by the triangle
 // inequality: d(v,t) >= d(L,t) - d(L,v) and d(v,t) >= d(v,L) - d(t,L)). They
 // steer the router's A* far better than straight-line distance on long routes.
@@ -20,9 +20,10 @@ public:
     static constexpr int kCount = 8;
     static constexpr std::uint32_t kUnreachable = 0xFFFFFFFFu;
 
-    // Picks landmarks among the nodes with inMain[n] != 0 (the extreme nodes in
-    // eight compass directions) and computes their times, forward and backward
-    // on two threads.
+    // Picks landmarks among the nodes with inMain[n] != 0 by farthest selection
+    // (each the junction farthest in time from those chosen before) and
+    // computes their times to and from every node; the backward half runs on
+    // two threads. Maps under 2000 junctions get none (they route fast without).
     void build(const RoadMap& map, const std::vector<std::uint8_t>& inMain);
 
     bool empty() const { return m_count == 0; }
