@@ -1,6 +1,11 @@
 #include "service/routing/landmarks.h"
 
 #include <algorithm>
+#include <array>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <optional>
 #include <functional>
 #include <queue>
 #include <system_error>
@@ -78,43 +83,96 @@ void Landmarks::build(const RoadMap& map, const std::vector<std::uint8_t>& inMai
         nearest[n] = m_times[static_cast<std::size_t>(n) * kRow];
         m_times[static_cast<std::size_t>(n) * kRow] = kUnreachable;
     }
-    for (int k = 0; k < kCount; ++k) {
-        NodeId best = kNoId;
-        std::uint32_t bestTime = 0;
-        for (NodeId n = 0; n < map.nodeCount(); ++n) {
-            if (inMain[n] != 0 && nearest[n] != kUnreachable && nearest[n] >= bestTime &&
-                std::find(chosen.begin(), chosen.end(), n) == chosen.end()) {
-                best = n;
-                bestTime = nearest[n];
+
+    // The backward times of each landmark are computed on a second thread as
+    // soon as it is chosen, while the next one is being chosen. The two
+    // threads write different columns of the rows.
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::array<NodeId, kCount> published{};
+    std::size_t publishedCount = 0;
+    bool finished = false;
+    std::exception_ptr failure;
+    auto backwardWorker = [&] {
+        for (std::size_t i = 0;; ++i) {
+            NodeId root = kNoId;
+            {
+                std::unique_lock lock(mutex);
+                ready.wait(lock, [&] { return publishedCount > i || finished; });
+                if (publishedCount <= i) {
+                    return;
+                }
+                root = published[i];
+            }
+            try {
+                timesFrom(map, root, true, m_times, kCount + i);
+            } catch (...) {
+                failure = std::current_exception();  // rethrown by the caller after join
+                return;
             }
         }
-        if (best == kNoId) {
-            break;
-        }
-        if (k == 0) {
-            std::fill(nearest.begin(), nearest.end(), kUnreachable);
-        }
-        chosen.push_back(best);
-        timesFrom(map, best, false, m_times, static_cast<std::size_t>(k));
-        for (NodeId n = 0; n < map.nodeCount(); ++n) {
-            nearest[n] = std::min(nearest[n], m_times[static_cast<std::size_t>(n) * kRow + k]);
-        }
+    };
+    std::optional<std::thread> worker;
+    try {
+        worker.emplace(backwardWorker);
+    } catch (const std::system_error&) {
+        // No second thread to be had: the backward times follow at the end.
     }
-    if (chosen.empty()) {
-        return;
-    }
-    // Backward columns, half on a second thread: they write disjoint entries.
-    auto run = [&](std::size_t first, std::size_t step) {
-        for (std::size_t i = first; i < chosen.size(); i += step) {
-            timesFrom(map, chosen[i], true, m_times, kCount + i);
+    auto finish = [&] {
+        {
+            std::lock_guard lock(mutex);
+            finished = true;
+        }
+        ready.notify_one();
+        if (worker) {
+            worker->join();
         }
     };
     try {
-        std::thread other(run, 1, 2);
-        run(0, 2);
-        other.join();
-    } catch (const std::system_error&) {
-        run(0, 1);  // no second thread to be had: one after the other
+        for (int k = 0; k < kCount; ++k) {
+            NodeId best = kNoId;
+            std::uint32_t bestTime = 0;
+            for (NodeId n = 0; n < map.nodeCount(); ++n) {
+                if (inMain[n] != 0 && nearest[n] != kUnreachable && nearest[n] >= bestTime &&
+                    std::find(chosen.begin(), chosen.end(), n) == chosen.end()) {
+                    best = n;
+                    bestTime = nearest[n];
+                }
+            }
+            if (best == kNoId) {
+                break;
+            }
+            if (k == 0) {
+                std::fill(nearest.begin(), nearest.end(), kUnreachable);
+            }
+            chosen.push_back(best);
+            {
+                std::lock_guard lock(mutex);
+                published[static_cast<std::size_t>(k)] = best;
+                ++publishedCount;
+            }
+            ready.notify_one();
+            timesFrom(map, best, false, m_times, static_cast<std::size_t>(k));
+            for (NodeId n = 0; n < map.nodeCount(); ++n) {
+                nearest[n] = std::min(nearest[n], m_times[static_cast<std::size_t>(n) * kRow + k]);
+            }
+        }
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    if (!worker) {
+        for (std::size_t i = 0; i < chosen.size(); ++i) {
+            timesFrom(map, chosen[i], true, m_times, kCount + i);
+        }
+    }
+    if (chosen.empty()) {
+        m_times.clear();
+        return;
     }
     m_count = static_cast<int>(chosen.size());
 }
