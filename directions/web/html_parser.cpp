@@ -38,13 +38,15 @@ public:
             return;
         }
         const QString& name = internedName(rawName);
+        HtmlElement* root = m_document.documentElement();
         if (m_stack.empty()) {
-            HtmlElement* root = m_document.documentElement();
             m_stack.push_back(root);
-            if (name == u"html") {
-                addAttributes(root, attributes);
-                return;
-            }
+        }
+        if (name == u"html") {
+            // The root exists from the start; the tag only brings attributes
+            // (a repeated <html> adds those the root lacks, as in a browser).
+            addAttributes(root, attributes);
+            return;
         }
         prepareTableContext(name);
         HtmlElement* element = m_document.createElement(name);
@@ -66,7 +68,9 @@ public:
 
     void characters(const xmlChar* text, int length)
     {
-        if (length <= 0) {
+        // Text before the first element can only be whitespace (libxml2 opens
+        // the implied elements before any other text); it belongs nowhere.
+        if (length <= 0 || m_stack.empty()) {
             return;
         }
         HtmlElement* parent = current();
@@ -81,7 +85,9 @@ public:
 
     void comment(const xmlChar* text)
     {
-        if (!roomForNode()) {
+        // A comment before the page's first element belongs to the document,
+        // not to its <html> element; the tree has no place for it.
+        if (m_stack.empty() || !roomForNode()) {
             return;
         }
         current()->appendChild(
@@ -155,11 +161,13 @@ private:
         if (!attributes) {
             return;
         }
-        // libxml2 has already dropped repeated attributes.
+        // libxml2 has already dropped repeated attributes within one tag; only
+        // the root can receive attributes from more than one tag.
+        const auto duplicates = element == m_document.documentElement() ? HtmlElement::Duplicates::Ignored
+                                                                        : HtmlElement::Duplicates::Allowed;
         for (const xmlChar** a = attributes; a[0]; a += 2) {
             QString value = a[1] ? QString::fromUtf8(reinterpret_cast<const char*>(a[1])) : QString();
-            element->addParsedAttribute(
-                internedName(a[0]), std::move(value), HtmlElement::Duplicates::Allowed);
+            element->addParsedAttribute(internedName(a[0]), std::move(value), duplicates);
         }
     }
 

@@ -451,3 +451,22 @@ TEST(HostilePages, PileOfUnmatchedEndTagsFinishes)
 }
 
 } // namespace
+
+namespace {
+
+TEST(ParserTree, CommentsBeforeTheHtmlElementStayOutsideIt)
+{
+    auto document
+        = parseHtml(QStringLiteral("<!DOCTYPE html>\n<!-- generated -->\n<html lang=en><head><title>T</title>"
+                                   "</head><body><p>x</p></body></html>"));
+    EXPECT_EQ(document->documentElement()->getAttribute("lang"), "en");
+    EXPECT_EQ(document->documentElement()->innerHTML().toStdString(),
+        "<HEAD><TITLE>T</TITLE></HEAD><BODY>\r\n<P>x</P></BODY>");
+    EXPECT_EQ(document->body()->textContent(), "x");
+
+    auto twice = parseHtml(QStringLiteral("<html lang=en><p>x</p><html lang=de dir=ltr>"));
+    EXPECT_FALSE(twice->documentElement()->innerHTML().contains("<HTML"));
+    EXPECT_EQ(twice->documentElement()->getAttribute("lang"), "en");
+}
+
+} // namespace
