@@ -7,12 +7,18 @@
 // - navigate2() returns at once. Every signal is delivered later from the event
 //   loop, never inside the call that started the load (navigate2, click).
 // - A successful load emits navigateComplete2(url) when the page has arrived and
-//   been parsed, then loads the page's frames and iframes; documentComplete(url)
-//   fires for each frame as it finishes, then once for the page itself. `url` is
-//   the final address after redirects, fully percent-encoded.
-// - A failed load emits navigateError(url, statusCode) and no completion; the
-//   previous document stays. statusCode is the HTTP status (400 and above) when
-//   the server answered, or one of the negative NavigateErrorCode values below.
+//   been parsed (document() is the new page from then on), then loads the
+//   page's frames and iframes (a few levels deep, at most 64 per page);
+//   documentComplete(url) fires for each frame once it and its own frames have
+//   loaded, then once for the page itself. `url` is the final address after
+//   redirects, fully percent-encoded ("http://host:port/" for an empty path).
+// - A failed page load emits navigateError(url, statusCode) and no completion;
+//   the previous document stays. A failed frame emits navigateError for the
+//   frame and the page still completes. statusCode is the HTTP status (400 and
+//   above) when the server answered, or one of the negative NavigateErrorCode
+//   values below.
+// - A form submitted or a link clicked inside a frame loads into the whole
+//   window: this client has no frame targets.
 // - A new navigation cancels the one still loading: the older one's reply is
 //   never reported.
 // - Redirects are followed, cookies are kept for the life of the object, requests
