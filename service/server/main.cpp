@@ -14,6 +14,8 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <netdb.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
@@ -59,6 +61,29 @@ int checkMapFile(const std::string& path)
     return kExitOk;
 }
 
+// Returns true when host:port can be bound now. Checked before the map loads so
+// a busy port is reported at once, not after a long import.
+bool portLooksFree(const std::string& host, int port)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || found == nullptr)
+        return false;
+    const int fd = ::socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+    bool ok = false;
+    if (fd >= 0) {
+        int yes = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        ok = ::bind(fd, found->ai_addr, found->ai_addrlen) == 0;
+        ::close(fd);
+    }
+    freeaddrinfo(found);
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -85,6 +110,12 @@ int main(int argc, char** argv)
     }
     if (const int code = checkMapFile(mapPath); code != kExitOk)
         return code;
+    const bool activated = activatedSocket() >= 0;
+    if (!activated && options.port != 0 && !portLooksFree(options.host, options.port)) {
+        say("cannot listen on " + options.host + ":" + std::to_string(options.port)
+            + " (is another service already using that port?)");
+        return kExitListen;
+    }
 
     // SIGINT and SIGTERM are taken by one thread that stops the server; block
     // them before any other thread starts so none of those gets them.
