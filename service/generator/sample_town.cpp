@@ -91,22 +91,22 @@ TagList roadTags(const std::string& highway, const std::string& maxspeed = {})
 StreetSpec street(std::string name, std::vector<LocalPoint> points, TagList tags, Addressing addressing,
                   OddSide oddSide = OddSide::Left)
 {
-    StreetSpec spec;
-    spec.name = std::move(name);
-    spec.points = std::move(points);
-    spec.tags = std::move(tags);
+    StreetSpec planned;
+    planned.name = std::move(name);
+    planned.points = std::move(points);
+    planned.tags = std::move(tags);
     if (addressing != Addressing::None) {
-        spec.addresses.push_back({0.0, kEverywhere, addressing});
+        planned.addresses.push_back({0.0, kEverywhere, addressing});
     }
-    spec.oddSide = oddSide;
-    return spec;
+    planned.oddSide = oddSide;
+    return planned;
 }
 
 StreetSpec culDeSac(std::string name, LocalPoint from, LocalPoint to)
 {
-    StreetSpec spec = street(std::move(name), {from, to}, roadTags("residential"), Addressing::Nodes);
-    spec.turningCircleAtEnd = true;
-    return spec;
+    StreetSpec planned = street(std::move(name), {from, to}, roadTags("residential"), Addressing::Nodes);
+    planned.turningCircleAtEnd = true;
+    return planned;
 }
 
 void addDowntown(TownPlan& plan)
@@ -125,18 +125,18 @@ void addDowntown(TownPlan& plan)
         } else if (name == "5th Street") {
             addressing = Addressing::Interpolation;
         }
-        StreetSpec spec = street(name, std::move(points), roadTags("residential"), addressing);
-        spec.addresses = {{0.0, kGridWidth, addressing}};
+        StreetSpec planned = street(name, std::move(points), roadTags("residential"), addressing);
+        planned.addresses = {{0.0, kGridWidth, addressing}};
         // The one-way pair: 2nd Street eastbound, 3rd Street westbound. Both are
         // numbered from the west end; 3rd Street's way is drawn westward.
         if (name == "2nd Street" || name == "3rd Street") {
-            spec.tags = roadTags("tertiary", "25 mph");
-            spec.tags.emplace_back("oneway", "yes");
+            planned.tags = roadTags("tertiary", "25 mph");
+            planned.tags.emplace_back("oneway", "yes");
             if (name == "3rd Street") {
-                spec.wayDirection = WayDirection::AgainstPoints;
+                planned.wayDirection = WayDirection::AgainstPoints;
             }
         }
-        plan.addStreet(std::move(spec));
+        plan.addStreet(std::move(planned));
     }
 
     const std::vector<std::string> avenueNames{"Alder Avenue", "Birch Avenue", "Cedar Avenue",
@@ -152,9 +152,9 @@ void addDowntown(TownPlan& plan)
         }
         const Addressing addressing =
             avenueNames[i] == "Birch Avenue" ? Addressing::Interpolation : Addressing::Nodes;
-        StreetSpec spec = street(avenueNames[i], std::move(points), roadTags("residential"), addressing);
-        spec.addresses = {{0.0, kGridHeight, addressing}};
-        plan.addStreet(std::move(spec));
+        StreetSpec planned = street(avenueNames[i], std::move(points), roadTags("residential"), addressing);
+        planned.addresses = {{0.0, kGridHeight, addressing}};
+        plan.addStreet(std::move(planned));
     }
 }
 
