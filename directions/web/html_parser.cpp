@@ -16,9 +16,10 @@ using namespace Qt::StringLiterals;
 namespace tw::web {
 namespace {
 
-// Unmatched end tags make libxml2 scan its whole stack of open elements; beyond
-// this many element visits in such scans the rest of the page is dropped.
-constexpr qint64 kUnmatchedEndTagBudget = 200'000'000;
+// Unmatched end tags and misplaced <body> tags make libxml2 scan its whole
+// stack of open elements; beyond this many element visits in such scans the
+// rest of the page is dropped.
+constexpr qint64 kStackScanBudget = 50'000'000;
 // A page is cut off after this many nodes. A long route's result page has a few
 // hundred thousand; a page of nothing but tags would otherwise cost gigabytes.
 constexpr qint64 kMaxNodes = 2'000'000;
@@ -94,13 +95,16 @@ public:
             m_document.createComment(QString::fromUtf8(reinterpret_cast<const char*>(text))));
     }
 
+    // Errors that cost libxml2 a scan of its whole stack of open elements: an
+    // end tag matching none of them, and a misplaced <body> (libxml2 searches
+    // the stack for the open body).
     void error(const xmlError* error)
     {
-        if (error->code != XML_ERR_TAG_NAME_MISMATCH) {
+        if (error->code != XML_ERR_TAG_NAME_MISMATCH && error->code != XML_HTML_STRUCURE_ERROR) {
             return;
         }
-        m_unmatchedWork += m_context->nameNr;
-        if (m_unmatchedWork > kUnmatchedEndTagBudget && !m_document.isTruncated()) {
+        m_stackScanWork += m_context->nameNr;
+        if (m_stackScanWork > kStackScanBudget && !m_document.isTruncated()) {
             m_document.setTruncated(true);
             xmlStopParser(m_context);
         }
@@ -219,7 +223,7 @@ private:
     std::vector<HtmlElement*> m_stack;
     // Node-based, so references to its names stay valid as it grows.
     std::unordered_map<const xmlChar*, QString> m_names;
-    qint64 m_unmatchedWork = 0;
+    qint64 m_stackScanWork = 0;
     qint64 m_nodes = 0;
 };
 

@@ -8,11 +8,10 @@
 //   and cells directly in a table section get a TR, as browsers build them;
 // - the page is decoded by us first (see charset.h), so libxml2 sees UTF-8 and
 //   ignores the page's own encoding declarations;
-// - unmatched end tags cost libxml2 a scan of all open elements each; a page
-//   that piles up so many of them that parsing would take seconds is cut off at
-//   that point and the part parsed so far kept; so is a page of more than two
-//   million nodes, which would otherwise take gigabytes of memory. Such a
-//   document reports isTruncated().
+// - unmatched end tags and misplaced <body> tags cost libxml2 a scan of all
+//   open elements each; a page that piles up so many of them that parsing
+//   would take seconds is cut off at that point and the part parsed so far kept; so is a page of more than
+//   two million nodes, which would otherwise take gigabytes of memory. Such a document reports isTruncated().
 // Building and walking the tree never recurses, so nesting depth is limited
 // only by memory.
 
