@@ -161,6 +161,31 @@ TEST_F(HttpServerTest, answersManyClientsAtOnce)
     EXPECT_EQ(directions.load(), kThreads * kRequestsEach);
 }
 
+TEST(HttpServer, servesOnASocketHandedOver)
+{
+    // What systemd socket activation hands over: a socket already listening.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(fd, 16), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    const int port = ntohs(address.sin_port);
+
+    RoadMap map = test::siteTown();
+    DirectionsSite site(map);
+    HttpServer server(site, RequestLog::Quiet);
+    server.adopt(fd);
+    std::thread serving([&] { server.serve(); });
+    const auto [status, answer] = rawRequest(port, "GET /dd HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    server.stop();
+    serving.join();
+    EXPECT_EQ(status, 200);
+    EXPECT_NE(answer.find("name=\"getrte\""), std::string::npos);
+}
+
 TEST(HttpServer, busyPortIsReportedNotThrown)
 {
     RoadMap map = test::siteTown();
