@@ -74,6 +74,11 @@ std::string upperAscii(std::string text)
 Geocoder::Geocoder(const RoadMap& map)
     : m_map(map)
 {
+    // Place names and house numbers compared per request, simplified once.
+    m_simple.reserve(m_map.strings.size());
+    for (const std::string& text : m_map.strings)
+        m_simple.push_back(simplifyText(text));
+
     // One Street per normalised key; every map spelling with that key joins it.
     std::unordered_map<StringId, std::size_t> byNameId;
     const auto streetFor = [&](StringId nameId) -> Street* {
@@ -134,6 +139,18 @@ Geocoder::Geocoder(const RoadMap& map)
     }
 }
 
+const std::string& Geocoder::simple(StringId id) const
+{
+    static const std::string kEmpty;
+    return id < m_simple.size() ? m_simple[id] : kEmpty;
+}
+
+std::string_view Geocoder::zipOf(StringId id) const
+{
+    const std::string& text = m_map.text(id);
+    return std::string_view(text).substr(0, 5);
+}
+
 std::vector<std::size_t> Geocoder::candidates(const StreetKey& typed) const
 {
     if (auto it = m_byFullKey.find(typed.full()); it != m_byFullKey.end())
@@ -154,11 +171,10 @@ bool Geocoder::fitsPlace(const Street& street, const Filter& filter) const
         return true;
     const auto fits = [&](StringId city, StringId state, StringId postcode) {
         const auto same = [&](StringId id, const std::string& wanted) {
-            return wanted.empty() || id == 0 || simplifyText(m_map.text(id)) == wanted;
+            return wanted.empty() || id == 0 || simple(id) == wanted;
         };
-        const std::string zip = m_map.text(postcode).substr(0, 5);
         return same(city, filter.city) && same(state, filter.state)
-            && (filter.zip.empty() || postcode == 0 || zip == filter.zip);
+            && (filter.zip.empty() || postcode == 0 || zipOf(postcode) == filter.zip);
     };
     for (std::uint32_t i : street.addresses) {
         const AddressPoint& a = m_map.addresses[i];
@@ -195,7 +211,7 @@ std::optional<Coordinate> Geocoder::interpolate(const Street& street, std::int32
         const std::int32_t high = std::max(l.fromNumber, l.toNumber);
         if (number < low || number > high || !parityFits(l.parity, number))
             continue;
-        if (!filter.zip.empty() && l.postcode != 0 && m_map.text(l.postcode).substr(0, 5) != filter.zip)
+        if (!filter.zip.empty() && l.postcode != 0 && zipOf(l.postcode) != filter.zip)
             continue;
         const double fraction = l.toNumber == l.fromNumber
             ? 0.0
@@ -247,8 +263,8 @@ GeocodeMatch Geocoder::locate(const Street& street, const AddressLine& line, con
     std::vector<std::uint32_t> usable;
     for (std::uint32_t i : street.addresses) {
         const AddressPoint& a = m_map.addresses[i];
-        const bool zipOk = filter.zip.empty() || a.postcode == 0 || m_map.text(a.postcode).substr(0, 5) == filter.zip;
-        const bool cityOk = filter.city.empty() || a.city == 0 || simplifyText(m_map.text(a.city)) == filter.city;
+        const bool zipOk = filter.zip.empty() || a.postcode == 0 || zipOf(a.postcode) == filter.zip;
+        const bool cityOk = filter.city.empty() || a.city == 0 || simple(a.city) == filter.city;
         if (zipOk && cityOk)
             usable.push_back(i);
     }
@@ -260,7 +276,7 @@ GeocodeMatch Geocoder::locate(const Street& street, const AddressLine& line, con
             const AddressPoint& a = m_map.addresses[i];
             if (a.number != line.number)
                 continue;
-            if (simplifyText(m_map.text(a.houseNumber)) == line.houseNumber) {
+            if (simple(a.houseNumber) == line.houseNumber) {
                 exact = &a;
                 break;
             }
@@ -272,7 +288,7 @@ GeocodeMatch Geocoder::locate(const Street& street, const AddressLine& line, con
             match.label = m_map.text(exact->houseNumber) + " " + street.name;
             match.place = placeFrom(*exact);
             match.precision = Precision::ExactNumber;
-            if (simplifyText(m_map.text(exact->houseNumber)) != line.houseNumber)
+            if (simple(exact->houseNumber) != line.houseNumber)
                 match.note = "No house number " + upperAscii(line.houseNumber) + " on " + street.name
                     + "; using " + m_map.text(exact->houseNumber) + ".";
             return match;

@@ -83,6 +83,9 @@ private:
     };
     struct Filter;
 
+    // The simplified text of a string (simplifyText), and a postcode's first five characters.
+    const std::string& simple(StringId id) const;
+    std::string_view zipOf(StringId id) const;
     std::vector<std::size_t> candidates(const StreetKey& typed) const;
     bool fitsPlace(const Street& street, const Filter& filter) const;
     GeocodeMatch locate(const Street& street, const AddressLine& line, const Filter& filter) const;
@@ -92,6 +95,7 @@ private:
     std::vector<Suggestion> similarStreets(const StreetKey& typed, const AddressLine& line) const;
 
     const RoadMap& m_map;
+    std::vector<std::string> m_simple; // per string id
     std::vector<Street> m_streets;
     std::unordered_map<std::string, std::size_t> m_byFullKey; // StreetKey::full() -> street
     std::unordered_map<std::string, std::vector<std::size_t>> m_byCore;

@@ -50,6 +50,18 @@ DirectionsSite::DirectionsSite(const RoadMap& map)
 {
 }
 
+std::optional<Snap> DirectionsSite::snapOnto(const GeocodeMatch& match) const
+{
+    // Most places lie nearest their own street: take the plain nearest road when
+    // it carries the street's name (fast), else search that street only.
+    if (auto nearest = m_router.snap(match.location)) {
+        const StringId name = m_map.edges[nearest->edge].name;
+        if (name == match.street || (name != 0 && m_map.text(name) == match.streetName))
+            return nearest;
+    }
+    return m_router.snap(match.location, match.street);
+}
+
 Reply DirectionsSite::form(const QueryParams& params) const
 {
     FormPage page;
@@ -90,8 +102,8 @@ Reply DirectionsSite::result(const QueryParams& params) const
 
     const GeocodeMatch& start = *from.match;
     const GeocodeMatch& dest = *to.match;
-    const auto startSnap = m_router.snap(start.location, start.street);
-    const auto destSnap = m_router.snap(dest.location, dest.street);
+    const auto startSnap = snapOnto(start);
+    const auto destSnap = snapOnto(dest);
     std::optional<Route> route;
     if (startSnap && destSnap)
         route = m_router.route(*startSnap, *destSnap);

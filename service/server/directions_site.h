@@ -42,6 +42,10 @@ public:
     const Geocoder& geocoder() const { return m_geocoder; }
 
 private:
+    // Returns the point on the found street nearest the place, or nothing when
+    // that street is cut off from the main road network.
+    std::optional<Snap> snapOnto(const GeocodeMatch& match) const;
+
     const RoadMap& m_map;
     Router m_router;
     Geocoder m_geocoder;
