@@ -86,6 +86,9 @@ private:
 
     // Window procedures.
     void resetSearch(const QString& message);
+    // After the service's page failed to load: a way back to the search, with
+    // the reason, in place of a window that waits for good.
+    void offerRetryAfterFailedPage(const QString& url, int statusCode);
     void ripDirections();
     void enterEntryState();
 

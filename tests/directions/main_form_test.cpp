@@ -89,6 +89,8 @@ bool hasRequestFor(const PageServer& server, const QString& path)
 
 } // namespace
 
+Q_DECLARE_METATYPE(PageServer::Response)
+
 class MainFormTest : public QObject {
     Q_OBJECT
 
@@ -101,6 +103,9 @@ private slots:
     void searchSendsTheFieldsAndShowsTheDirections_data();
     void searchSendsTheFieldsAndShowsTheDirections();
     void resultWithoutDirectionsResetsWithItsMessage();
+    void failedSearchOffersSearchAgainWithTheReason_data();
+    void failedSearchOffersSearchAgainWithTheReason();
+    void unreachableDirectionsPageOffersARetry();
     void serviceFormPageOffersSearchAgain();
     void searchAgainButtonReloadsAndKeepsTheFields();
     void pagesAreRecognisedByAddressAlone_data();
@@ -315,14 +320,17 @@ void MainFormTest::resultWithoutDirectionsResetsWithItsMessage()
     m_form = openForm();
     waitForEntry();
     field(QStringLiteral("from_addr"))->setText(QStringLiteral("1 Main St"));
-    // The reset reopens the directions page; it does not come back this time, so
-    // the window stays in the loading state the reset made.
-    m_server->setPage(QStringLiteral("/dd"), droppedConnection());
+    // The reset reopens the directions page; it is held back this time, so the
+    // window stays in the loading state the reset made.
+    PageServer::Response heldBack = page(kFormPage);
+    heldBack.delayMs = 600000;
+    m_server->setPage(QStringLiteral("/dd"), heldBack);
     auto* browser = m_form->findChild<tw::web::WebBrowser*>(QStringLiteral("WebBrowser1"));
-    QSignalSpy errors(browser, &tw::web::WebBrowser::navigateError);
 
     search();
-    QTRY_COMPARE(errors.count(), 1);
+    QTRY_VERIFY(std::count_if(m_server->requests().cbegin(), m_server->requests().cend(),
+                    [](const PageServer::Request& request) { return request.path == u"/dd"; })
+        == 2);
     QVERIFY(control("lblX")->isVisible());
     QCOMPARE(control<QLabel>("lblX")->text(), QStringLiteral("No Results found - please wait.."));
     QVERIFY(fieldsHidden());
@@ -337,6 +345,55 @@ void MainFormTest::resultWithoutDirectionsResetsWithItsMessage()
     browser->navigate2(m_server->baseUrl() + QStringLiteral("/dd"));
     waitForEntry();
     QCOMPARE(field(QStringLiteral("from_addr"))->text(), QStringLiteral("1 Main St"));
+}
+
+void MainFormTest::failedSearchOffersSearchAgainWithTheReason_data()
+{
+    QTest::addColumn<PageServer::Response>("answer");
+    QTest::addColumn<QString>("reason");
+    PageServer::Response refused = page("<html><body>The field addr is too long.</body></html>");
+    refused.status = 400;
+    QTest::newRow("service refuses the query") << refused << QStringLiteral("(error 400)");
+    QTest::newRow("connection dropped") << droppedConnection() << QStringLiteral("could not be reached");
+}
+
+void MainFormTest::failedSearchOffersSearchAgainWithTheReason()
+{
+    QFETCH(PageServer::Response, answer);
+    QFETCH(QString, reason);
+    m_server->setPage(QStringLiteral("/dd_result"), answer);
+    m_form = openForm();
+    waitForEntry();
+
+    search();
+    QTRY_COMPARE(m_messages.size(), 1);
+    QVERIFY2(m_messages.constFirst().contains(reason), qPrintable(m_messages.constFirst()));
+    QCOMPARE(button("btn_Search")->text(), QStringLiteral("Search Again"));
+    QVERIFY(button("btn_Search")->isEnabled());
+    QVERIFY(button("btn_Search")->isVisible());
+    QVERIFY(fieldsShown());
+
+    // The user can search again at once.
+    m_server->setPage(QStringLiteral("/dd_result"), page(kResultPage));
+    search();
+    waitForResult();
+    QCOMPARE(m_messages.size(), 1);
+}
+
+void MainFormTest::unreachableDirectionsPageOffersARetry()
+{
+    m_server->setPage(QStringLiteral("/dd"), droppedConnection());
+    m_form = openForm();
+
+    QTRY_VERIFY(button("btn_research")->isVisible());
+    QVERIFY(control("lblX")->isVisible());
+    QVERIFY(control<QLabel>("lblX")->text().contains(QStringLiteral("could not be reached")));
+    QVERIFY(fieldsHidden());
+    QVERIFY(!button("btn_Search")->isVisible());
+
+    m_server->setPage(QStringLiteral("/dd"), page(kFormPage));
+    QTest::mouseClick(button("btn_research"), Qt::LeftButton);
+    waitForEntry();
 }
 
 void MainFormTest::serviceFormPageOffersSearchAgain()
