@@ -41,8 +41,16 @@ std::pair<int, std::string> rawRequest(int port, const std::string& request)
     }
     std::string answer;
     char buffer[4096];
-    for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+    // Read one whole answer (headers and Content-Length bytes), not until the
+    // server gives up on a kept-alive connection.
+    for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
         answer.append(buffer, static_cast<std::size_t>(n));
+        const std::size_t headerEnd = answer.find("\r\n\r\n");
+        const std::size_t length = answer.find("Content-Length: ");
+        if (headerEnd != std::string::npos && length != std::string::npos && length < headerEnd
+            && answer.size() >= headerEnd + 4 + std::stoul(answer.substr(length + 16)))
+            break;
+    }
     ::close(fd);
     if (answer.rfind("HTTP/1.1 ", 0) != 0)
         return {0, answer};
