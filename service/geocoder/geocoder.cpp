@@ -405,6 +405,17 @@ GeocodeResult Geocoder::geocode(std::string_view streetLine, std::string_view ci
     }
     const CityLine place = parseCityLine(cityLine);
     const Filter filter{place.city, place.state, place.zip};
+    // The street as the user wrote it (blanks collapsed), for messages.
+    std::string asTyped;
+    for (char c : streetLine) {
+        const bool blank = c == ' ' || c == '\t';
+        if (!blank)
+            asTyped += c;
+        else if (!asTyped.empty() && asTyped.back() != ' ')
+            asTyped += ' ';
+    }
+    while (!asTyped.empty() && asTyped.back() == ' ')
+        asTyped.pop_back();
 
     std::vector<std::size_t> found = candidates(typed);
     std::erase_if(found, [&](std::size_t i) { return !fitsPlace(m_streets[i], filter); });
@@ -412,7 +423,7 @@ GeocodeResult Geocoder::geocode(std::string_view streetLine, std::string_view ci
     if (found.empty()) {
         result.status = GeocodeStatus::NotFound;
         std::string where = simplifyText(cityLine);
-        result.problem = "No street called \"" + line.street + "\" was found"
+        result.problem = "No street matches \"" + asTyped + "\""
             + (filter.empty() ? std::string() : " in " + upperAscii(place.zip.empty() ? where : place.zip))
             + ".";
         // Offer streets of that name elsewhere first, then similar names.
@@ -438,7 +449,7 @@ GeocodeResult Geocoder::geocode(std::string_view streetLine, std::string_view ci
     }
     if (found.size() > 1) {
         result.status = GeocodeStatus::Ambiguous;
-        result.problem = "\"" + line.street + "\" could be more than one street.";
+        result.problem = "\"" + asTyped + "\" could be more than one street.";
         for (std::size_t i : found) {
             if (result.suggestions.size() >= 5)
                 break;

@@ -255,9 +255,18 @@ void addOnto(Instruction& instruction, const std::string& street)
 std::string deviceLabel(std::string_view label)
 {
     const std::size_t space = label.find(' ');
-    if (!label.empty() && label[0] >= '0' && label[0] <= '9' && space != std::string_view::npos)
-        return deviceStreetName(label.substr(0, space)) + " " + deviceStreetName(label.substr(space + 1));
-    return deviceStreetName(label);
+    if (space == std::string_view::npos || label.empty() || label[0] < '0' || label[0] > '9')
+        return deviceStreetName(label);
+    // A house number ("120", "12B", "1400-1402"), not an ordinal street ("7th Street").
+    const std::string_view first = label.substr(0, space);
+    std::size_t letters = 0;
+    for (char c : first) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))
+            ++letters;
+    }
+    if (letters > 1 && first.find('-') == std::string_view::npos)
+        return deviceStreetName(label);
+    return deviceStreetName(first) + " " + deviceStreetName(label.substr(space + 1));
 }
 
 const char* directionWords(TurnDirection direction)

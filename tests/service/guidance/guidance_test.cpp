@@ -179,6 +179,11 @@ TEST(Guidance, distancesAndNamesReadWellOnTheDevice)
     EXPECT_EQ(plainText(steps[0]), "Start at 1 Bread and Butter St heading east - go 0.6 mi");
     EXPECT_EQ(plainText(steps[1]), "Turn LEFT onto b Quoted Avenue /b - go 1.0 mi");
     EXPECT_EQ(plainText(steps[2]), "Arrive at 9 Quoted Ave");
+
+    // An ordinal street name is not a house number: it is shortened whole.
+    const auto ordinal = buildInstructions(map, *route, {"7th Street", "12B North Main Street"});
+    EXPECT_EQ(plainText(ordinal.front()).substr(0, 19), "Start at 7th St hea");
+    EXPECT_EQ(plainText(ordinal.back()), "Arrive at 12B N Main St");
 }
 
 TEST(Units, distancesInFeetTenthsAndMiles)
