@@ -5,6 +5,7 @@
 #include <httplib.h>
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -18,6 +19,16 @@ namespace tw::service {
 class HttpServer::Engine : public httplib::Server {
 public:
     void adoptSocket(int fd) { svr_sock_ = fd; }
+
+    // Closes a socket that was bound (or handed over) but never served.
+    void closeUnserved()
+    {
+        if (!is_running()) {
+            const int fd = svr_sock_.exchange(INVALID_SOCKET);
+            if (fd != INVALID_SOCKET)
+                ::close(fd);
+        }
+    }
 };
 
 namespace {
@@ -100,6 +111,7 @@ HttpServer::HttpServer(const DirectionsSite& site, RequestLog log)
 HttpServer::~HttpServer()
 {
     stop();
+    m_engine->closeUnserved();
 }
 
 int HttpServer::bind(const std::string& host, int port)
