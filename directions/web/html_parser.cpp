@@ -6,8 +6,12 @@
 #include <libxml/parserInternals.h>
 
 #include <array>
+#include <cstdint>
 #include <cstring>
+#include <deque>
 #include <limits>
+#include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -35,34 +39,37 @@ public:
 
     void startElement(const xmlChar* rawName, const xmlChar** attributes)
     {
+        flushText();
         if (!roomForNode()) {
             return;
         }
-        const QString& name = internedName(rawName);
+        const Name& name = internedName(rawName);
         HtmlElement* root = m_document.documentElement();
         if (m_stack.empty()) {
-            m_stack.push_back(root);
+            m_stack.push_back({ root, &nameFor(root->localName()) });
         }
-        if (name == u"html") {
+        if (name.is(Name::Html)) {
             // The root exists from the start; the tag only brings attributes
             // (a repeated <html> adds those the root lacks, as in a browser).
             addAttributes(root, attributes);
             return;
         }
         prepareTableContext(name);
-        HtmlElement* element = m_document.createElement(name);
+        HtmlElement* element = m_document.createElement(name.text);
         addAttributes(element, attributes);
-        m_stack.back()->appendChild(element);
-        m_stack.push_back(element);
+        m_stack.back().element->appendChild(element);
+        m_stack.push_back({ element, &name });
     }
 
     void endElement(const xmlChar* rawName)
     {
-        const QString& name = internedName(rawName);
-        while (m_stack.size() > 1 && m_stack.back()->isImplied() && m_stack.back()->localName() != name) {
+        flushText();
+        // Names are interned by their text, so one name is one object.
+        const Name* name = &internedName(rawName);
+        while (m_stack.size() > 1 && m_stack.back().element->isImplied() && m_stack.back().name != name) {
             m_stack.pop_back();
         }
-        if (m_stack.size() > 1 && m_stack.back()->localName() == name) {
+        if (m_stack.size() > 1 && m_stack.back().name == name) {
             m_stack.pop_back();
         }
     }
@@ -74,20 +81,35 @@ public:
         if (length <= 0 || m_stack.empty()) {
             return;
         }
+        // libxml2 hands over a run of text in pieces (one per entity, one per
+        // buffer's worth); they are joined here and become one string when
+        // the run ends.
+        m_pendingText.append(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length));
+    }
+
+    // Puts the text gathered since the last tag or comment into the tree: onto
+    // the current element's last child when that is text, else as a new node.
+    void flushText()
+    {
+        if (m_pendingText.empty()) {
+            return;
+        }
         HtmlElement* parent = current();
-        const QString chunk = QString::fromUtf8(reinterpret_cast<const char*>(text), length);
         HtmlNode* last = parent->lastChild();
         if (last && last->kind() == HtmlNode::Kind::Text) {
-            last->appendData(chunk);
+            last->appendData(
+                QString::fromUtf8(m_pendingText.data(), static_cast<qsizetype>(m_pendingText.size())));
         } else if (roomForNode()) {
-            parent->appendChild(m_document.createText(chunk));
+            parent->appendChild(m_document.createText(sharedString(m_pendingText)));
         }
+        m_pendingText.clear();
     }
 
     void comment(const xmlChar* text)
     {
         // A comment before the page's first element belongs to the document,
         // not to its <html> element; the tree has no place for it.
+        flushText();
         if (m_stack.empty() || !roomForNode()) {
             return;
         }
@@ -110,7 +132,32 @@ public:
         }
     }
 
+    // Hands the text still gathered to the tree; called once libxml2 is done.
+    void finish() { flushText(); }
+
 private:
+    // The UTF-16 form of `utf8`. Result pages repeat the same short strings
+    // over and over (street names, " onto ", icon addresses, the line break
+    // between rows), so a short string seen recently is shared (QString is
+    // copy-on-write) instead of converted and allocated again.
+    QString sharedString(std::string_view utf8)
+    {
+        if (utf8.size() > kSharedMaxBytes) {
+            return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+        }
+        std::uint32_t hash = 2166136261U;
+        for (const char c : utf8) {
+            hash = (hash ^ static_cast<unsigned char>(c)) * 16777619U;
+        }
+        SharedString& slot = m_shared[hash % kSharedSlots];
+        if (slot.length != utf8.size() || std::memcmp(slot.bytes.data(), utf8.data(), utf8.size()) != 0) {
+            slot.length = utf8.size();
+            std::memcpy(slot.bytes.data(), utf8.data(), utf8.size());
+            slot.text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+        }
+        return slot.text;
+    }
+
     // Counts one more node; false (and parsing stopped) when the page has
     // reached the node limit.
     bool roomForNode()
@@ -129,12 +176,29 @@ private:
     HtmlElement* current()
     {
         if (m_stack.empty()) {
-            m_stack.push_back(m_document.documentElement());
+            HtmlElement* root = m_document.documentElement();
+            m_stack.push_back({ root, &nameFor(root->localName()) });
         }
-        return m_stack.back();
+        return m_stack.back().element;
     }
 
-    const QString& internedName(const xmlChar* raw)
+    // A tag or attribute name, in lower case, with what the table repairs need
+    // to know about it.
+    struct Name {
+        enum Role : unsigned {
+            Html = 1U << 0U,
+            Table = 1U << 1U,
+            Row = 1U << 2U, // tr
+            Cell = 1U << 3U, // td, th
+            Tbody = 1U << 4U,
+            Section = 1U << 5U, // tbody, thead, tfoot
+        };
+        QString text;
+        unsigned roles = 0;
+        bool is(Role role) const { return (roles & role) != 0; }
+    };
+
+    const Name& internedName(const xmlChar* raw)
     {
         // libxml2 keeps one copy of each name in its dictionary, so the pointer
         // identifies the name; a small cache in front of the hash answers most.
@@ -147,17 +211,41 @@ private:
         return *slot.name;
     }
 
-    const QString& lookupName(const xmlChar* raw)
+    const Name& lookupName(const xmlChar* raw)
     {
         auto it = m_names.find(raw);
         if (it != m_names.end()) {
-            return it->second;
+            return *it->second;
         }
-        QString name = QString::fromUtf8(reinterpret_cast<const char*>(raw));
-        if (name != name.toLower()) {
-            name = name.toLower();
+        const Name& name = nameFor(QString::fromUtf8(reinterpret_cast<const char*>(raw)).toLower());
+        m_names.emplace(raw, &name);
+        return name;
+    }
+
+    // The one Name object of the lower-case name `text`.
+    const Name& nameFor(const QString& text)
+    {
+        auto it = m_byText.find(text);
+        if (it != m_byText.end()) {
+            return *it->second;
         }
-        return m_names.emplace(raw, std::move(name)).first->second;
+        unsigned roles = 0;
+        if (text == u"html") {
+            roles = Name::Html;
+        } else if (text == u"table") {
+            roles = Name::Table;
+        } else if (text == u"tr") {
+            roles = Name::Row;
+        } else if (text == u"td" || text == u"th") {
+            roles = Name::Cell;
+        } else if (text == u"tbody") {
+            roles = Name::Tbody | Name::Section;
+        } else if (text == u"thead" || text == u"tfoot") {
+            roles = Name::Section;
+        }
+        const Name& name = m_nameStore.emplace_back(Name { text, roles });
+        m_byText.emplace(text, &name);
+        return name;
     }
 
     void addAttributes(HtmlElement* element, const xmlChar** attributes)
@@ -170,59 +258,75 @@ private:
         const auto duplicates = element == m_document.documentElement() ? HtmlElement::Duplicates::Ignored
                                                                         : HtmlElement::Duplicates::Allowed;
         for (const xmlChar** a = attributes; a[0]; a += 2) {
-            QString value = a[1] ? QString::fromUtf8(reinterpret_cast<const char*>(a[1])) : QString();
-            element->addParsedAttribute(internedName(a[0]), std::move(value), duplicates);
+            QString value = a[1] ? sharedString(reinterpret_cast<const char*>(a[1])) : QString();
+            element->addParsedAttribute(internedName(a[0]).text, std::move(value), duplicates);
         }
     }
 
-    bool topIs(const QString& name, bool implied) const
+    bool topIsImplied(Name::Role role) const
     {
-        return m_stack.size() > 1 && m_stack.back()->localName() == name
-            && m_stack.back()->isImplied() == implied;
+        return m_stack.size() > 1 && m_stack.back().name->is(role) && m_stack.back().element->isImplied();
     }
 
-    void pushImplied(const QString& name)
+    void pushImplied(const QString& text)
     {
-        HtmlElement* element = m_document.createElement(name);
+        const Name& name = nameFor(text);
+        HtmlElement* element = m_document.createElement(name.text);
         element->setImplied(true);
-        m_stack.back()->appendChild(element);
-        m_stack.push_back(element);
+        m_stack.back().element->appendChild(element);
+        m_stack.push_back({ element, &name });
     }
 
     // Gives rows and cells the table sections and rows a browser's tree has.
-    void prepareTableContext(const QString& name)
+    void prepareTableContext(const Name& name)
     {
-        const bool isRow = name == u"tr";
-        const bool isCell = name == u"td" || name == u"th";
-        if (!isCell && topIs(u"tr"_s, true)) {
+        const bool isRow = name.is(Name::Row);
+        const bool isCell = name.is(Name::Cell);
+        if (!isCell && topIsImplied(Name::Row)) {
             m_stack.pop_back();
         }
-        if (!isRow && !isCell && topIs(u"tbody"_s, true)) {
+        if (!isRow && !isCell && topIsImplied(Name::Tbody)) {
             m_stack.pop_back();
         }
         if (isRow || isCell) {
-            if (m_stack.back()->localName() == u"table") {
+            if (m_stack.back().name->is(Name::Table)) {
                 pushImplied(u"tbody"_s);
             }
-            const QString& top = m_stack.back()->localName();
-            if (isCell && (top == u"tbody" || top == u"thead" || top == u"tfoot")) {
+            if (isCell && m_stack.back().name->is(Name::Section)) {
                 pushImplied(u"tr"_s);
             }
         }
     }
 
+    static constexpr std::size_t kSharedMaxBytes = 32;
+    static constexpr std::size_t kSharedSlots = 512;
+    struct SharedString {
+        std::size_t length = kSharedMaxBytes + 1; // matches nothing until filled
+        std::array<char, kSharedMaxBytes> bytes {};
+        QString text;
+    };
+
     struct CachedName {
         const xmlChar* raw = nullptr;
-        const QString* name = nullptr;
+        const Name* name = nullptr;
+    };
+    // An element on the stack of open elements, with its interned name.
+    struct Open {
+        HtmlElement* element;
+        const Name* name;
     };
     static constexpr std::size_t kRecentSize = 64;
 
     HtmlDocument& m_document;
     htmlParserCtxtPtr m_context;
     std::array<CachedName, kRecentSize> m_recent {};
-    std::vector<HtmlElement*> m_stack;
-    // Node-based, so references to its names stay valid as it grows.
-    std::unordered_map<const xmlChar*, QString> m_names;
+    std::vector<Open> m_stack;
+    // A deque, so references to its names stay valid as it grows.
+    std::deque<Name> m_nameStore;
+    std::unordered_map<QString, const Name*> m_byText;
+    std::unordered_map<const xmlChar*, const Name*> m_names;
+    std::string m_pendingText;
+    std::vector<SharedString> m_shared = std::vector<SharedString>(kSharedSlots);
     qint64 m_stackScanWork = 0;
     qint64 m_nodes = 0;
 };
@@ -344,6 +448,7 @@ std::unique_ptr<HtmlDocument> parseUtf8(QByteArrayView utf8, const QUrl& url, co
                 | HTML_PARSE_IGNORE_ENC);
         xmlSwitchEncoding(context, XML_CHAR_ENCODING_UTF8);
         htmlParseDocument(context);
+        builder.finish();
         htmlFreeParserCtxt(context);
     }
 

@@ -5,7 +5,9 @@
 
 #include <QHash>
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 
 using namespace Qt::StringLiterals;
 
@@ -88,30 +90,73 @@ const TagRule& ruleFor(const QString& name)
     return rule ? *rule : kInlineRule;
 }
 
-// Characters that make an attribute value need quotes.
-bool needsQuotes(const QString& value)
+// Characters that make an attribute value need quotes, and those text escapes.
+constexpr bool needsQuotesFor(char16_t c)
+{
+    switch (c) {
+    case ' ':
+    case '\t':
+    case '\n':
+    case '\r':
+    case '\f':
+    case '"':
+    case '\'':
+    case '`':
+    case '<':
+    case '>':
+    case '%':
+    case '=':
+    case '&':
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The escape text is written with in place of a character, or nullptr.
+constexpr QStringView textEscapeFor(char16_t c)
+{
+    switch (c) {
+    case '&':
+        return u"&amp;";
+    case '<':
+        return u"&lt;";
+    case '>':
+        return u"&gt;";
+    case 0x00A0:
+        return u"&nbsp;";
+    case '\n':
+        return u"\r\n";
+    default:
+        return {};
+    }
+}
+
+// Lookup tables over the characters up to U+00A0, the highest one with a rule.
+constexpr char16_t kLastSpecial = 0x00A0;
+constexpr auto kQuoteTriggers = [] {
+    std::array<bool, kLastSpecial + 1> table {};
+    for (char16_t c = 0; c <= kLastSpecial; ++c) {
+        table[c] = needsQuotesFor(c);
+    }
+    return table;
+}();
+constexpr auto kTextEscaped = [] {
+    std::array<bool, kLastSpecial + 1> table {};
+    for (char16_t c = 0; c <= kLastSpecial; ++c) {
+        table[c] = !textEscapeFor(c).isNull();
+    }
+    return table;
+}();
+
+bool needsQuotes(QStringView value)
 {
     if (value.isEmpty()) {
         return true;
     }
-    for (QChar c : value) {
-        switch (c.unicode()) {
-        case ' ':
-        case '\t':
-        case '\n':
-        case '\r':
-        case '\f':
-        case '"':
-        case '\'':
-        case '`':
-        case '<':
-        case '>':
-        case '%':
-        case '=':
-        case '&':
+    for (const QChar c : value) {
+        if (c.unicode() <= kLastSpecial && kQuoteTriggers[c.unicode()]) {
             return true;
-        default:
-            break;
         }
     }
     return false;
@@ -128,6 +173,54 @@ bool isWhitespaceOnly(const QString& text)
     return true;
 }
 
+// The writer's output: a QString written through a plain pointer. Its storage
+// grows by doubling and each piece is copied straight in, rather than each
+// append checking and possibly growing the string on its own; finish() trims
+// the string to what was written.
+class Output {
+public:
+    explicit Output(QString& out)
+        : m_out(out)
+    {
+    }
+
+    bool isEmpty() const { return m_used == 0; }
+
+    void put(char16_t c)
+    {
+        reserve(1);
+        m_data[m_used++] = c;
+    }
+
+    void put(QStringView text)
+    {
+        const qsizetype n = text.size();
+        if (n == 0) {
+            return;
+        }
+        reserve(n);
+        std::memcpy(m_data + m_used, text.utf16(), static_cast<std::size_t>(n) * sizeof(char16_t));
+        m_used += n;
+    }
+
+    void finish() { m_out.resize(m_used); }
+
+private:
+    void reserve(qsizetype n)
+    {
+        if (m_capacity - m_used < n) {
+            m_capacity = std::max({ m_used + n, 2 * m_capacity, qsizetype(256) });
+            m_out.resize(m_capacity);
+            m_data = reinterpret_cast<char16_t*>(m_out.data());
+        }
+    }
+
+    QString& m_out;
+    char16_t* m_data = nullptr;
+    qsizetype m_used = 0;
+    qsizetype m_capacity = 0;
+};
+
 class Writer {
 public:
     explicit Writer(QString& out)
@@ -138,27 +231,27 @@ public:
     void startTag(const HtmlElement& e, const TagRule& rule, const QString& upperName)
     {
         if (rule.breakBefore && !m_out.isEmpty()) {
-            m_out += u"\r\n";
+            m_out.put(u"\r\n");
         }
-        m_out += u'<';
-        m_out += upperName;
+        m_out.put(u'<');
+        m_out.put(upperName);
         for (const HtmlAttribute& a : e.attributes()) {
-            m_out += u' ';
-            m_out += a.name;
+            m_out.put(u' ');
+            m_out.put(a.name);
             if (a.value.isNull()) {
                 continue;
             }
-            m_out += u'=';
+            m_out.put(u'=');
             attributeValue(a.value);
         }
-        m_out += u'>';
+        m_out.put(u'>');
     }
 
     void endTag(const HtmlElement& e)
     {
-        m_out += u"</";
-        m_out += lookup(e.localName()).upper;
-        m_out += u'>';
+        m_out.put(u"</");
+        m_out.put(lookup(e.localName()).upper);
+        m_out.put(u'>');
     }
 
     void text(const HtmlNode& node)
@@ -167,7 +260,7 @@ public:
         const HtmlElement* parent = node.parentElement();
         const TagRule& parentRule = parent ? *lookup(parent->localName()).rule : kInlineRule;
         if (parentRule.rawText) {
-            m_out += data;
+            m_out.put(data);
             return;
         }
         if (isWhitespaceOnly(data)
@@ -175,42 +268,25 @@ public:
                 || isBlock(node.nextSibling()))) {
             return;
         }
+        const QStringView view(data);
         qsizetype runStart = 0;
-        auto flush = [&](qsizetype end) { m_out.append(QStringView(data).mid(runStart, end - runStart)); };
-        for (qsizetype i = 0; i < data.size(); ++i) {
-            const char16_t c = data.at(i).unicode();
-            const char16_t* escape = nullptr;
-            switch (c) {
-            case '&':
-                escape = u"&amp;";
-                break;
-            case '<':
-                escape = u"&lt;";
-                break;
-            case '>':
-                escape = u"&gt;";
-                break;
-            case 0x00A0:
-                escape = u"&nbsp;";
-                break;
-            case '\n':
-                escape = u"\r\n";
-                break;
-            default:
+        for (qsizetype i = 0; i < view.size(); ++i) {
+            const char16_t c = view[i].unicode();
+            if (c > kLastSpecial || !kTextEscaped[c]) {
                 continue;
             }
-            flush(i);
-            m_out += QStringView(escape);
+            m_out.put(view.sliced(runStart, i - runStart));
+            m_out.put(textEscapeFor(c));
             runStart = i + 1;
         }
-        flush(data.size());
+        m_out.put(view.sliced(runStart));
     }
 
     void comment(const HtmlNode& node)
     {
-        m_out += u"<!--";
-        m_out += node.data();
-        m_out += u"-->";
+        m_out.put(u"<!--");
+        m_out.put(node.data());
+        m_out.put(u"-->");
     }
 
     // Writes `node` and everything below it, without recursion.
@@ -252,28 +328,29 @@ public:
                 endTag(*node->asElement());
             }
         }
+        m_out.finish();
     }
 
 private:
     void attributeValue(const QString& value)
     {
         if (!needsQuotes(value)) {
-            m_out += value;
+            m_out.put(value);
             return;
         }
         const bool hasDouble = value.contains(u'"');
         const char16_t quote = (hasDouble && !value.contains(u'\'')) ? u'\'' : u'"';
-        m_out += QChar(quote);
+        m_out.put(quote);
         for (QChar c : value) {
             if (c == u'&') {
-                m_out += u"&amp;";
+                m_out.put(u"&amp;");
             } else if (c == QChar(quote)) {
-                m_out += u"&quot;";
+                m_out.put(u"&quot;");
             } else {
-                m_out += c;
+                m_out.put(c.unicode());
             }
         }
-        m_out += QChar(quote);
+        m_out.put(quote);
     }
 
     // A tag name's rule and upper-case spelling. The parser shares one string
@@ -308,7 +385,7 @@ private:
     }
 
     static constexpr std::size_t kCacheSize = 64;
-    QString& m_out;
+    Output m_out;
     std::array<Known, kCacheSize> m_cache;
 };
 

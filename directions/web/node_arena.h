@@ -31,7 +31,8 @@ public:
     template <typename... Args> T* make(Args&&... args)
     {
         if (m_blocks.empty() || m_usedInLast == kBlockSize) {
-            m_blocks.push_back(std::make_unique<Storage[]>(kBlockSize));
+            // Raw storage, left uninitialised: each slot is constructed when used.
+            m_blocks.push_back(std::unique_ptr<Storage[]>(new Storage[kBlockSize]));
             m_usedInLast = 0;
         }
         T* item = new (&m_blocks.back()[m_usedInLast]) T(std::forward<Args>(args)...);

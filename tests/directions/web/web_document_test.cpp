@@ -91,6 +91,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, MarkupWriterGolden,
         GoldenCase { "CommentsKept", "x<!-- note -->y", "x<!-- note -->y" },
         GoldenCase { "ScriptTextUnescaped", "<script>if (a < b && c) {}</script>",
             "<SCRIPT>if (a < b && c) {}</SCRIPT>" },
+        GoldenCase { "EntitiesAndTextJoinIntoOneRun", "x&nbsp;&lt;y&gt;\xC3\xA9&#233;&#x1F600;z&amp;",
+            "x&nbsp;&lt;y&gt;\xC3\xA9\xC3\xA9\xF0\x9F\x98\x80z&amp;" },
+        GoldenCase { "EscapesAtTheEndsOfText", "<b>&amp;</b><i>&lt;a&gt;</i>\n<u>\xC2\xA0</u>",
+            "<B>&amp;</B><I>&lt;a&gt;</I>\r\n<U>&nbsp;</U>" },
         GoldenCase { "HeadingsAndFormsBreak", "<h1>T</h1><form name=dd><h6>u</h6></form>",
             "<H1>T</H1>\r\n<FORM name=dd>\r\n<H6>u</H6></FORM>" }),
     [](const testing::TestParamInfo<GoldenCase>& c) { return c.param.name; });
@@ -106,6 +110,27 @@ TEST(MarkupWriter, ResultRowsSerialiseAsTheExtractionExpects)
         "<DIV id=steps><TABLE><TBODY><TR><TD>1.</TD><TD>Start at <B>Main St</B></TD></TR>"
         "<TR><TD>2.</TD><TD><IMG alt=Left src=/i/left.png> Turn <B>LEFT</B> onto <B>Oak Ave</B> - go 0.4 mi"
         "</TD></TR></TBODY></TABLE></DIV>");
+}
+
+// Markup far longer than the writer's first block of storage, with escapes
+// and line breaks throughout, comes out whole.
+TEST(MarkupWriter, LongMarkupIsWrittenWhole)
+{
+    QString text;
+    QString expected;
+    for (int i = 0; i < 5000; ++i) {
+        const QString n = QString::number(i);
+        text += n + u"a&b<c>\n"_s;
+        expected += u"<SPAN title=\"x "_s + n + u"\">"_s + n + u"a&amp;b&lt;c&gt;\r\n</SPAN>"_s;
+    }
+    QString page;
+    for (int i = 0; i < 5000; ++i) {
+        const QString n = QString::number(i);
+        page += u"<span title='x "_s + n + u"'>"_s + n + u"a&amp;b&lt;c&gt;\n</span>"_s;
+    }
+    auto document = parseHtml(u"<body>"_s + page);
+    EXPECT_EQ(document->body()->innerHTML(), expected);
+    EXPECT_EQ(document->body()->textContent(), text);
 }
 
 TEST(MarkupWriter, DocumentElementHoldsHeadAndBody)
@@ -457,6 +482,20 @@ TEST(HostilePages, PilesOfStackScanningTagsFinish)
 } // namespace
 
 namespace {
+
+// The parser shares one string among equal attribute values and texts; a
+// change to one element must not show in another.
+TEST(ParserTree, EqualValuesStayIndependent)
+{
+    auto document = parseHtml(u"<body><img id=a alt=LEFT><img id=b alt=LEFT>"
+                              u"<input id=c value=Oak><input id=d value=Oak>"_s);
+    document->getElementById("a")->setAttribute("alt", "RIGHT");
+    document->getElementById("c")->setValue("Pine");
+    EXPECT_EQ(document->getElementById("b")->getAttribute("alt"), "LEFT");
+    EXPECT_EQ(document->getElementById("d")->value(), "Oak");
+    EXPECT_EQ(document->body()->innerHTML().toStdString(),
+        "<IMG id=a alt=RIGHT><IMG id=b alt=LEFT><INPUT id=c value=Oak><INPUT id=d value=Oak>");
+}
 
 TEST(ParserTree, CommentsBeforeTheHtmlElementStayOutsideIt)
 {
