@@ -145,17 +145,30 @@ private:
         if (utf8.size() > kSharedMaxBytes) {
             return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
         }
-        std::uint32_t hash = 2166136261U;
-        for (const char c : utf8) {
-            hash = (hash ^ static_cast<unsigned char>(c)) * 16777619U;
-        }
-        SharedString& slot = m_shared[hash % kSharedSlots];
+        SharedString& slot = m_shared[shortHash(utf8) % kSharedSlots];
         if (slot.length != utf8.size() || std::memcmp(slot.bytes.data(), utf8.data(), utf8.size()) != 0) {
             slot.length = utf8.size();
             std::memcpy(slot.bytes.data(), utf8.data(), utf8.size());
             slot.text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
         }
         return slot.text;
+    }
+
+    // A quick hash of a string of at most kSharedMaxBytes bytes: its length
+    // and its first and last eight bytes (overlapping when shorter), mixed.
+    static std::size_t shortHash(std::string_view bytes)
+    {
+        std::uint64_t head = 0;
+        std::uint64_t tail = 0;
+        if (bytes.size() >= 8) {
+            std::memcpy(&head, bytes.data(), 8);
+            std::memcpy(&tail, bytes.data() + bytes.size() - 8, 8);
+        } else {
+            std::memcpy(&head, bytes.data(), bytes.size());
+        }
+        std::uint64_t h = (head * 0x9E3779B97F4A7C15ULL) ^ (tail + bytes.size()) * 0xC2B2AE3D27D4EB4FULL;
+        h ^= h >> 29U;
+        return static_cast<std::size_t>(h);
     }
 
     // Counts one more node; false (and parsing stopped) when the page has
@@ -374,6 +387,18 @@ bool isCleanUtf8(QByteArrayView bytes)
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* end = p + bytes.size();
     while (p < end) {
+        // Eight bytes at a time while all are printable ASCII (0x20 to 0x7F):
+        // no high bit set, and subtracting 0x20 from each borrows nowhere.
+        if (end - p >= 8) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, p, 8);
+            constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+            constexpr std::uint64_t kBelowSpace = 0x2020202020202020ULL;
+            if ((word & kHighBits) == 0 && ((word - kBelowSpace) & kHighBits) == 0) {
+                p += 8;
+                continue;
+            }
+        }
         const unsigned char c = *p;
         if (c >= 0x20 && c < 0x80) {
             ++p;

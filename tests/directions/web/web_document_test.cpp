@@ -463,6 +463,33 @@ TEST(HostilePages, TextAfterNulIsKept)
     EXPECT_TRUE(document->body()->textContent().endsWith("after"));
 }
 
+// A NUL, a CR or a broken UTF-8 sequence anywhere in a UTF-8 page, at any
+// offset within a run of plain text, must send the page through decoding:
+// libxml2 would stop at the NUL and keep the CR.
+TEST(HostilePages, NulCrAndBadUtf8AtAnyOffsetAreDecoded)
+{
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        const char* expectedTail;
+    };
+    const Case cases[] = {
+        { "Nul", QByteArray("x\0y", 3), "x\xEF\xBF\xBDy" },
+        { "Cr", QByteArray("x\ry"), "x\ny" },
+        { "CrLf", QByteArray("x\r\ny"), "x\ny" },
+        { "LoneContinuationByte", QByteArray("x\x80y"), "x\xEF\xBF\xBDy" },
+        { "EncodedSurrogate", QByteArray("x\xED\xA0\x80y"), "x\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDy" },
+    };
+    for (const Case& c : cases) {
+        for (int offset = 0; offset < 20; ++offset) {
+            const QByteArray page = "<p>" + QByteArray(offset, 'a') + c.bytes + "</p><p>after</p>";
+            auto document = parseHtmlBytes(page, "text/html; charset=utf-8");
+            const QString expected = QString(offset, u'a') + QString::fromUtf8(c.expectedTail) + u"after"_s;
+            EXPECT_EQ(document->body()->textContent(), expected) << c.name << " at " << offset;
+        }
+    }
+}
+
 // Each of these tags makes libxml2 scan every open element; thousands of them
 // under thousands of open elements would take minutes without the cut-off.
 TEST(HostilePages, PilesOfStackScanningTagsFinish)
