@@ -203,7 +203,14 @@ public:
         m_used += n;
     }
 
-    void finish() { m_out.resize(m_used); }
+    // Trims the string to what was written; one that was never written to
+    // stays null, as an untouched QString is.
+    void finish()
+    {
+        if (m_capacity > 0) {
+            m_out.resize(m_used);
+        }
+    }
 
 private:
     void reserve(qsizetype n)

@@ -133,6 +133,13 @@ TEST(MarkupWriter, LongMarkupIsWrittenWhole)
     EXPECT_EQ(document->body()->textContent(), text);
 }
 
+TEST(MarkupWriter, EmptyElementGivesANullString)
+{
+    auto document = parseHtml(u"<body><p id=empty></p>"_s);
+    EXPECT_TRUE(document->getElementById("empty")->innerHTML().isNull());
+    EXPECT_EQ(document->getElementById("empty")->outerHTML(), u"<P id=empty></P>"_s);
+}
+
 TEST(MarkupWriter, DocumentElementHoldsHeadAndBody)
 {
     auto document = parseHtml(QStringLiteral("<title>T</title><p>x"));
