@@ -19,6 +19,11 @@
 // or one of its fields, no page is loaded, ...) ends the handler there with the
 // steps before it done, and the user sees one message box saying what failed. No
 // exception leaves a handler.
+//
+// A page of the service that fails to load (no answer, an HTTP error) never
+// leaves the window waiting for good: while loading, lblX says the service could
+// not be reached and "Search Again" is offered; while searching, btn_Search is
+// enabled as "Search Again" and a message box gives the reason.
 
 #include "directions/service_address.h"
 
