@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace tw::service {
 namespace {
@@ -44,6 +45,33 @@ double entryBearing(std::span<const Coordinate> shape)
             return bearingDegrees(shape[0], shape[k]);
     }
     return 0;
+}
+
+// The part of `shape` that lies after `fraction` of its length, starting with
+// the point at that fraction. A route that starts partway along its first road
+// heads the way that road runs there, not at the road's beginning.
+std::vector<Coordinate> shapeAfter(std::span<const Coordinate> shape, double fraction)
+{
+    std::vector<Coordinate> rest;
+    if (shape.size() < 2 || !(fraction > 0.0))
+        return {shape.begin(), shape.end()};
+    double total = 0;
+    for (std::size_t k = 1; k < shape.size(); ++k)
+        total += flatMetres(shape[k - 1], shape[k]);
+    double remaining = std::min(fraction, 1.0) * total;
+    for (std::size_t k = 1; k < shape.size(); ++k) {
+        const double length = flatMetres(shape[k - 1], shape[k]);
+        if (remaining < length) {
+            const double t = length > 0 ? remaining / length : 0.0;
+            rest.push_back({shape[k - 1].lat + (shape[k].lat - shape[k - 1].lat) * t,
+                            shape[k - 1].lon + (shape[k].lon - shape[k - 1].lon) * t});
+            rest.insert(rest.end(), shape.begin() + static_cast<std::ptrdiff_t>(k), shape.end());
+            return rest;
+        }
+        remaining -= length;
+    }
+    // At (or rounding past) the end: keep the last segment for a bearing.
+    return {shape.end() - 2, shape.end()};
 }
 
 double exitBearing(std::span<const Coordinate> shape)
@@ -139,7 +167,8 @@ public:
                 piece.roadClass = edge.roadClass;
                 piece.roundabout = roundabout;
                 piece.link = link;
-                piece.entryBearing = entryBearing(shape);
+                piece.entryBearing = i == 0 ? entryBearing(shapeAfter(shape, m_route.firstFraction))
+                                            : entryBearing(shape);
                 out.push_back(piece);
             }
             Piece& piece = out.back();

@@ -26,7 +26,10 @@ void timesFrom(const RoadMap& map, NodeId root, bool reverse, std::vector<std::u
     at(root) = 0;
     queue.emplace(0, root);
     while (!queue.empty()) {
-        const auto [d, node] = queue.top();
+        // Plain copies: a lambda below captures them, which clang 14 refuses for
+        // structured bindings.
+        const std::uint32_t d = queue.top().first;
+        const NodeId node = queue.top().second;
         queue.pop();
         if (d > at(node)) {
             continue;

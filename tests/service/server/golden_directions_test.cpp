@@ -105,7 +105,7 @@ TEST_F(GoldenDirections, sampleTownRoutesReadWellAfterExtraction)
          "6.Arrive at 319 Alder Ave\r\n"},
         {"highway eastbound and the off-ramp",
          "1657 Kestrel Parkway", kNorth, "119 Wren Court", kNorth,
-         "1.Start at 1657 Kestrel Pkwy heading west - go 250 ft\r\n"
+         "1.Start at 1657 Kestrel Pkwy heading north - go 250 ft\r\n"
          "2.Turn SLIGHT RIGHT onto QZ 40 - go 1.2 mi\r\n"
          "3.Take the exit toward N Main St - go 0.3 mi\r\n"
          "4.Turn RIGHT onto N Main St - go 0.3 mi\r\n"
