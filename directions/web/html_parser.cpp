@@ -215,7 +215,10 @@ private:
     {
         // libxml2 keeps one copy of each name in its dictionary, so the pointer
         // identifies the name; a small cache in front of the hash answers most.
-        CachedName& slot = m_recent[(reinterpret_cast<quintptr>(raw) >> 3) % kRecentSize];
+        // libxml2 packs its names a few bytes apart, so the address is mixed
+        // before it picks a slot.
+        const auto bits = static_cast<std::uint64_t>(reinterpret_cast<quintptr>(raw));
+        CachedName& slot = m_recent[((bits * 0x9E3779B97F4A7C15ULL) >> 58U) % kRecentSize];
         if (slot.raw == raw) {
             return *slot.name;
         }
@@ -256,9 +259,33 @@ private:
         } else if (text == u"thead" || text == u"tfoot") {
             roles = Name::Section;
         }
-        const Name& name = m_nameStore.emplace_back(Name { text, roles });
+        const Name& name = m_nameStore.emplace_back(Name { withStaticStorage(text), roles });
         m_byText.emplace(text, &name);
         return name;
+    }
+
+    // `text` itself, or, for a common tag or attribute name, the same text in
+    // static storage. Copies of a static string share it without reference
+    // counting, and every element and attribute holds a copy of its name.
+    static QString withStaticStorage(const QString& text)
+    {
+        static constexpr std::u16string_view kCommonNames[] = { u"a", u"b", u"body", u"br", u"button",
+            u"caption", u"center", u"col", u"colgroup", u"div", u"em", u"font", u"form", u"frame",
+            u"frameset", u"h1", u"h2", u"h3", u"h4", u"h5", u"h6", u"head", u"hr", u"html", u"i", u"iframe",
+            u"img", u"input", u"label", u"li", u"link", u"meta", u"noscript", u"ol", u"option", u"p", u"pre",
+            u"script", u"select", u"small", u"span", u"strong", u"style", u"table", u"tbody", u"td",
+            u"textarea", u"tfoot", u"th", u"thead", u"title", u"tr", u"u", u"ul", u"action", u"align", u"alt",
+            u"bgcolor", u"border", u"cellpadding", u"cellspacing", u"charset", u"checked", u"class", u"color",
+            u"colspan", u"content", u"disabled", u"face", u"for", u"height", u"href", u"http-equiv", u"id",
+            u"lang", u"maxlength", u"method", u"name", u"rel", u"rowspan", u"selected", u"size", u"src",
+            u"target", u"type", u"valign", u"value", u"width" };
+        for (const std::u16string_view name : kCommonNames) {
+            if (QStringView(name) == text) {
+                return QString::fromRawData(
+                    reinterpret_cast<const QChar*>(name.data()), qsizetype(name.size()));
+            }
+        }
+        return text;
     }
 
     void addAttributes(HtmlElement* element, const xmlChar** attributes)

@@ -373,8 +373,10 @@ private:
 
     const Known& lookup(const QString& name)
     {
-        const auto bits = reinterpret_cast<quintptr>(name.constData());
-        Known& slot = m_cache[(bits >> 4) % kCacheSize];
+        // Names may sit a few bytes apart (static names do), so the address is
+        // mixed before it picks a slot.
+        const auto bits = static_cast<quint64>(reinterpret_cast<quintptr>(name.constData()));
+        Known& slot = m_cache[((bits * 0x9E3779B97F4A7C15ULL) >> 58U) % kCacheSize];
         if (slot.key != name.constData() || slot.size != name.size() || slot.key == nullptr) {
             slot.key = name.constData();
             slot.size = name.size();
