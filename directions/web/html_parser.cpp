@@ -215,8 +215,8 @@ private:
     {
         // libxml2 keeps one copy of each name in its dictionary, so the pointer
         // identifies the name; a small cache in front of the hash answers most.
-        // libxml2 packs its names a few bytes apart, so the address is mixed
-        // before it picks a slot.
+        // The dictionary packs names a few bytes apart, so the address is
+        // mixed before it picks a slot.
         const auto bits = static_cast<std::uint64_t>(reinterpret_cast<quintptr>(raw));
         CachedName& slot = m_recent[((bits * 0x9E3779B97F4A7C15ULL) >> 58U) % kRecentSize];
         if (slot.raw == raw) {
