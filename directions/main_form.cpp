@@ -342,10 +342,12 @@ void mainForm::offerRetryAfterFailedPage(const QString& url, int statusCode)
 
     // Without this the window would stay in its waiting state for good, with no
     // control that leads out of it.
-    if (lblX->isVisible()) {
+    // The display state is in the controls' own shown flags, whether or not the
+    // window itself is on screen at the moment.
+    if (lblX->isVisibleTo(this)) {
         lblX->setText(kUnreachableMessage);
         btn_research->show();
-    } else if (btn_Search->isVisible() && !btn_Search->isEnabled()) {
+    } else if (btn_Search->isVisibleTo(this) && !btn_Search->isEnabled()) {
         btn_Search->setText(kSearchAgainCaption);
         btn_Search->setEnabled(true);
         const QString message = statusCode > 0

@@ -105,6 +105,7 @@ private slots:
     void resultWithoutDirectionsResetsWithItsMessage();
     void failedSearchOffersSearchAgainWithTheReason_data();
     void failedSearchOffersSearchAgainWithTheReason();
+    void unreachableDirectionsPageOffersARetry_data();
     void unreachableDirectionsPageOffersARetry();
     void serviceFormPageOffersSearchAgain();
     void searchAgainButtonReloadsAndKeepsTheFields();
@@ -380,10 +381,25 @@ void MainFormTest::failedSearchOffersSearchAgainWithTheReason()
     QCOMPARE(m_messages.size(), 1);
 }
 
+void MainFormTest::unreachableDirectionsPageOffersARetry_data()
+{
+    QTest::addColumn<bool>("hiddenMeanwhile");
+    QTest::newRow("window on screen") << false;
+    QTest::newRow("window hidden while the page fails") << true;
+}
+
 void MainFormTest::unreachableDirectionsPageOffersARetry()
 {
+    QFETCH(bool, hiddenMeanwhile);
     m_server->setPage(QStringLiteral("/dd"), droppedConnection());
     m_form = openForm();
+    if (hiddenMeanwhile) {
+        m_form->hide();
+        auto* browser = m_form->findChild<tw::web::WebBrowser*>(QStringLiteral("WebBrowser1"));
+        QSignalSpy errors(browser, &tw::web::WebBrowser::navigateError);
+        QTRY_COMPARE(errors.count(), 1);
+        m_form->show();
+    }
 
     QTRY_VERIFY(button("btn_research")->isVisible());
     QVERIFY(control("lblX")->isVisible());
