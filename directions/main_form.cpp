@@ -30,8 +30,6 @@ const QString kNoResultsMessage = QStringLiteral("No Results found - please wait
 const QString kSearchCaption = QStringLiteral("Search");
 const QString kSearchingCaption = QStringLiteral("Searching..");
 const QString kSearchAgainCaption = QStringLiteral("Search Again");
-const QString kUnreachableMessage = QStringLiteral(
-    "The directions service could not be reached. Make sure it is running, then press Search Again.");
 
 // The base address as the page addresses are built from it: lower case, no
 // trailing slash.
@@ -310,11 +308,9 @@ void mainForm::navigateComplete2(const QString& /*url*/)
     tw::app::restoreDefaultPointer();
 }
 
-void mainForm::navigateError(const QString& url, int statusCode)
+void mainForm::navigateError(const QString& /*url*/, int /*statusCode*/)
 {
     tw::app::restoreDefaultPointer();
-    runHandler(QStringLiteral("The failed page could not be reported."),
-        [this, &url, statusCode] { offerRetryAfterFailedPage(url, statusCode); });
 }
 
 // --- Window procedures ----------------------------------------------------------
@@ -330,35 +326,6 @@ void mainForm::resetSearch(const QString& message)
     btn_Search->hide();
     btn_research->hide();
     openDirectionsPage();
-}
-
-void mainForm::offerRetryAfterFailedPage(const QString& url, int statusCode)
-{
-    // Only the service's own pages matter; a failed frame or advertisement does not.
-    const QString address = url.toLower();
-    const QString head = addressHead(address);
-    if (address != m_directionsPage && head != m_resultPrefix && head != m_searchAgainPrefix)
-        return;
-
-    // Without this the window would stay in its waiting state for good, with no
-    // control that leads out of it.
-    // The display state is in the controls' own shown flags, whether or not the
-    // window itself is on screen at the moment.
-    if (lblX->isVisibleTo(this)) {
-        lblX->setText(kUnreachableMessage);
-        btn_research->show();
-    } else if (btn_Search->isVisibleTo(this) && !btn_Search->isEnabled()) {
-        btn_Search->setText(kSearchAgainCaption);
-        btn_Search->setEnabled(true);
-        const QString message = statusCode > 0
-            ? QStringLiteral("The directions service could not answer this search (error %1). Check the "
-                             "addresses, then press Search Again.")
-                  .arg(statusCode)
-            : kUnreachableMessage;
-        // Told once the browser's own handler has returned, not from inside it.
-        QMetaObject::invokeMethod(
-            this, [this, message] { tw::app::showMessage(this, message); }, Qt::QueuedConnection);
-    }
 }
 
 void mainForm::ripDirections()

@@ -19,11 +19,6 @@
 // or one of its fields, no page is loaded, ...) ends the handler there with the
 // steps before it done, and the user sees one message box saying what failed. No
 // exception leaves a handler.
-//
-// A page of the service that fails to load (no answer, an HTTP error) never
-// leaves the window waiting for good: while loading, lblX says the service could
-// not be reached and "Search Again" is offered; while searching, btn_Search is
-// enabled as "Search Again" and a message box gives the reason.
 
 #include "directions/service_address.h"
 
@@ -91,9 +86,6 @@ private:
 
     // Window procedures.
     void resetSearch(const QString& message);
-    // After the service's page failed to load: a way back to the search, with
-    // the reason, in place of a window that waits for good.
-    void offerRetryAfterFailedPage(const QString& url, int statusCode);
     void ripDirections();
     void enterEntryState();
 

@@ -89,8 +89,6 @@ bool hasRequestFor(const PageServer& server, const QString& path)
 
 } // namespace
 
-Q_DECLARE_METATYPE(PageServer::Response)
-
 class MainFormTest : public QObject {
     Q_OBJECT
 
@@ -103,10 +101,8 @@ private slots:
     void searchSendsTheFieldsAndShowsTheDirections_data();
     void searchSendsTheFieldsAndShowsTheDirections();
     void resultWithoutDirectionsResetsWithItsMessage();
-    void failedSearchOffersSearchAgainWithTheReason_data();
-    void failedSearchOffersSearchAgainWithTheReason();
-    void unreachableDirectionsPageOffersARetry_data();
-    void unreachableDirectionsPageOffersARetry();
+    void failedAnswerLeavesTheSearchAsItWas_data();
+    void failedAnswerLeavesTheSearchAsItWas();
     void serviceFormPageOffersSearchAgain();
     void searchAgainButtonReloadsAndKeepsTheFields();
     void pagesAreRecognisedByAddressAlone_data();
@@ -321,17 +317,14 @@ void MainFormTest::resultWithoutDirectionsResetsWithItsMessage()
     m_form = openForm();
     waitForEntry();
     field(QStringLiteral("from_addr"))->setText(QStringLiteral("1 Main St"));
-    // The reset reopens the directions page; it is held back this time, so the
-    // window stays in the loading state the reset made.
-    PageServer::Response heldBack = page(kFormPage);
-    heldBack.delayMs = 600000;
-    m_server->setPage(QStringLiteral("/dd"), heldBack);
+    // The reset reopens the directions page; it does not come back this time, so
+    // the window stays in the loading state the reset made.
+    m_server->setPage(QStringLiteral("/dd"), droppedConnection());
     auto* browser = m_form->findChild<tw::web::WebBrowser*>(QStringLiteral("WebBrowser1"));
+    QSignalSpy errors(browser, &tw::web::WebBrowser::navigateError);
 
     search();
-    QTRY_VERIFY(std::count_if(m_server->requests().cbegin(), m_server->requests().cend(),
-                    [](const PageServer::Request& request) { return request.path == u"/dd"; })
-        == 2);
+    QTRY_COMPARE(errors.count(), 1);
     QVERIFY(control("lblX")->isVisible());
     QCOMPARE(control<QLabel>("lblX")->text(), QStringLiteral("No Results found - please wait.."));
     QVERIFY(fieldsHidden());
@@ -348,68 +341,34 @@ void MainFormTest::resultWithoutDirectionsResetsWithItsMessage()
     QCOMPARE(field(QStringLiteral("from_addr"))->text(), QStringLiteral("1 Main St"));
 }
 
-void MainFormTest::failedSearchOffersSearchAgainWithTheReason_data()
+void MainFormTest::failedAnswerLeavesTheSearchAsItWas_data()
 {
     QTest::addColumn<PageServer::Response>("answer");
-    QTest::addColumn<QString>("reason");
-    PageServer::Response refused = page("<html><body>The field addr is too long.</body></html>");
+    PageServer::Response refused = page("<html><body>Bad request</body></html>");
     refused.status = 400;
-    QTest::newRow("service refuses the query") << refused << QStringLiteral("(error 400)");
-    QTest::newRow("connection dropped") << droppedConnection() << QStringLiteral("could not be reached");
+    QTest::newRow("service refuses the query") << refused;
+    QTest::newRow("connection dropped") << droppedConnection();
 }
 
-void MainFormTest::failedSearchOffersSearchAgainWithTheReason()
+void MainFormTest::failedAnswerLeavesTheSearchAsItWas()
 {
+    // A page that fails to load changes no state: the button keeps waiting and
+    // nothing is said; only a page that does arrive moves the window on.
     QFETCH(PageServer::Response, answer);
-    QFETCH(QString, reason);
     m_server->setPage(QStringLiteral("/dd_result"), answer);
     m_form = openForm();
     waitForEntry();
+    auto* browser = m_form->findChild<tw::web::WebBrowser*>(QStringLiteral("WebBrowser1"));
+    QSignalSpy errors(browser, &tw::web::WebBrowser::navigateError);
 
     search();
-    QTRY_COMPARE(m_messages.size(), 1);
-    QVERIFY2(m_messages.constFirst().contains(reason), qPrintable(m_messages.constFirst()));
-    QCOMPARE(button("btn_Search")->text(), QStringLiteral("Search Again"));
-    QVERIFY(button("btn_Search")->isEnabled());
-    QVERIFY(button("btn_Search")->isVisible());
+    QTRY_COMPARE(errors.count(), 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(button("btn_Search")->text(), QStringLiteral("Searching.."));
+    QVERIFY(!button("btn_Search")->isEnabled());
     QVERIFY(fieldsShown());
-
-    // The user can search again at once.
-    m_server->setPage(QStringLiteral("/dd_result"), page(kResultPage));
-    search();
-    waitForResult();
-    QCOMPARE(m_messages.size(), 1);
-}
-
-void MainFormTest::unreachableDirectionsPageOffersARetry_data()
-{
-    QTest::addColumn<bool>("hiddenMeanwhile");
-    QTest::newRow("window on screen") << false;
-    QTest::newRow("window hidden while the page fails") << true;
-}
-
-void MainFormTest::unreachableDirectionsPageOffersARetry()
-{
-    QFETCH(bool, hiddenMeanwhile);
-    m_server->setPage(QStringLiteral("/dd"), droppedConnection());
-    m_form = openForm();
-    if (hiddenMeanwhile) {
-        m_form->hide();
-        auto* browser = m_form->findChild<tw::web::WebBrowser*>(QStringLiteral("WebBrowser1"));
-        QSignalSpy errors(browser, &tw::web::WebBrowser::navigateError);
-        QTRY_COMPARE(errors.count(), 1);
-        m_form->show();
-    }
-
-    QTRY_VERIFY(button("btn_research")->isVisible());
-    QVERIFY(control("lblX")->isVisible());
-    QVERIFY(control<QLabel>("lblX")->text().contains(QStringLiteral("could not be reached")));
-    QVERIFY(fieldsHidden());
-    QVERIFY(!button("btn_Search")->isVisible());
-
-    m_server->setPage(QStringLiteral("/dd"), page(kFormPage));
-    QTest::mouseClick(button("btn_research"), Qt::LeftButton);
-    waitForEntry();
+    QVERIFY(!control("txtRip")->isVisible());
+    QVERIFY(m_messages.isEmpty());
 }
 
 void MainFormTest::serviceFormPageOffersSearchAgain()
