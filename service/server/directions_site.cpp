@@ -4,6 +4,9 @@
 #include "service/server/html_text.h"
 #include "service/server/page_writer.h"
 
+#include <cctype>
+#include <string_view>
+
 namespace tw::service {
 namespace {
 
@@ -21,9 +24,50 @@ bool found(const GeocodeResult& result)
     return result.status == GeocodeStatus::Found && result.match.has_value();
 }
 
-Reply badRequest(const std::string& problem)
+// The query of a request that failed its checks, carried to the form page so
+// that the page can say what is wrong: the four fields only, at most two values
+// each, every value cut to a little over the longest accepted field (at a
+// character boundary, so a value that was too long stays too long and one that
+// was well-formed stays well-formed), every byte but the unreserved ones
+// percent-encoded. The result is always a short, plain-ASCII address.
+std::string refusedQueryForForm(const QueryParams& params)
 {
-    return {400, writeProblemPage("Bad request", problem), {}};
+    static const char* const kFields[] = {"addr", "csz", "taddr", "tcsz"};
+    constexpr std::size_t kKeptBytes = kMaxFieldBytes + 16;
+    constexpr int kKeptValues = 2;
+    std::string out;
+    const auto append = [&out](std::string_view text) {
+        static const char kHex[] = "0123456789ABCDEF";
+        for (const char ch : text) {
+            const auto c = static_cast<unsigned char>(ch);
+            if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+                out.push_back(ch);
+            } else {
+                out.push_back('%');
+                out.push_back(kHex[c >> 4U]);
+                out.push_back(kHex[c & 15U]);
+            }
+        }
+    };
+    for (const char* field : kFields) {
+        const auto [first, last] = params.equal_range(field);
+        int taken = 0;
+        for (auto it = first; it != last && taken < kKeptValues; ++it, ++taken) {
+            std::string_view value = it->second;
+            if (value.size() > kKeptBytes) {
+                std::size_t cut = kKeptBytes;
+                while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0U) == 0x80U)
+                    --cut;
+                value = value.substr(0, cut);
+            }
+            if (!out.empty())
+                out.push_back('&');
+            append(field);
+            out.push_back('=');
+            append(value);
+        }
+    }
+    return out;
 }
 
 // The links that replace one side's address with each suggestion.
@@ -69,8 +113,10 @@ Reply DirectionsSite::form(const QueryParams& params) const
         return {200, writeFormPage(page), {}};
     const QueryCheck check = checkDirectionsQuery(params);
     if (!check.query) {
+        // The form page itself answers (not an error status), so that a
+        // browser shows it and the user can correct the addresses.
         page.notice = check.problem;
-        return {400, writeFormPage(page), {}};
+        return {200, writeFormPage(page), {}};
     }
     const DirectionsQuery& query = *check.query;
     page.filled = query;
@@ -91,7 +137,7 @@ Reply DirectionsSite::result(const QueryParams& params) const
 {
     const QueryCheck check = checkDirectionsQuery(params);
     if (!check.query)
-        return badRequest(check.problem);
+        return {302, {}, "/dd?" + refusedQueryForForm(params)};
     const DirectionsQuery& query = *check.query;
     const std::string again = "/dd?" + encodeDirectionsQuery(query);
 

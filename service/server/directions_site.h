@@ -11,7 +11,10 @@
 //   An address missing, not found or ambiguous: 302 to /dd? with the same
 //   query. Found but not connected: a page without directions that says so.
 // A request that is malformed (repeated fields, not UTF-8, control characters,
-// too long) gets 400 and a page that says what is wrong.
+// too long) is sent back to the form: /dd_result answers 302 to /dd? with a
+// short, safe copy of its fields, and /dd shows the form with a notice that says
+// what is wrong. The application then lands on its "Search Again" state with the
+// reason on the page, rather than on a failed page load.
 
 #include "service/geocoder/geocoder.h"
 #include "service/map/road_map.h"
