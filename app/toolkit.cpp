@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QIcon>
+#include <QPushButton>
 #include <QMessageBox>
 #include <QStandardPaths>
 
@@ -42,6 +44,8 @@ void showMessage(QWidget* parent, const QString& text)
     }
     QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kApplicationTitle), text,
                     QMessageBox::Ok, parent);
+    // Some desktop styles put a theme icon on the OK button; the box carries none.
+    box.button(QMessageBox::Ok)->setIcon(QIcon());
     box.exec();
 }
 

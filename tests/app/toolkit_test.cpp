@@ -20,6 +20,7 @@ private slots:
         QString text;
         int buttons = -1;
         QMessageBox::Icon icon = QMessageBox::Critical;
+        bool buttonIconless = false;
         // The box is modal: inspect and dismiss it from the event loop it runs.
         QTimer::singleShot(0, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -28,6 +29,7 @@ private slots:
             text = box->text();
             buttons = static_cast<int>(box->buttons().size());
             icon = box->icon();
+            buttonIconless = box->button(QMessageBox::Ok)->icon().isNull();
             box->button(QMessageBox::Ok)->click();
         });
         tw::app::showMessage(nullptr, QStringLiteral("Notes folder not found."));
@@ -35,6 +37,7 @@ private slots:
         QCOMPARE(text, QStringLiteral("Notes folder not found."));
         QCOMPARE(buttons, 1);
         QCOMPARE(icon, QMessageBox::NoIcon);
+        QVERIFY(buttonIconless);
     }
 
     void messageSinkReplacesTheBoxUntilCleared()
