@@ -11,6 +11,7 @@ TW_PACKAGES=(
   python-osmnx-doc        # a real OSM extract (West Oakland) for importer tests
   desktop-file-utils appstream   # validators of the desktop entry and metainfo
   xvfb xauth              # a display for ./run on a headless machine
+  fonts-dejavu-core       # a font for the windows where the named fonts are missing
 )
 
 tw_missing_packages() {
