@@ -13,9 +13,14 @@ AddressField::AddressField(QWidget* parent)
 void AddressField::focusInEvent(QFocusEvent* event)
 {
     QLineEdit::focusInEvent(event);
+    // The focus coming back from a context menu or from another application is
+    // no new visit to the field: the user's own selection and cursor stay.
+    const Qt::FocusReason reason = event->reason();
+    if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason)
+        return;
     // Selection start 0, length the whole text; an empty field selects nothing.
     selectAll();
-    m_focusedByMouse = event->reason() == Qt::MouseFocusReason;
+    m_focusedByMouse = reason == Qt::MouseFocusReason;
 }
 
 void AddressField::focusOutEvent(QFocusEvent* event)

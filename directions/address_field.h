@@ -1,7 +1,10 @@
 #pragma once
 // AddressField: one of the main window's eight address text boxes. Whenever it
 // gains the focus, by keyboard, by code or by a mouse click, it selects its whole
-// text, so that typing replaces the old address.
+// text, so that typing replaces the old address. The focus returning from the
+// field's context menu or from another application is not such a visit: the
+// selection and cursor stay as the user left them (so "Paste" from the menu
+// inserts at the cursor instead of replacing the whole address).
 //
 // A plain line edit keeps that selection only for keyboard focus: the mouse
 // press that gives the focus goes on to place the text cursor and clears the

@@ -9,6 +9,7 @@
 #include "tests/support/page_server.h"
 
 #include <QApplication>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -569,6 +570,21 @@ void MainFormTest::fieldFocusSelectsTheWholeText()
     zip->setFocus(Qt::OtherFocusReason);
     QTRY_VERIFY(zip->hasFocus());
     QVERIFY(!zip->hasSelectedText());
+
+    // The focus coming back from the field's context menu or from another
+    // application leaves the cursor where the user put it, so a "Paste" from the
+    // menu inserts there instead of replacing the whole address.
+    street->setFocus(Qt::OtherFocusReason);
+    QTRY_VERIFY(street->hasFocus());
+    for (const Qt::FocusReason reason : { Qt::PopupFocusReason, Qt::ActiveWindowFocusReason }) {
+        street->setCursorPosition(2);
+        QFocusEvent out(QEvent::FocusOut, reason);
+        QApplication::sendEvent(street, &out);
+        QFocusEvent in(QEvent::FocusIn, reason);
+        QApplication::sendEvent(street, &in);
+        QVERIFY2(!street->hasSelectedText(), qPrintable(street->selectedText()));
+        QCOMPARE(street->cursorPosition(), 2);
+    }
 }
 
 void MainFormTest::stateFieldsTakeTwoCharacters()
