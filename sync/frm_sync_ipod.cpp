@@ -51,6 +51,10 @@ frmSyncIpod::frmSyncIpod(std::function<QString()> readDirections, std::shared_pt
     , m_drives(std::move(drives))
 {
     setObjectName(QStringLiteral("frmSyncIpod"));
+    // A tool window keeps out of the task bar, but Qt would also leave it out of
+    // the count of open windows and quit when the main window closes while this
+    // one is still open; the application ends only with its last window.
+    setAttribute(Qt::WA_QuitOnClose);
     setWindowTitle(QStringLiteral("Sync 2 iPod"));
     QPalette white = palette();
     white.setColor(QPalette::Window, Qt::white);

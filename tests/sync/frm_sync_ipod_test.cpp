@@ -5,6 +5,7 @@
 
 #include "app/toolkit.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -168,6 +169,25 @@ private slots:
         QCOMPARE(m_messages, QStringList{"Pre Version 2 iPod support coming soon!"});
         QVERIFY(!QFile::exists(note));
         QCOMPARE(m_reads, 1);
+    }
+
+    void keepsTheApplicationRunningWhenTheMainWindowCloses()
+    {
+        m_drives->addIpod(u'E', kVersion2);
+        QWidget mainWindow;
+        mainWindow.show();
+        open();
+        // Close the other window from inside the event loop; the loop must then
+        // still be running when the queued exit comes, not quit on its own.
+        QMetaObject::invokeMethod(
+            &mainWindow,
+            [&mainWindow] {
+                mainWindow.close();
+                QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(7); }, Qt::QueuedConnection);
+            },
+            Qt::QueuedConnection);
+        QCOMPARE(QApplication::exec(), 7);
+        QVERIFY(m_window->isVisible());
     }
 
 private:
