@@ -81,10 +81,19 @@ bool isRemovableBlockDevice(const QString& sysRoot, int major, int minor)
     return std::any_of(components.begin(), components.end(), isHotplugBusComponent);
 }
 
+// An optical drive's device: "sr" and its number ("/dev/sr0"), not any source
+// whose name merely begins with those letters ("host:/home/src", "/dev/mapper/srv-data").
+bool isOpticalDevice(const QString& source)
+{
+    const QString name = QFileInfo(source).fileName();
+    return name.size() > 2 && name.startsWith(u"sr")
+        && std::all_of(name.begin() + 2, name.end(), [](QChar c) { return c.isDigit(); });
+}
+
 int driveType(const MountEntry& mount, const QString& sysRoot)
 {
     const QString& fs = mount.fsType;
-    if (fs == u"iso9660" || fs == u"udf" || QFileInfo(mount.source).fileName().startsWith(u"sr"))
+    if (fs == u"iso9660" || fs == u"udf" || isOpticalDevice(mount.source))
         return kDriveCdRom;
     if (fs == u"nfs" || fs == u"nfs4" || fs == u"cifs" || fs == u"smb3" || fs == u"smbfs" || fs == u"sshfs"
         || fs == u"fuse.sshfs")

@@ -10,7 +10,7 @@
 //
 // Type codes: 1 (removable) when the disk behind /sys/dev/block/MAJ:MIN (its
 // parent disk, when that is a partition) says removable=1 or hangs off a USB or
-// FireWire bus; 4 for iso9660 and udf or an sr* device; 3 for nfs, cifs, smb3 and
+// FireWire bus; 4 for iso9660 and udf or an srN device; 3 for nfs, cifs, smb3 and
 // sshfs; 5 for tmpfs and ramfs; 2 for everything else.
 //
 // Letters: C: is "/"; the other drives take D: onward in order of their mount

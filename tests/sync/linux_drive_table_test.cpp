@@ -176,6 +176,24 @@ TEST(LinuxDriveTable, KeepsCForTheRootAndSurvivesAnEmptyOrForeignSys)
     EXPECT_EQ(describe(LinuxDriveTable::drivesFromMountinfo("", "/nonexistent")), describe({{u'C', 2, "/"}}));
 }
 
+TEST(LinuxDriveTable, TakesOnlySrDevicesForOpticalDrives)
+{
+    const FakeSys sys;
+    const QByteArray text = "22 1 259:2 / / rw - ext4 /dev/nvme0n1p2 rw\n"
+                            "50 22 11:1 / /media/cd rw - vfat /dev/sr1 rw\n"
+                            "51 22 0:70 / /media/src rw - fuse.sshfs anna@host:/home/anna/src rw\n"
+                            "52 22 253:0 / /srv rw - ext4 /dev/mapper/srv-data rw\n"
+                            "53 22 8:17 / /stick rw - vfat /dev/disk/by-label/srIPOD rw\n";
+    const QList<Drive> expected = {
+        {u'C', 2, "/"},
+        {u'D', 4, "/media/cd"},
+        {u'E', 3, "/media/src"},
+        {u'F', 2, "/srv"},
+        {u'G', 1, "/stick"},
+    };
+    EXPECT_EQ(describe(LinuxDriveTable::drivesFromMountinfo(text, sys.root())), describe(expected));
+}
+
 TEST(Mountinfo, UnescapesOctalEscapesOnly)
 {
     const std::pair<QByteArray, QByteArray> cases[] = {
