@@ -32,42 +32,42 @@ QByteArray ProfileDocument::lineEnd() const
     return QByteArrayLiteral("\r\n");
 }
 
-std::optional<QByteArrayView> ProfileDocument::value(QByteArrayView section, QByteArrayView key) const
+void ProfileDocument::forEachKeyLine(QByteArrayView section, const std::function<bool(const ProfileLine&)>& visit) const
 {
-    if (m_foreign)
-        return std::nullopt;
+    // Only the first section of that name counts, as in every read and edit.
     ProfileLineReader reader(m_bytes, bodyStart());
     ProfileLine line;
     bool inSection = false;
     while (reader.next(line)) {
         if (line.kind == LineKind::Section) {
             if (inSection)
-                return std::nullopt;
+                return;
             inSection = sameName(nameOf(m_bytes, line), section);
-        } else if (inSection && line.kind == LineKind::Key && sameName(nameOf(m_bytes, line), key)) {
-            return QByteArrayView(m_bytes).sliced(line.valueBegin, line.valueEnd - line.valueBegin);
+        } else if (inSection && line.kind == LineKind::Key && !visit(line)) {
+            return;
         }
     }
-    return std::nullopt;
+}
+
+std::optional<QByteArrayView> ProfileDocument::value(QByteArrayView section, QByteArrayView key) const
+{
+    if (m_foreign)
+        return std::nullopt;
+    std::optional<QByteArrayView> found;
+    forEachKeyLine(section, [&](const ProfileLine& line) {
+        if (!sameName(nameOf(m_bytes, line), key))
+            return true;
+        found = QByteArrayView(m_bytes).sliced(line.valueBegin, line.valueEnd - line.valueBegin);
+        return false;
+    });
+    return found;
 }
 
 void ProfileDocument::visitKeyNames(QByteArrayView section, const NameVisitor& visit) const
 {
     if (m_foreign)
         return;
-    ProfileLineReader reader(m_bytes, bodyStart());
-    ProfileLine line;
-    bool inSection = false;
-    while (reader.next(line)) {
-        if (line.kind == LineKind::Section) {
-            if (inSection)
-                return;
-            inSection = sameName(nameOf(m_bytes, line), section);
-        } else if (inSection && line.kind == LineKind::Key) {
-            if (!visit(nameOf(m_bytes, line)))
-                return;
-        }
-    }
+    forEachKeyLine(section, [&](const ProfileLine& line) { return visit(nameOf(m_bytes, line)); });
 }
 
 void ProfileDocument::visitSectionNames(const NameVisitor& visit) const
@@ -138,18 +138,11 @@ EditResult ProfileDocument::removeKey(QByteArrayView section, QByteArrayView key
     if (m_foreign)
         return EditResult::Refused;
     std::vector<std::pair<qsizetype, qsizetype>> ranges;
-    ProfileLineReader reader(m_bytes, bodyStart());
-    ProfileLine line;
-    bool inSection = false;
-    while (reader.next(line)) {
-        if (line.kind == LineKind::Section) {
-            if (inSection)
-                break;
-            inSection = sameName(nameOf(m_bytes, line), section);
-        } else if (inSection && line.kind == LineKind::Key && sameName(nameOf(m_bytes, line), key)) {
+    forEachKeyLine(section, [&](const ProfileLine& line) {
+        if (sameName(nameOf(m_bytes, line), key))
             ranges.push_back({ line.begin, line.end });
-        }
-    }
+        return true;
+    });
     return removeRanges(ranges);
 }
 

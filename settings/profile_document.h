@@ -31,6 +31,8 @@
 
 namespace tw::profile {
 
+struct ProfileLine;
+
 enum class EditResult { Changed, Unchanged, Refused };
 
 class ProfileDocument {
@@ -62,6 +64,9 @@ public:
 
 private:
     qsizetype bodyStart() const;
+    // Calls `visit` with each key line of the first section named `section`, in
+    // file order, until it returns false.
+    void forEachKeyLine(QByteArrayView section, const std::function<bool(const ProfileLine&)>& visit) const;
     QByteArray lineEnd() const;
     EditResult removeRanges(const std::vector<std::pair<qsizetype, qsizetype>>& ranges);
 
