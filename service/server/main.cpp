@@ -6,6 +6,8 @@
 #include "service/server/command_line.h"
 #include "service/server/directions_site.h"
 #include "service/server/http_server.h"
+#include "service/server/lease_watch.h"
+#include "service/server/user_config.h"
 
 #include <csignal>
 #include <cstdio>
@@ -99,8 +101,17 @@ int main(int argc, char** argv)
         std::fputs(usageText().c_str(), stdout);
         return kExitOk;
     }
+    if (options.version) {
+        std::fputs(versionText().c_str(), stdout);
+        return kExitOk;
+    }
 
     std::string mapPath = options.mapPath;
+    if (const std::string config = userConfigPath(); mapPath.empty() && !config.empty()) {
+        mapPath = configuredMapPath(config);
+        if (!mapPath.empty())
+            say("using the map named in " + config);
+    }
     if (mapPath.empty()) {
         mapPath = defaultMapPath();
         if (mapPath.empty()) {
@@ -125,6 +136,14 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+
+    // A service an application started stops once no application holds a lease.
+    LeaseWatch leases;
+    if (std::string error; !options.leaseSocket.empty()
+        && !leases.open(options.leaseSocket, std::chrono::seconds(5), [] { ::kill(::getpid(), SIGTERM); }, error)) {
+        say(error);
+        return kExitListen;
+    }
 
     try {
         say("loading map " + mapPath);
@@ -154,6 +173,7 @@ int main(int argc, char** argv)
             }
             say("serving on http://" + options.host + ":" + std::to_string(port) + "/dd");
         }
+        leases.announceReady();
 
         std::thread signalWaiter([&server, stopSignals] {
             int signal = 0;
