@@ -43,13 +43,15 @@ set(CPACK_PACKAGE_VENDOR "The Tarnwickley team")
 set(CPACK_PACKAGE_CONTACT "The Tarnwickley team <tarnwickley@example.org>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "driving directions for the iPod, with a local directions service")
-set(CPACK_PACKAGE_DESCRIPTION "Type a start and a destination address: Tarnwickley asks a directions \
-service for the route, shows the numbered driving steps, and on request writes them as a note onto \
-an iPod attached as a removable disk.
-
-The package brings its own directions service (tarnwickley-directions) with a small bundled map, \
-so the application works offline out of the box; the service can serve any OpenStreetMap extract \
-of the user's region.")
+# The extended description, its lines within 80 columns as Debian wants them.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Type a start and a destination address: Tarnwickley asks a directions"
+  "service for the route, shows the numbered driving steps, and on request"
+  "writes them as a note onto an iPod attached as a removable disk."
+  ""
+  "The package brings its own directions service (tarnwickley-directions)"
+  "with a small bundled map, so the application works offline out of the"
+  "box; the service can serve any OpenStreetMap extract of the user's region.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Install into the staging folder with DESTDIR and the real prefix, so what the
 # install rules write (the systemd units' ExecStart) names /usr, not the staging folder.
@@ -64,6 +66,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${TW_PACKAGING_DIR}/debian/postinst ${TW_PACKAGING_DIR}/debian/prerm ${TW_PACKAGING_DIR}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# Full RELRO for the installed programs (their GOT read-only after start-up).
+foreach(program tarnwickley tarnwickley-directions tarnwickley-mapgen)
+  target_link_options(${program} PRIVATE -Wl,-z,now)
+endforeach()
 include(CPack)
 
 # The package's control fields and file list (tools/check_package), where the
