@@ -112,7 +112,12 @@ int main(int argc, char** argv)
         if (!mapPath.empty())
             say("using the map named in " + config);
     }
+    // The bundled map imports in milliseconds; no cache for it, so none is ever
+    // written into the installed data folder (where root could write one that
+    // the package would then leave behind).
+    LoadOptions loadOptions;
     if (mapPath.empty()) {
+        loadOptions.cache = CacheUse::Ignore;
         mapPath = defaultMapPath();
         if (mapPath.empty()) {
             say("the bundled sample map was not found; build it, or give --map FILE.");
@@ -149,7 +154,7 @@ int main(int argc, char** argv)
         say("loading map " + mapPath);
         RoadMap map;
         try {
-            map = loadMap(mapPath);
+            map = loadMap(mapPath, loadOptions);
         } catch (const MapError& e) {
             say(e.what());
             return kExitMapCorrupt;

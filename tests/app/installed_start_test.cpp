@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
@@ -46,6 +47,8 @@ private slots:
                 QStringLiteral("/usr") });
         QVERIFY(install.waitForFinished(120000));
         QVERIFY2(install.exitCode() == 0, install.readAll().right(2000).constData());
+
+        m_installedFiles = filesUnder(m_root.filePath(QStringLiteral("usr")));
 
         QTcpServer freePort;
         QVERIFY(freePort.listen(QHostAddress::LocalHost));
@@ -119,6 +122,8 @@ private slots:
         QVERIFY(!answers(m_port));
         QVERIFY(!QFileInfo::exists(m_root.filePath(QStringLiteral("run/tarnwickley-directions-%1.lease").arg(m_port))));
         m_servicePid = 0;
+        // Nothing was written into the installed tree (no settings, no map cache).
+        QCOMPARE(filesUnder(m_root.filePath(QStringLiteral("usr"))), m_installedFiles);
     }
 
     void cleanupTestCase()
@@ -136,6 +141,16 @@ private:
         QProcess process;
         QString log;
     };
+
+    static QStringList filesUnder(const QString& folder)
+    {
+        QStringList files;
+        QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << it.next();
+        files.sort();
+        return files;
+    }
 
     QString installed(const QString& program) const { return m_root.filePath(QStringLiteral("usr/bin/") + program); }
 
@@ -162,6 +177,7 @@ private:
     Application m_first;
     Application m_second;
     qint64 m_servicePid = 0;
+    QStringList m_installedFiles;
 };
 
 QTEST_MAIN(InstalledStartTest)
