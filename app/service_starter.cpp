@@ -36,7 +36,8 @@ bool isLoopback(const QString& host)
 
 } // namespace
 
-ServiceStarter::ServiceStarter(QUrl baseAddress, QString serviceProgram, QString runtimeFolder, QObject* parent)
+ServiceStarter::ServiceStarter(
+    QUrl baseAddress, QString serviceProgram, QString runtimeFolder, QObject* parent)
     : QObject(parent)
     , m_baseAddress(std::move(baseAddress))
     , m_serviceProgram(std::move(serviceProgram))
@@ -58,14 +59,14 @@ ServiceStarter::~ServiceStarter()
 
 QString ServiceStarter::leaseSocketPath() const
 {
-    return QDir(m_runtimeFolder).filePath(
-        QStringLiteral("tarnwickley-directions-%1.lease").arg(m_baseAddress.port(kDefaultPort)));
+    return QDir(m_runtimeFolder)
+        .filePath(QStringLiteral("tarnwickley-directions-%1.lease").arg(m_baseAddress.port(kDefaultPort)));
 }
 
 QString ServiceStarter::logFilePath() const
 {
-    return QDir(m_runtimeFolder).filePath(
-        QStringLiteral("tarnwickley-directions-%1.log").arg(m_baseAddress.port(kDefaultPort)));
+    return QDir(m_runtimeFolder)
+        .filePath(QStringLiteral("tarnwickley-directions-%1.log").arg(m_baseAddress.port(kDefaultPort)));
 }
 
 QString ServiceStarter::installedServiceProgram()
@@ -168,9 +169,9 @@ bool ServiceStarter::startService()
         host = QLatin1Char('[') + host + QLatin1Char(']');
     QProcess process;
     process.setProgram(m_serviceProgram);
-    process.setArguments({ QStringLiteral("--listen"),
-        QStringLiteral("%1:%2").arg(host).arg(m_baseAddress.port(kDefaultPort)), QStringLiteral("--quiet"),
-        QStringLiteral("--lease-socket"), leaseSocketPath() });
+    process.setArguments(
+        { QStringLiteral("--listen"), QStringLiteral("%1:%2").arg(host).arg(m_baseAddress.port(kDefaultPort)),
+            QStringLiteral("--quiet"), QStringLiteral("--lease-socket"), leaseSocketPath() });
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(logFilePath(), QIODevice::Truncate);

@@ -43,17 +43,18 @@ class ServiceStarter : public QObject {
     Q_OBJECT
 public:
     enum class Outcome {
-        Joined,          // holds a lease on a service an application started
-        AnswersAlready,  // something else answers at the base address
-        Started,         // started the service; the lease follows once it listens
-        NotLocal,        // the base address is not on this machine: nothing to do
-        NoProgram,       // nothing answers and no service program to start
-        StartFailed,     // the service program could not be started
+        Joined, // holds a lease on a service an application started
+        AnswersAlready, // something else answers at the base address
+        Started, // started the service; the lease follows once it listens
+        NotLocal, // the base address is not on this machine: nothing to do
+        NoProgram, // nothing answers and no service program to start
+        StartFailed, // the service program could not be started
     };
 
     // `serviceProgram` is the service to start (empty: none); `runtimeFolder`
     // holds the lease socket and the started service's log.
-    ServiceStarter(QUrl baseAddress, QString serviceProgram, QString runtimeFolder, QObject* parent = nullptr);
+    ServiceStarter(
+        QUrl baseAddress, QString serviceProgram, QString runtimeFolder, QObject* parent = nullptr);
     ~ServiceStarter() override;
 
     // Joins, finds or starts a service as the contract says and returns what it did.

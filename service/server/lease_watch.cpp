@@ -51,7 +51,7 @@ LeaseWatch::~LeaseWatch()
 bool LeaseWatch::open(const std::string& path, std::chrono::milliseconds idleGrace,
     std::function<void()> onIdle, std::string& error)
 {
-    sockaddr_un address{};
+    sockaddr_un address {};
     if (path.empty() || path.size() >= sizeof address.sun_path) {
         error = "the lease socket path \"" + path + "\" is empty or too long";
         return false;
@@ -111,7 +111,7 @@ void LeaseWatch::run(std::chrono::milliseconds idleGrace)
             for (const int fd : fds)
                 ::close(fd);
         }
-    } closeLeases{ leases };
+    } closeLeases { leases };
     Clock::time_point idleSince = Clock::now();
     const auto acceptAll = [&] {
         for (;;) {
@@ -131,8 +131,8 @@ void LeaseWatch::run(std::chrono::milliseconds idleGrace)
             watched.push_back({ lease, POLLIN, 0 });
         int timeout = -1;
         if (leases.empty()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                idleSince + idleGrace - Clock::now());
+            const auto left
+                = std::chrono::duration_cast<std::chrono::milliseconds>(idleSince + idleGrace - Clock::now());
             timeout = static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
         }
         const int ready = ::poll(watched.data(), watched.size(), timeout);

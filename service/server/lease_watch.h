@@ -53,7 +53,7 @@ private:
     int m_listener = -1;
     int m_lockFile = -1;
     int m_wake[2] = { -1, -1 };
-    std::atomic<bool> m_ready{ false };
+    std::atomic<bool> m_ready { false };
     std::thread m_thread;
 };
 

@@ -57,7 +57,8 @@ private slots:
         QVERIFY(!answers(m_port));
         for (const char* folder : { "run", "config", "cache", "home" })
             QVERIFY(QDir(m_root.path()).mkpath(QString::fromLatin1(folder)));
-        QFile::setPermissions(m_root.filePath(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::setPermissions(
+            m_root.filePath(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     void programsAnswerHelpAndVersion_data()
@@ -68,7 +69,8 @@ private slots:
         for (const char* program : { "tarnwickley", "tarnwickley-directions" }) {
             QTest::addRow("%s --version", program)
                 << program << "--version" << QStringLiteral("%1 1.0.2\n").arg(QLatin1String(program));
-            QTest::addRow("%s --help", program) << program << "--help" << QStringLiteral("Usage: %1 ").arg(QLatin1String(program));
+            QTest::addRow("%s --help", program)
+                << program << "--help" << QStringLiteral("Usage: %1 ").arg(QLatin1String(program));
         }
     }
     void programsAnswerHelpAndVersion()
@@ -94,10 +96,12 @@ private slots:
         QElapsedTimer sinceStart;
         sinceStart.start();
         startApplication(m_first);
-        QTRY_VERIFY2_WITH_TIMEOUT(m_first.log.contains(QLatin1String("entry state after")), qPrintable(m_first.log), 5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            m_first.log.contains(QLatin1String("entry state after")), qPrintable(m_first.log), 5000);
         qInfo() << "entry state" << sinceStart.elapsed() << "ms after the start";
         QVERIFY(m_first.log.contains(QLatin1String("started the directions service")));
-        const QRegularExpressionMatch pid = QRegularExpression(QStringLiteral("process (\\d+)")).match(m_first.log);
+        const QRegularExpressionMatch pid
+            = QRegularExpression(QStringLiteral("process (\\d+)")).match(m_first.log);
         QVERIFY(pid.hasMatch());
         m_servicePid = pid.captured(1).toLongLong();
     }
@@ -107,8 +111,10 @@ private slots:
         if (m_servicePid == 0)
             QSKIP("the first application did not start a service");
         startApplication(m_second);
-        QTRY_VERIFY2_WITH_TIMEOUT(m_second.log.contains(QLatin1String("entry state after")), qPrintable(m_second.log), 5000);
-        QVERIFY2(m_second.log.contains(QLatin1String("sharing the directions service")), qPrintable(m_second.log));
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            m_second.log.contains(QLatin1String("entry state after")), qPrintable(m_second.log), 5000);
+        QVERIFY2(
+            m_second.log.contains(QLatin1String("sharing the directions service")), qPrintable(m_second.log));
 
         // The application that started the service goes first, killed outright.
         m_first.process.kill();
@@ -120,7 +126,8 @@ private slots:
         // The service stops 5 s after its last lease closes.
         QTRY_VERIFY_WITH_TIMEOUT(::kill(static_cast<pid_t>(m_servicePid), 0) != 0, 10000);
         QVERIFY(!answers(m_port));
-        QVERIFY(!QFileInfo::exists(m_root.filePath(QStringLiteral("run/tarnwickley-directions-%1.lease").arg(m_port))));
+        QVERIFY(!QFileInfo::exists(
+            m_root.filePath(QStringLiteral("run/tarnwickley-directions-%1.lease").arg(m_port))));
         m_servicePid = 0;
         // Nothing was written into the installed tree (no settings, no map cache).
         QCOMPARE(filesUnder(m_root.filePath(QStringLiteral("usr"))), m_installedFiles);
@@ -152,22 +159,29 @@ private:
         return files;
     }
 
-    QString installed(const QString& program) const { return m_root.filePath(QStringLiteral("usr/bin/") + program); }
+    QString installed(const QString& program) const
+    {
+        return m_root.filePath(QStringLiteral("usr/bin/") + program);
+    }
 
     void startApplication(Application& application)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        const auto inRoot = [this](const char* folder) { return m_root.filePath(QString::fromLatin1(folder)); };
+        const auto inRoot
+            = [this](const char* folder) { return m_root.filePath(QString::fromLatin1(folder)); };
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        environment.insert(QStringLiteral("TARNWICKLEY_SERVICE_URL"), QStringLiteral("http://127.0.0.1:%1").arg(m_port));
-        environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("tarnwickley.startup.info=true"));
+        environment.insert(
+            QStringLiteral("TARNWICKLEY_SERVICE_URL"), QStringLiteral("http://127.0.0.1:%1").arg(m_port));
+        environment.insert(
+            QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("tarnwickley.startup.info=true"));
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), inRoot("run"));
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), inRoot("config"));
         environment.insert(QStringLiteral("XDG_CACHE_HOME"), inRoot("cache"));
         environment.insert(QStringLiteral("HOME"), inRoot("home"));
         application.process.setProcessEnvironment(environment);
-        connect(&application.process, &QProcess::readyReadStandardError, this,
-            [&application] { application.log += QString::fromLocal8Bit(application.process.readAllStandardError()); });
+        connect(&application.process, &QProcess::readyReadStandardError, this, [&application] {
+            application.log += QString::fromLocal8Bit(application.process.readAllStandardError());
+        });
         application.process.start(installed(QStringLiteral("tarnwickley")), {});
         QVERIFY(application.process.waitForStarted());
     }

@@ -37,7 +37,7 @@ struct TempFolder {
 int connectTo(const fs::path& socketPath)
 {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
+    sockaddr_un address {};
     address.sun_family = AF_UNIX;
     std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
@@ -74,7 +74,9 @@ TEST(LeaseWatch, StopsOnlyAfterTheLastOfSeveralLeasesHasClosed)
     IdleSignal idle;
     LeaseWatch watch;
     std::string error;
-    ASSERT_TRUE(watch.open(socket, 300ms, [&idle] { idle(); }, error)) << error;
+    ASSERT_TRUE(watch.open(
+        socket, 300ms, [&idle] { idle(); }, error))
+        << error;
     const int first = connectTo(socket);
     const int second = connectTo(socket);
     ASSERT_GE(first, 0);
@@ -93,7 +95,9 @@ TEST(LeaseWatch, StopsWhenNoApplicationEverTakesALease)
     IdleSignal idle;
     LeaseWatch watch;
     std::string error;
-    ASSERT_TRUE(watch.open(folder.path / "lease", 100ms, [&idle] { idle(); }, error)) << error;
+    ASSERT_TRUE(watch.open(
+        folder.path / "lease", 100ms, [&idle] { idle(); }, error))
+        << error;
     EXPECT_TRUE(idle.waitFor(3s));
 }
 
