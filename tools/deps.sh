@@ -12,6 +12,7 @@ TW_PACKAGES=(
   desktop-file-utils appstream   # validators of the desktop entry and metainfo
   xvfb xauth              # a display for ./run on a headless machine
   fonts-dejavu-core       # a font for the windows where the named fonts are missing
+  dpkg-dev                # dpkg-shlibdeps: the dependencies of the Debian package (tools/package)
 )
 
 tw_missing_packages() {
