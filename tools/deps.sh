@@ -14,6 +14,12 @@ TW_PACKAGES=(
   fonts-dejavu-core       # a font for the windows where the named fonts are missing
 )
 
+# Needed only to record a real browser's form requests again
+# (tools/record_form_requests.py); not installed by ./run or ./test.
+TW_RECORDING_PACKAGES=(
+  chromium python3-websocket   # headless Chromium driven over its DevTools protocol
+)
+
 tw_missing_packages() {
   local missing=() p
   for p in "${TW_PACKAGES[@]}"; do

@@ -212,10 +212,20 @@ std::vector<FormEntry> constructEntryList(const HtmlElement& form, const HtmlEle
     // The whole page is searched: controls outside the form join it through
     // their form attribute, or because the parser read them while the form
     // was open after an element around the form had been closed.
+    // Outside the form's own subtree only those two kinds are looked at, so
+    // controls nested deep elsewhere cost no walk up to the root each.
     const HtmlElement* root = form.ownerDocument()->documentElement();
+    const HtmlNode* afterForm = form.nextSkippingChildren(root);
+    bool inside = false;
     for (const HtmlNode* n = root; n; n = n->nextInTree(root)) {
+        if (n == &form || n == afterForm) {
+            inside = n == &form;
+        }
         const HtmlElement* e = n->asElement();
         if (!e || !isListedControl(e->tagName())) {
+            continue;
+        }
+        if (!inside && !e->hasAttribute(u"form"_s) && e->parserFormOwner() != &form) {
             continue;
         }
         if (e->formOwner() != &form || insideDatalist(*e) || e->isDisabled()) {

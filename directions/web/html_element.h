@@ -105,6 +105,7 @@ public:
     // Set by the parser: the form that was open when it read this control,
     // also where that form was closed by the end tag of an element around it.
     void setParserFormOwner(HtmlElement* form) { m_parserForm = form; }
+    HtmlElement* parserFormOwner() const { return m_parserForm; }
 
     // True for an element the parser inserted although the source had no tag
     // for it (the TBODY of a table written without one).

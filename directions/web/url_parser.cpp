@@ -226,8 +226,10 @@ std::size_t parsePath(Url& url, const std::u32string& input, std::size_t pos)
                     url.path.emplace_back();
                 }
             } else {
-                if (url.scheme == "file" && url.path.empty() && isWindowsDriveLetter(segment)) {
-                    segment[1] = ':';
+                // "C|" (its "|" encoded by now) is the drive "C:".
+                if (url.scheme == "file" && url.path.empty() && segment.size() == 4
+                    && isAsciiAlpha(static_cast<unsigned char>(segment[0])) && segment.endsWith("%7C")) {
+                    segment = segment.left(1) + ':';
                 }
                 url.path.push_back(segment);
             }
@@ -529,6 +531,45 @@ void parseRest(Url& url, const std::u32string& input, std::size_t pos, const QBy
     parseQueryAndFragment(url, input, parsePath(url, input, pos), charset);
 }
 
+// The rest of a "file:" address from `pos`: "//host/path", or a path, which
+// on a file base keeps the base's host. A drive letter ("C:") right after
+// "//" starts the path, not a host.
+std::optional<Url> parseFile(
+    Url& url, const std::u32string& input, std::size_t pos, const Url* base, const QByteArray& charset)
+{
+    auto slash = [&](std::size_t at) { return at < input.size() && (input[at] == '/' || input[at] == '\\'); };
+    url.host = (base && base->scheme == "file" && base->host) ? base->host : QByteArray();
+    if (slash(pos) && slash(pos + 1)) {
+        std::size_t end = pos + 2;
+        while (end < input.size() && !slash(end) && input[end] != '?' && input[end] != '#') {
+            ++end;
+        }
+        const std::u32string authority = input.substr(pos + 2, end - pos - 2);
+        const bool drive = authority.size() == 2 && isAsciiAlpha(authority[0])
+            && (authority[1] == ':' || authority[1] == '|');
+        if (drive) {
+            url.host = QByteArray();
+            parseRest(url, input, pos + 2, charset);
+            return url;
+        }
+        if (authority.empty()) {
+            url.host = QByteArray();
+        } else {
+            url.host = parseHost(authority, true);
+            if (!url.host) {
+                return std::nullopt;
+            }
+            if (*url.host == "localhost") {
+                url.host = QByteArray();
+            }
+        }
+        parseRest(url, input, slash(end) ? end + 1 : end, charset);
+        return url;
+    }
+    parseRest(url, input, slash(pos) ? pos + 1 : pos, charset);
+    return url;
+}
+
 std::optional<Url> parse(const std::u32string& raw, const Url* base, const QByteArray& charset)
 {
     // Leading and trailing C0 controls and spaces go, and so do tabs and line
@@ -591,6 +632,9 @@ std::optional<Url> parse(const std::u32string& raw, const Url* base, const QByte
         // "http:x" and "http:/x" on an http page are relative to it.
         const bool relativeToBase = special && base && base->scheme == url.scheme && url.scheme != "file"
             && !(pos + 1 < input.size() && input[pos] == '/' && input[pos + 1] == '/');
+        if (url.scheme == "file") {
+            return parseFile(url, input, pos, base, charset);
+        }
         if (!relativeToBase) {
             if (special) {
                 // "http:example.com", "http:\\example.com" and "http:///x" all
@@ -771,7 +815,8 @@ QUrl toQUrl(const QByteArray& serialized)
             appendHex(text, c);
         }
     }
-    return QUrl::fromEncoded(text, QUrl::StrictMode);
+    QUrl url = QUrl::fromEncoded(text, QUrl::StrictMode);
+    return url.isValid() ? url : QUrl::fromEncoded(text, QUrl::TolerantMode);
 }
 
 QNetworkRequest networkRequest(const QByteArray& serialized)
