@@ -309,10 +309,18 @@ QByteArray urlEncodeEntries(const std::vector<FormEntry>& entries, const QByteAr
 
 std::optional<QByteArray> resolveInDocument(const HtmlDocument& document, const QString& href)
 {
-    const QByteArray base = url::fromQUrl(document.baseUrl()).value_or(QByteArray());
     QByteArray charset = document.charset();
     if (charset.startsWith("utf-16")) {
         charset = "utf-8";
+    }
+    // The base is the first <base href>, parsed the same way, else the page.
+    const QByteArray page = url::fromQUrl(document.url()).value_or(QByteArray());
+    QByteArray base = page;
+    for (const HtmlElement* element : document.getElementsByTagName(u"base"_s)) {
+        if (element->hasAttribute(u"href"_s)) {
+            base = url::resolve(page, element->getAttribute(u"href"_s), charset).value_or(page);
+            break;
+        }
     }
     return url::resolve(base, href, charset);
 }
