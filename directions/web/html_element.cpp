@@ -215,7 +215,8 @@ std::vector<HtmlElement*> HtmlElement::selectedOptions() const
         result.erase(result.begin(), result.end() - 1); // the last one marked wins
     }
     // Once a script has set the select's value, no option is chosen for it.
-    const bool set = std::any_of(all.begin(), all.end(), [](const HtmlElement* o) { return o->m_selected.has_value(); });
+    const bool set
+        = std::any_of(all.begin(), all.end(), [](const HtmlElement* o) { return o->m_selected.has_value(); });
     if (!multiple && !set && result.empty() && getAttribute(u"size"_s).toInt() <= 1) {
         for (HtmlElement* o : all) {
             if (!o->hasAttribute(u"disabled"_s)) {

@@ -213,8 +213,8 @@ std::size_t parsePath(Url& url, const std::u32string& input, std::size_t pos)
         if (end || c == '/' || (special && c == '\\')) {
             const bool last = end;
             if (isDoubleDot(segment)) {
-                const bool keepDrive = url.scheme == "file" && url.path.size() == 1
-                    && isWindowsDriveLetter(url.path.front());
+                const bool keepDrive
+                    = url.scheme == "file" && url.path.size() == 1 && isWindowsDriveLetter(url.path.front());
                 if (!url.path.empty() && !keepDrive) {
                     url.path.pop_back();
                 }
@@ -368,9 +368,8 @@ std::optional<QByteArray> parseHost(const std::u32string& input, bool special)
         return parseIpv6(text.mid(1, text.size() - 2).toLatin1());
     }
     static const std::u32string_view kForbiddenHost = U"\0\t\n\r #/:<>?@[\\]^|";
-    auto forbidden = [](char32_t c, std::u32string_view set) {
-        return set.find(c) != std::u32string_view::npos;
-    };
+    auto forbidden
+        = [](char32_t c, std::u32string_view set) { return set.find(c) != std::u32string_view::npos; };
     if (!special) {
         QByteArray out;
         for (char32_t c : input) {

@@ -33,7 +33,8 @@ namespace tw::web::url {
 // matters only for the query of http, https, ftp and file addresses. Returns
 // nothing when the input is no valid address (a relative input without a
 // base, a bad host, a port above 65535 ...).
-std::optional<QByteArray> resolve(const QByteArray& base, const QString& input, const QByteArray& charset = "utf-8");
+std::optional<QByteArray> resolve(
+    const QByteArray& base, const QString& input, const QByteArray& charset = "utf-8");
 
 // The serialized form of a QUrl that Qt holds (a page's address as the network
 // stack reported it), or nothing when it does not parse.

@@ -72,7 +72,8 @@ void FormConformanceTest::sendsWhatTheBrowserSent()
     PageServer server;
     const QString path = QStringLiteral("/case/") + name;
     server.setPage(path, PageServer::html(page.readAll(), bytesOf(testCase[QLatin1String("contentType")])));
-    server.setHandler([](const PageServer::Request&) { return PageServer::html("<html><body>done</body></html>"); });
+    server.setHandler(
+        [](const PageServer::Request&) { return PageServer::html("<html><body>done</body></html>"); });
     WebBrowser browser;
     QSignalSpy completed(&browser, &WebBrowser::documentComplete);
     browser.navigate2(server.baseUrl() + path);
@@ -103,11 +104,13 @@ void FormConformanceTest::sendsWhatTheBrowserSent()
     QCOMPARE(tw::web::url::requestTarget(submitted->exactUrl), target);
     // Qt's HTTP stack writes the request line from QUrl::toEncoded(), which
     // changes a few characters (see url::toQUrl); the rest must be the same.
-    const QByteArray onTheWire = tw::web::url::toQUrl("http://h" + target)
-                                     .toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::FullyEncoded);
+    const QByteArray onTheWire
+        = tw::web::url::toQUrl("http://h" + target)
+              .toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::FullyEncoded);
     QCOMPARE(sent.target, onTheWire);
     if (onTheWire != target) {
-        qInfo("%s: the browser sends %s, Qt sends %s", qPrintable(name), target.constData(), onTheWire.constData());
+        qInfo("%s: the browser sends %s, Qt sends %s", qPrintable(name), target.constData(),
+            onTheWire.constData());
     }
     QCOMPARE(sent.body, bytesOf(recorded[QLatin1String("body")]));
     if (sent.method == "POST") {
