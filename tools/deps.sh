@@ -15,6 +15,12 @@ TW_PACKAGES=(
   dpkg-dev                # dpkg-shlibdeps: the dependencies of the Debian package (tools/package)
 )
 
+# Needed only to record a real browser's form requests again
+# (tools/record_form_requests.py); not installed by ./run or ./test.
+TW_RECORDING_PACKAGES=(
+  chromium python3-websocket   # headless Chromium driven over its DevTools protocol
+)
+
 tw_missing_packages() {
   local missing=() p
   for p in "${TW_PACKAGES[@]}"; do
