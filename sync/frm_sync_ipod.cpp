@@ -113,16 +113,24 @@ void frmSyncIpod::setVisible(bool visible)
     QWidget::setVisible(visible);
 }
 
-QString frmSyncIpod::detectIpodDrive() { return sync::detectIpodDrive(*m_drives, m_ipodFound); }
+QString frmSyncIpod::detectIpodDrive() { return sync::detectIpodDrive(*m_drives, m_ipodFound, &m_detected); }
+
+bool frmSyncIpod::isDetectedDrive(const QString& drive) const
+{
+    return m_detected.isValid() && drive.compare(m_detected.drive, Qt::CaseInsensitive) == 0;
+}
 
 int16_t frmSyncIpod::detectIpodVersion(const QString& strDrive)
 {
+    if (isDetectedDrive(strDrive))
+        return sync::detectIpodVersion(m_detected);
     return sync::detectIpodVersion(*m_drives, strDrive);
 }
 
 void frmSyncIpod::saveFiles(const QString& xPath, const QString& xVal, int16_t xVer)
 {
-    const NoteResult result = sync::saveFiles(*m_drives, xPath, xVal, xVer);
+    const NoteResult result = isDetectedDrive(xPath) ? sync::saveFiles(m_detected, xVal, xVer)
+                                                     : sync::saveFiles(*m_drives, xPath, xVal, xVer);
     if (!result.message.isEmpty())
         app::showMessage(parentWidget(), result.message);
     m_btnResults->setText(result.caption);
