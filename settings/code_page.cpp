@@ -59,7 +59,7 @@ int fromTable(char16_t c)
 {
     const auto* end = std::end(kClosest);
     const auto* found = std::lower_bound(std::begin(kClosest), end, c,
-                                         [](const std::pair<char16_t, char>& entry, char16_t key) { return entry.first < key; });
+                                         [](const auto& entry, char16_t key) { return entry.first < key; });
     return found != end && found->first == c ? found->second : -1;
 }
 

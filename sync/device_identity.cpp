@@ -29,7 +29,7 @@ std::optional<quint64> deviceNumber(const QString& path)
         return std::nullopt;
     return quint64(serial);
 #else
-    struct stat info {};
+    struct stat info { };
     if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
         return std::nullopt;
     return quint64(info.st_dev);
@@ -43,7 +43,7 @@ DeviceIdentity identifyRoot(const QString& drive, const QString& root)
     const std::optional<quint64> device = root.isEmpty() ? std::nullopt : deviceNumber(root);
     if (!device)
         return {};
-    return {drive, root, *device};
+    return { drive, root, *device };
 }
 
 DeviceIdentity identifyDrive(const DriveTable& drives, const QString& drive)

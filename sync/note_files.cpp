@@ -27,7 +27,8 @@ QString NoteFiles::remove(const QString& path) const
     const QFileInfo info(path);
     if (!info.exists() && !info.isSymLink())
         return {};
-    const bool removed = info.isDir() && !info.isSymLink() ? QDir(path).removeRecursively() : QFile::remove(path);
+    const bool removed
+        = info.isDir() && !info.isSymLink() ? QDir(path).removeRecursively() : QFile::remove(path);
     if (removed)
         return {};
     return QStringLiteral("%1 could not be removed").arg(info.fileName());

@@ -17,7 +17,10 @@
 namespace tw::sync {
 namespace {
 
-QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 } // namespace
 

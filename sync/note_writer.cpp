@@ -14,29 +14,34 @@ namespace {
 const QString kSuccessCaption = QStringLiteral("Sync Successful!");
 const QString kCloseCaption = QStringLiteral("Close");
 
-NoteResult failure(NoteOutcome outcome, const QString& message) { return {outcome, message, kCloseCaption}; }
+NoteResult failure(NoteOutcome outcome, const QString& message)
+{
+    return { outcome, message, kCloseCaption };
+}
 
 NoteResult writeFailure(const QString& what)
 {
     return failure(NoteOutcome::WriteFailed,
-                   QStringLiteral("Writing the note to the iPod failed: %1. Nothing on the iPod was changed.").arg(what));
+        QStringLiteral("Writing the note to the iPod failed: %1. Nothing on the iPod was changed.")
+            .arg(what));
 }
 
 NoteResult removalRefused()
 {
-    return failure(NoteOutcome::RemovalRefused, QStringLiteral("Error has occured in removing file.. exiting"));
+    return failure(
+        NoteOutcome::RemovalRefused, QStringLiteral("Error has occured in removing file.. exiting"));
 }
 
 NoteResult disconnected()
 {
     return failure(NoteOutcome::Disconnected,
-                   QStringLiteral("The iPod was disconnected. Nothing was written; connect it and sync again."));
+        QStringLiteral("The iPod was disconnected. Nothing was written; connect it and sync again."));
 }
 
 NoteResult noNotesFolder()
 {
     return failure(NoteOutcome::NoNotesFolder,
-                   QStringLiteral("Notes folder not found. Create Notes folder in your iPod root.. exiting"));
+        QStringLiteral("Notes folder not found. Create Notes folder in your iPod root.. exiting"));
 }
 
 // A file the user may not change: no write permission for us, or no write bit for
@@ -85,13 +90,14 @@ public:
 
         // The new pages go into the pages folder the old note does not link to.
         const QString linked = oldNote.isFile() ? linkedPagesFolder(readHead(notePath)) : QString();
-        const QString pagesFolder = QString::fromLatin1(kPagesFolderNames[linked == QLatin1StringView(kPagesFolderNames[0]) ? 1 : 0]);
+        const QString pagesFolder = QString::fromLatin1(
+            kPagesFolderNames[linked == QLatin1StringView(kPagesFolderNames[0]) ? 1 : 0]);
         const QList<NotePage> pages = notePages(text, pagesFolder);
         if (pages.isEmpty())
             return failure(NoteOutcome::TooLong,
-                           QStringLiteral("These directions are too long for the iPod: they would need more than %1 "
-                                          "notes. Nothing was written.")
-                               .arg(kMaxNotePages));
+                QStringLiteral("These directions are too long for the iPod: they would need more than %1 "
+                               "notes. Nothing was written.")
+                    .arg(kMaxNotePages));
         // Every page of the earlier chain, and of one an interrupted sync left, goes.
         for (const char* name : kPagesFolderNames) {
             if (holdsReadOnlyFile(local(QString::fromLatin1(name))))
@@ -137,15 +143,15 @@ public:
         for (const char* name : kPagesFolderNames) {
             const QString folder = local(QString::fromLatin1(name));
             if (folder != m_newPages)
-                (void)m_files.remove(folder);  // a leftover is removed at the next sync
+                (void)m_files.remove(folder); // a leftover is removed at the next sync
         }
         if (QString error = m_files.flushFileSystem(m_folder); !error.isEmpty()) {
             return failure(NoteOutcome::FlushFailed,
-                           QStringLiteral("The iPod did not confirm that it stored the note: %1. The note may be "
-                                          "incomplete; sync again before you disconnect the iPod.")
-                               .arg(error));
+                QStringLiteral("The iPod did not confirm that it stored the note: %1. The note may be "
+                               "incomplete; sync again before you disconnect the iPod.")
+                    .arg(error));
         }
-        return {NoteOutcome::Written, QString(), kSuccessCaption};
+        return { NoteOutcome::Written, QString(), kSuccessCaption };
     }
 
 private:
@@ -191,8 +197,9 @@ QByteArray noteBytes(const QString& text)
 NoteResult saveFiles(const DeviceIdentity& device, const QString& xVal, int16_t xVer, const NoteFiles& files)
 {
     if (!device.isValid())
-        return xVer != 2 ? failure(NoteOutcome::OldDevice, QStringLiteral("Pre Version 2 iPod support coming soon!"))
-                         : noNotesFolder();
+        return xVer != 2
+            ? failure(NoteOutcome::OldDevice, QStringLiteral("Pre Version 2 iPod support coming soon!"))
+            : noNotesFolder();
     if (!isStillAttached(device))
         return disconnected();
     if (xVer != 2)
@@ -204,8 +211,8 @@ NoteResult saveFiles(const DeviceIdentity& device, const QString& xVal, int16_t 
     return NoteReplacement(device, folder, files).run(xVal);
 }
 
-NoteResult saveFiles(const DriveTable& drives, const QString& xPath, const QString& xVal, int16_t xVer,
-                     const NoteFiles& files)
+NoteResult saveFiles(
+    const DriveTable& drives, const QString& xPath, const QString& xVal, int16_t xVer, const NoteFiles& files)
 {
     return saveFiles(identifyDrive(drives, xPath), xVal, xVer, files);
 }

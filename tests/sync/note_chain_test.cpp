@@ -67,15 +67,15 @@ struct CachedFiles : tw::sync::NoteFiles {
 
 struct Chain {
     QList<QByteArray> pages;
-    QStringList lines;  // the text of all pages, without titles and links
+    QStringList lines; // the text of all pages, without titles and links
 };
 
 // Reads the note as the device's note reader does: the first page, then each
 // page its link names, relative to the folder of the page that holds it.
 Chain readChain(const QString& notesFolder)
 {
-    static const QRegularExpression link(QStringLiteral("^<A HREF=\"([^\"]+)\">[^<]*</A>$"),
-                                         QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression link(
+        QStringLiteral("^<A HREF=\"([^\"]+)\">[^<]*</A>$"), QRegularExpression::CaseInsensitiveOption);
     Chain chain;
     QString path = notesFolder + QStringLiteral("/Tarnwickley.txt");
     while (!path.isEmpty() && chain.pages.size() <= tw::sync::kMaxNotePages) {
@@ -102,10 +102,10 @@ TEST(NoteChain, EveryStepCanBeReachedOnPagesTheDeviceShowsWhole)
 {
     struct Case {
         qsizetype noteSize;
-        qsizetype pages;  // 0: as many as it takes
+        qsizetype pages; // 0: as many as it takes
     };
-    for (const Case c : {Case{4095, 1}, Case{4096, 1}, Case{4097, 2}, Case{6 * 1024, 2}, Case{100 * 1024, 0},
-                         Case{1024 * 1024, 0}}) {
+    for (const Case c : { Case { 4095, 1 }, Case { 4096, 1 }, Case { 4097, 2 }, Case { 6 * 1024, 2 },
+             Case { 100 * 1024, 0 }, Case { 1024 * 1024, 0 } }) {
         SCOPED_TRACE(c.noteSize);
         TempDrives drives;
         drives.addIpod(u'E', "");
@@ -149,10 +149,11 @@ TEST(NoteChain, ReplacesThePagesOfEarlierRoutesAndWhatAnInterruptedSyncLeft)
     drives.writeFile(u'E', QStringLiteral("\\Notes\\Tarnwickley_pages1\\Page009.txt"), "stale");
     drives.writeFile(u'E', QStringLiteral("\\Notes\\Tarnwickley_pages2\\Page002.txt"), "stale");
 
-    for (const qsizetype size : {100 * 1024, 6 * 1024, 4 * 1024, 20 * 1024}) {
+    for (const qsizetype size : { 100 * 1024, 6 * 1024, 4 * 1024, 20 * 1024 }) {
         SCOPED_TRACE(size);
         const QString text = route(size);
-        ASSERT_EQ(saveFiles(drives, QStringLiteral("E:"), text, 2, CachedFiles()).outcome, NoteOutcome::Written);
+        ASSERT_EQ(
+            saveFiles(drives, QStringLiteral("E:"), text, 2, CachedFiles()).outcome, NoteOutcome::Written);
         const Chain chain = readChain(notes);
         EXPECT_EQ(chain.lines, text.split(QStringLiteral("\r\n")));
         // Exactly the pages of this route, and the other note.
@@ -170,7 +171,7 @@ TEST(NoteChain, KeepsAnEarlierRouteWholeWhenOneOfItsPagesIsReadOnly)
     const QString page = notes + QStringLiteral("/Tarnwickley_pages1/Page003.txt");
     ASSERT_TRUE(QFile::setPermissions(page, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
     const auto before = snapshot(notes);
-    for (const qsizetype size : {1000, 10 * 1024}) {
+    for (const qsizetype size : { 1000, 10 * 1024 }) {
         const auto result = saveFiles(drives, QStringLiteral("E:"), route(size), 2);
         EXPECT_EQ(result.outcome, NoteOutcome::RemovalRefused);
         EXPECT_EQ(result.message, u"Error has occured in removing file.. exiting");
@@ -181,7 +182,7 @@ TEST(NoteChain, KeepsAnEarlierRouteWholeWhenOneOfItsPagesIsReadOnly)
 
 TEST(NoteChain, KeepsTheEarlierRouteWholeWhenTheDeviceFillsUpPartWay)
 {
-    for (const int failFrom : {1, 2, 3, 6}) {
+    for (const int failFrom : { 1, 2, 3, 6 }) {
         SCOPED_TRACE(failFrom);
         TempDrives drives;
         drives.addIpod(u'E', "");
@@ -210,7 +211,7 @@ TEST(NoteChain, KeepsTheEarlierRouteWholeWhenTheDeviceFillsUpPartWay)
 
 // Records the order of the replacing rename and the file system flushes, and
 // can fail a flush or pull the device out at one of the steps.
-class WatchedFiles : public tw::sync::NoteFiles {
+class WatchedFiles : public CachedFiles {
 public:
     enum class Step { Create, Replace, Flush };
     WatchedFiles(TempDrives& drives, Step step, int nth, bool unplug)
@@ -224,7 +225,7 @@ public:
     std::unique_ptr<QIODevice> create(const QString& path) const override
     {
         if (strike(Step::Create))
-            return std::make_unique<QFile>(path);  // not open
+            return std::make_unique<QFile>(path); // not open
         return NoteFiles::create(path);
     }
     QString replace(const QString& from, const QString& to) const override
@@ -239,7 +240,7 @@ public:
         log.append(QStringLiteral("flush"));
         if (strike(Step::Flush))
             return QStringLiteral("Input/output error");
-        return NoteFiles::flushFileSystem(folder);
+        return CachedFiles::flushFileSystem(folder);
     }
 
     mutable QStringList log;
@@ -270,7 +271,7 @@ TEST(SaveFiles, FlushesTheFileSystemAfterTheNewNoteTakesItsPlaceAndBeforeSuccess
     WatchedFiles files(drives, Step::Create, 0, false);
     const auto result = saveFiles(drives, QStringLiteral("E:"), route(100), 2, files);
     EXPECT_EQ(result.outcome, NoteOutcome::Written);
-    EXPECT_EQ(files.log, (QStringList{"flush", "replace Tarnwickley.txt", "flush"}));
+    EXPECT_EQ(files.log, (QStringList { "flush", "replace Tarnwickley.txt", "flush" }));
 
     // A flush that fails: before the new note is in place nothing changed; after
     // it the sync is no success.
@@ -283,13 +284,13 @@ TEST(SaveFiles, FlushesTheFileSystemAfterTheNewNoteTakesItsPlaceAndBeforeSuccess
         bool newNote;
     };
     const Case cases[] = {
-        {"FirstFlushFails", Step::Flush, 1, false, NoteOutcome::WriteFailed, false},
-        {"LastFlushFails", Step::Flush, 2, false, NoteOutcome::FlushFailed, true},
-        {"UnpluggedWhileAPageIsCreated", Step::Create, 1, true, NoteOutcome::Disconnected, false},
-        {"UnpluggedWhileTheFirstPageIsCreated", Step::Create, 2, true, NoteOutcome::Disconnected, false},
-        {"UnpluggedDuringTheFirstFlush", Step::Flush, 1, true, NoteOutcome::Disconnected, false},
-        {"UnpluggedAtTheRename", Step::Replace, 1, true, NoteOutcome::Disconnected, false},
-        {"UnpluggedDuringTheLastFlush", Step::Flush, 2, true, NoteOutcome::FlushFailed, false},
+        { "FirstFlushFails", Step::Flush, 1, false, NoteOutcome::WriteFailed, false },
+        { "LastFlushFails", Step::Flush, 2, false, NoteOutcome::FlushFailed, true },
+        { "UnpluggedWhileAPageIsCreated", Step::Create, 1, true, NoteOutcome::Disconnected, false },
+        { "UnpluggedWhileTheFirstPageIsCreated", Step::Create, 2, true, NoteOutcome::Disconnected, false },
+        { "UnpluggedDuringTheFirstFlush", Step::Flush, 1, true, NoteOutcome::Disconnected, false },
+        { "UnpluggedAtTheRename", Step::Replace, 1, true, NoteOutcome::Disconnected, false },
+        { "UnpluggedDuringTheLastFlush", Step::Flush, 2, true, NoteOutcome::FlushFailed, false },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -306,7 +307,8 @@ TEST(SaveFiles, FlushesTheFileSystemAfterTheNewNoteTakesItsPlaceAndBeforeSuccess
         EXPECT_EQ(failed.caption, u"Close");
         EXPECT_FALSE(failed.message.isEmpty());
         if (!c.unplug) {
-            EXPECT_EQ(readChain(notes).lines, (c.newNote ? newRoute : oldRoute).split(QStringLiteral("\r\n")));
+            EXPECT_EQ(
+                readChain(notes).lines, (c.newNote ? newRoute : oldRoute).split(QStringLiteral("\r\n")));
         }
         if (!c.unplug && !c.newNote) {
             EXPECT_EQ(snapshot(notes), before);
