@@ -122,8 +122,6 @@ bool frmSyncIpod::isDetectedDrive(const QString& drive) const
 
 int16_t frmSyncIpod::detectIpodVersion(const QString& strDrive)
 {
-    if (isDetectedDrive(strDrive))
-        return sync::detectIpodVersion(m_detected);
     return sync::detectIpodVersion(*m_drives, strDrive);
 }
 
@@ -143,7 +141,9 @@ void frmSyncIpod::Form_Load()
         const QString drive = detectIpodDrive();
         if (drive != u"0")
             m_drvDrive->setDrive(drive);
-        const int16_t version = detectIpodVersion(drive);
+        // The version of the device found, wherever the letters have moved since.
+        const int16_t version
+            = isDetectedDrive(drive) ? sync::detectIpodVersion(m_detected) : detectIpodVersion(drive);
         if (m_ipodFound) {
             const QString text = m_readDirections ? m_readDirections() : QString();
             saveFiles(drive, text, version);

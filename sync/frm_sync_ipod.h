@@ -48,8 +48,7 @@ public:
     // The drive text of the first device found, or "0"; sets ipodFound and
     // remembers which device it was.
     QString detectIpodDrive();
-    // The device version (0, 1 or 2) of the drive `strDrive`; for the drive text
-    // the last scan returned, of the device found then, wherever it is now.
+    // The device version (0, 1 or 2) of the drive `strDrive`.
     int16_t detectIpodVersion(const QString& strDrive);
     // Writes the note and sets btnResults' caption, showing at most one message.
     // The drive text the last scan returned stands for the device found then:
