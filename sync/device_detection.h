@@ -12,6 +12,7 @@
 namespace tw::sync {
 
 class DriveTable;
+struct DeviceIdentity;
 
 // The SysInfo file's path under a drive.
 inline constexpr char16_t kSysInfoPath[] = u"\\iPod_Control\\Device\\SysInfo";
@@ -19,8 +20,11 @@ inline constexpr char16_t kSysInfoPath[] = u"\\iPod_Control\\Device\\SysInfo";
 // Scans the drives in the table's order and returns the drive text of the first
 // removable drive holding a SysInfo file, setting `ipodFound` to true; returns
 // "0" and leaves `ipodFound` as it was when there is none. A drive without a
-// medium or one that vanishes during the scan is skipped. Never fails.
-QString detectIpodDrive(const DriveTable& drives, bool& ipodFound);
+// medium or one that vanishes during the scan is skipped. When `identity` is
+// given it receives the found device's identity (not valid when none is found),
+// so that the write goes to that device whatever letters the drives have by then.
+// Never fails.
+QString detectIpodDrive(const DriveTable& drives, bool& ipodFound, DeviceIdentity* identity = nullptr);
 
 // The device version of the drive named by `strDrive` (drive text, used as the
 // prefix of the path): 0 when no SysInfo file is there (also for text that names
@@ -28,5 +32,9 @@ QString detectIpodDrive(const DriveTable& drives, bool& ipodFound);
 // (sysinfo.h), and 2 when the file is empty, unreadable or holds no digit where
 // the version belongs. Never fails.
 int16_t detectIpodVersion(const DriveTable& drives, const QString& strDrive);
+
+// The device version of the detected device `identity`: 0 when it is no longer
+// attached (isStillAttached), else as above.
+int16_t detectIpodVersion(const DeviceIdentity& identity);
 
 } // namespace tw::sync

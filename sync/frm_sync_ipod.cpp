@@ -113,7 +113,12 @@ void frmSyncIpod::setVisible(bool visible)
     QWidget::setVisible(visible);
 }
 
-QString frmSyncIpod::detectIpodDrive() { return sync::detectIpodDrive(*m_drives, m_ipodFound); }
+QString frmSyncIpod::detectIpodDrive() { return sync::detectIpodDrive(*m_drives, m_ipodFound, &m_detected); }
+
+bool frmSyncIpod::isDetectedDrive(const QString& drive) const
+{
+    return m_detected.isValid() && drive.compare(m_detected.drive, Qt::CaseInsensitive) == 0;
+}
 
 int16_t frmSyncIpod::detectIpodVersion(const QString& strDrive)
 {
@@ -122,7 +127,8 @@ int16_t frmSyncIpod::detectIpodVersion(const QString& strDrive)
 
 void frmSyncIpod::saveFiles(const QString& xPath, const QString& xVal, int16_t xVer)
 {
-    const NoteResult result = sync::saveFiles(*m_drives, xPath, xVal, xVer);
+    const NoteResult result = isDetectedDrive(xPath) ? sync::saveFiles(m_detected, xVal, xVer)
+                                                     : sync::saveFiles(*m_drives, xPath, xVal, xVer);
     if (!result.message.isEmpty())
         app::showMessage(parentWidget(), result.message);
     m_btnResults->setText(result.caption);
@@ -135,7 +141,9 @@ void frmSyncIpod::Form_Load()
         const QString drive = detectIpodDrive();
         if (drive != u"0")
             m_drvDrive->setDrive(drive);
-        const int16_t version = detectIpodVersion(drive);
+        // The version of the device found, wherever the letters have moved since.
+        const int16_t version
+            = isDetectedDrive(drive) ? sync::detectIpodVersion(m_detected) : detectIpodVersion(drive);
         if (m_ipodFound) {
             const QString text = m_readDirections ? m_readDirections() : QString();
             saveFiles(drive, text, version);

@@ -14,6 +14,7 @@
 // enabled state and the "autodetectipod" setting. No handler lets an exception
 // escape into the event loop.
 
+#include "device_identity.h"
 #include "drive_table.h"
 
 #include <QWidget>
@@ -44,11 +45,14 @@ public:
     // The first call that makes the window visible runs the load step first.
     void setVisible(bool visible) override;
 
-    // The drive text of the first device found, or "0"; sets ipodFound.
+    // The drive text of the first device found, or "0"; sets ipodFound and
+    // remembers which device it was.
     QString detectIpodDrive();
     // The device version (0, 1 or 2) of the drive `strDrive`.
     int16_t detectIpodVersion(const QString& strDrive);
     // Writes the note and sets btnResults' caption, showing at most one message.
+    // The drive text the last scan returned stands for the device found then:
+    // the note goes to it, or nowhere when it is gone.
     void saveFiles(const QString& xPath, const QString& xVal, int16_t xVer);
 
     bool ipodFound() const { return m_ipodFound; }
@@ -63,12 +67,14 @@ private:
     // Shows a device version in lblDetect: caption first, then colour.
     void showVersion(int16_t version);
     void writeAutoDetect(const QString& value);
+    bool isDetectedDrive(const QString& drive) const;
 
     std::function<QString()> m_readDirections;
     std::shared_ptr<const DriveTable> m_drives;
     std::unique_ptr<cInifile> m_settings;
     bool m_loaded = false;
     bool m_ipodFound = false;
+    DeviceIdentity m_detected;  // the device the last scan found
 
     QPushButton* m_cmdDetect = nullptr;
     QCheckBox* m_chkAutoDrive = nullptr;

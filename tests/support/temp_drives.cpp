@@ -17,11 +17,10 @@ TempDrives::TempDrives()
 
 QString TempDrives::addDrive(QChar letter, int type)
 {
-    const QString root = m_dir.filePath(QStringLiteral("drive-%1").arg(letter.toUpper()));
+    const QString root = m_dir.filePath(QStringLiteral("drive-%1-%2").arg(letter.toUpper()).arg(++m_folders));
     QDir().mkpath(root);
     m_drives.append({letter.toUpper(), type, root});
-    std::sort(m_drives.begin(), m_drives.end(),
-              [](const tw::sync::Drive& a, const tw::sync::Drive& b) { return a.letter < b.letter; });
+    sortByLetter();
     return root;
 }
 
@@ -64,6 +63,27 @@ QString TempDrives::makeFolder(QChar letter, const QString& relative)
 }
 
 void TempDrives::removeMedium(QChar letter) { QDir(path(letter, QString())).removeRecursively(); }
+
+void TempDrives::moveDrive(QChar from, QChar to)
+{
+    for (tw::sync::Drive& drive : m_drives) {
+        if (drive.letter == from.toUpper())
+            drive.letter = to.toUpper();
+    }
+    sortByLetter();
+}
+
+void TempDrives::removeDrive(QChar letter)
+{
+    removeMedium(letter);
+    m_drives.removeIf([&](const tw::sync::Drive& drive) { return drive.letter == letter.toUpper(); });
+}
+
+void TempDrives::sortByLetter()
+{
+    std::sort(m_drives.begin(), m_drives.end(),
+              [](const tw::sync::Drive& a, const tw::sync::Drive& b) { return a.letter < b.letter; });
+}
 
 QList<tw::sync::Drive> TempDrives::drives() const { return m_drives; }
 

@@ -35,12 +35,20 @@ public:
     QString makeFolder(QChar letter, const QString& relative);
     // Removes the drive's folder and all in it; the drive stays in the table.
     void removeMedium(QChar letter);
+    // Gives the drive `from` the letter `to`, as a drive mounted or unmounted
+    // elsewhere moves the letters; its folder stays. `to` must be free.
+    void moveDrive(QChar from, QChar to);
+    // Unmounts the drive: it leaves the table and its folder is removed.
+    void removeDrive(QChar letter);
 
     QList<tw::sync::Drive> drives() const override;
 
 private:
+    void sortByLetter();
+
     QTemporaryDir m_dir;
     QList<tw::sync::Drive> m_drives;
+    int m_folders = 0;
 };
 
 } // namespace tw::test

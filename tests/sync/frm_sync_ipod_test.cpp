@@ -50,6 +50,7 @@ private slots:
         m_drives = std::make_shared<TempDrives>();
         m_drives->addDrive(u'C', tw::sync::kDriveFixed);
         m_reads = 0;
+        m_onRead = nullptr;
     }
 
     void cleanup()
@@ -171,6 +172,41 @@ private slots:
         QCOMPARE(m_reads, 1);
     }
 
+    // A drive mounted or unmounted between the scan and the write moves the
+    // letters (they are handed out afresh at each look at the drives): the note
+    // goes to the device found, or nowhere.
+    void writesToTheDeviceFoundWhateverLetterItHasByThen()
+    {
+        m_drives->addIpod(u'E', kVersion2);
+        m_onRead = [this] {
+            // A stick with a Notes folder mounted meanwhile takes E:; the iPod is F: now.
+            m_drives->moveDrive(u'E', u'F');
+            m_drives->addDrive(u'E', tw::sync::kDriveRemovable);
+            m_drives->makeFolder(u'E', "\\Notes");
+        };
+        open();
+        QVERIFY(m_messages.isEmpty());
+        QCOMPARE(button()->text(), QStringLiteral("Sync Successful!"));
+        QVERIFY(QFile::exists(m_drives->path(u'F', "\\Notes\\Tarnwickley.txt")));
+        QVERIFY(!QFile::exists(m_drives->path(u'E', "\\Notes\\Tarnwickley.txt")));
+    }
+
+    void writesNothingWhenTheDeviceWasUnpluggedMeanwhile()
+    {
+        m_drives->addIpod(u'E', kVersion2);
+        m_drives->addDrive(u'F', tw::sync::kDriveRemovable);
+        m_drives->makeFolder(u'F', "\\Notes");
+        m_onRead = [this] {
+            // The iPod is unmounted; the stick moves up to E:.
+            m_drives->removeDrive(u'E');
+            m_drives->moveDrive(u'F', u'E');
+        };
+        open();
+        QCOMPARE(m_messages, QStringList{"The iPod was disconnected. Nothing was written; connect it and sync again."});
+        QCOMPARE(button()->text(), QStringLiteral("Close"));
+        QVERIFY(!QFile::exists(m_drives->path(u'E', "\\Notes\\Tarnwickley.txt")));
+    }
+
     void keepsTheApplicationRunningWhenTheMainWindowCloses()
     {
         m_drives->addIpod(u'E', kVersion2);
@@ -196,6 +232,8 @@ private:
         m_window = new frmSyncIpod(
             [this] {
                 ++m_reads;
+                if (m_onRead)
+                    m_onRead();
                 return QStringLiteral("1. Start at Main St");
             },
             m_drives);
@@ -211,6 +249,7 @@ private:
     QStringList m_messages;
     QList<bool> m_shownWhenMessaged;
     int m_reads = 0;
+    std::function<void()> m_onRead;  // runs when the window reads the directions
 };
 
 QTEST_MAIN(SyncWindowTest)

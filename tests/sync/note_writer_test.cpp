@@ -148,6 +148,29 @@ TEST(SaveFiles, RefusesToReplaceAReadOnlyNote)
     EXPECT_EQ(folderEntries(drives.path(u'E', QStringLiteral("\\Notes"))), QStringList{"Tarnwickley.txt"});
 }
 
+// Note files that hand out, from the `failFrom`th file created on, a device
+// that fails after `limit` bytes, as a device that fills up.
+class FillingFiles : public tw::sync::NoteFiles {
+public:
+    FillingFiles(int failFrom, qint64 limit)
+        : m_failFrom(failFrom)
+        , m_limit(limit)
+    {
+    }
+    std::unique_ptr<QIODevice> create(const QString& path) const override
+    {
+        auto file = NoteFiles::create(path);
+        if (++created < m_failFrom)
+            return file;
+        return std::make_unique<tw::test::FailingDevice>(std::move(file), m_limit);
+    }
+    mutable int created = 0;
+
+private:
+    int m_failFrom;
+    qint64 m_limit;
+};
+
 // Writes that fail at every stage: the old note stays byte for byte, no
 // temporary file is left, and one message says that writing failed.
 TEST(SaveFiles, KeepsTheOldNoteWhenWritingFailsPartWay)
@@ -158,18 +181,12 @@ TEST(SaveFiles, KeepsTheOldNoteWhenWritingFailsPartWay)
         TempDrives drives;
         drives.addIpod(u'E', "");
         const QString note = drives.writeFile(u'E', kNote, kOldNote);
-        int opened = 0;
-        auto opener = [&](const QString& path) -> std::unique_ptr<QIODevice> {
-            ++opened;
-            auto file = std::make_unique<QFile>(path);
-            EXPECT_TRUE(file->open(QIODevice::WriteOnly));
-            return std::make_unique<tw::test::FailingDevice>(std::move(file), limit);
-        };
-        const auto result = saveFiles(drives, QStringLiteral("E:"), kDirections, 2, opener);
+        const FillingFiles files(1, limit);
+        const auto result = saveFiles(drives, QStringLiteral("E:"), kDirections, 2, files);
         EXPECT_EQ(result.outcome, NoteOutcome::WriteFailed);
         EXPECT_TRUE(result.message.startsWith(u"Writing the note to the iPod failed")) << qPrintable(result.message);
         EXPECT_EQ(result.caption, u"Close");
-        EXPECT_EQ(opened, 1);
+        EXPECT_EQ(files.created, 1);
         EXPECT_EQ(readFile(note), kOldNote);
         EXPECT_EQ(folderEntries(drives.path(u'E', QStringLiteral("\\Notes"))), QStringList{"Tarnwickley.txt"});
     }
@@ -187,10 +204,12 @@ TEST(SaveFiles, ReportsAFailureWhenTheNoteCannotBeCreated)
     EXPECT_EQ(readFile(note), kOldNote);
     EXPECT_TRUE(QFileInfo(drives.path(u'E', QStringLiteral("\\Notes\\Tarnwickley.txt.new"))).isDir());
 
-    // An opener that cannot open anything.
+    // Note files that cannot open anything.
     QDir(drives.path(u'E', QStringLiteral("\\Notes\\Tarnwickley.txt.new"))).removeRecursively();
-    result = saveFiles(drives, QStringLiteral("E:"), kDirections, 2,
-                       [](const QString&) { return std::unique_ptr<QIODevice>(new QBuffer); });
+    struct Unopened : tw::sync::NoteFiles {
+        std::unique_ptr<QIODevice> create(const QString&) const override { return std::make_unique<QBuffer>(); }
+    };
+    result = saveFiles(drives, QStringLiteral("E:"), kDirections, 2, Unopened());
     EXPECT_EQ(result.outcome, NoteOutcome::WriteFailed);
     EXPECT_EQ(folderEntries(drives.path(u'E', QStringLiteral("\\Notes"))), QStringList{"Tarnwickley.txt"});
 }
