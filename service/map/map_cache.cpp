@@ -220,6 +220,8 @@ void putEdge(Writer& w, const Edge& e)
     w.put(e.twin);
     w.put(e.name);
     w.put(e.ref);
+    w.put(e.destination);
+    w.put(e.destinationRef);
     w.put(e.shapeFirst);
     w.put(e.shapeCount);
     w.put(e.metres);
@@ -229,12 +231,12 @@ void putEdge(Writer& w, const Edge& e)
     w.put(e.flags);
     w.put(e.speedKmh);
 }
-constexpr std::size_t kEdgeBytes = 7 * 4 + 4 + 4 + 8 + 3;
+constexpr std::size_t kEdgeBytes = 9 * 4 + 4 + 4 + 8 + 3;
 
 bool getEdge(Reader& r, Edge& e)
 {
     std::uint8_t roadClass = 0;
-    const bool ok = r.get(e.source) && r.get(e.target) && r.get(e.twin) && r.get(e.name) && r.get(e.ref) &&
+    const bool ok = r.get(e.source) && r.get(e.target) && r.get(e.twin) && r.get(e.name) && r.get(e.ref) && r.get(e.destination) && r.get(e.destinationRef) &&
                     r.get(e.shapeFirst) && r.get(e.shapeCount) && r.get(e.metres) && r.get(e.deciseconds) &&
                     r.get(e.wayId) && r.get(roadClass) && r.get(e.flags) && r.get(e.speedKmh);
     if (!ok || roadClass >= kRoadClassCount) {

@@ -162,6 +162,8 @@ struct RoadWay {
     std::uint32_t refCount = 0;
     StringId name = 0;
     StringId ref = 0;
+    StringId destination = 0;
+    StringId destinationRef = 0;
     RoadClass roadClass = RoadClass::Residential;
     std::uint8_t flags = 0;
     std::uint8_t speedKmh = 0;
@@ -408,6 +410,10 @@ private:
         road.direction = direction;
         road.name = m_strings.intern(tags["name"]);
         road.ref = m_strings.intern(tags["ref"]);
+        // Signs hold for the way's direction; a two-way road's backward sign
+        // has its own key.
+        road.destination = m_strings.intern(tags["destination"]);
+        road.destinationRef = m_strings.intern(tags["destination:ref"]);
         int speed = 0;
         if (const char* maxspeed = tags["maxspeed"]) {
             speed = parseMaxspeed(maxspeed);
@@ -796,6 +802,10 @@ private:
             e.target = junctionOf[forward ? nodes.back() : nodes.front()];
             e.name = road.name;
             e.ref = road.ref;
+            if (forward || road.direction == Direction::Backward) {
+                e.destination = road.destination;
+                e.destinationRef = road.destinationRef;
+            }
             e.shapeFirst = static_cast<std::uint32_t>(map.shape.size());
             e.shapeCount = static_cast<std::uint32_t>(nodes.size());
             if (forward) {

@@ -176,7 +176,8 @@ std::string RoadMap::validate() const
                                     edges[e.twin].source != e.target || edges[e.twin].target != e.source)) {
                 return "edge twin inconsistent";
             }
-            if (e.name >= strings.size() || e.ref >= strings.size()) {
+            if (e.name >= strings.size() || e.ref >= strings.size() || e.destination >= strings.size() ||
+                e.destinationRef >= strings.size()) {
                 return "edge text id out of range";
             }
             if (!validRange(e.shapeFirst, e.shapeCount, shape.size())) {

@@ -84,6 +84,8 @@ struct Edge {
     EdgeId twin = kNoId;        // the same road driven the other way, if allowed
     StringId name = 0;          // street name (0: unnamed)
     StringId ref = 0;           // route number such as "I 880" (0: none)
+    StringId destination = 0;     // where a ramp or road leads, as signed ("Oakport;Lowtown")
+    StringId destinationRef = 0;  // the route numbers signed there ("QZ 40 West")
     std::uint32_t shapeFirst = 0;  // polyline: shape[shapeFirst .. shapeFirst+shapeCount)
     std::uint32_t shapeCount = 0;  // >= 2, first = source, last = target
     float metres = 0.0f;           // length along the polyline
