@@ -105,14 +105,14 @@ TEST_F(GoldenDirections, sampleTownRoutesReadWellAfterExtraction)
          "1657 Kestrel Parkway", kNorth, "119 Wren Court", kNorth,
          "1.Start at 1657 Kestrel Pkwy heading north - go 250 ft\r\n"
          "2.Turn SLIGHT RIGHT onto QZ 40 - go 1.2 mi\r\n"
-         "3.Take the exit on the RIGHT toward N Main St - go 0.3 mi\r\n"
+         "3.Take the exit on the RIGHT toward Halverby - go 0.3 mi\r\n"
          "4.Turn RIGHT onto N Main St - go 0.3 mi\r\n"
          "5.Arrive at 119 Wren Ct, on the LEFT\r\n"},
         {"on-ramp and the highway westbound",
          "119 Wren Ct", kNorth, "1657 Kestrel Pkwy", kNorth,
          "1.Start at 119 Wren Ct heading west - go 80 ft\r\n"
          "2.Turn RIGHT onto N Main St - go 0.3 mi\r\n"
-         "3.Take the ramp on the LEFT onto QZ 40 W - go 1.5 mi\r\n"
+         "3.Take the ramp on the LEFT onto QZ 40 W toward Oakport - go 1.5 mi\r\n"
          "4.Continue onto Kestrel Pkwy - go 250 ft\r\n"
          "5.Arrive at 1657 Kestrel Pkwy, on the RIGHT\r\n"},
         {"interpolated start, the bridge",
@@ -122,6 +122,27 @@ TEST_F(GoldenDirections, sampleTownRoutesReadWellAfterExtraction)
          "3.Turn LEFT onto Front St - go 450 ft\r\n"
          "4.Turn RIGHT onto Dogwood Ave - go 300 ft\r\n"
          "5.Arrive at 165 Dogwood Ave, on the LEFT\r\n"},
+        {"no left turn from Copperfield Drive onto Thistle Lane",
+         "673 Copperfield Drive", kSouth, "135 Thistle Lane", kSouth,
+         "1.Start at 673 Copperfield Dr heading north - go 0.2 mi\r\n"
+         "2.Turn RIGHT onto Millbrook Rd - go 0.4 mi\r\n"
+         "3.At the roundabout, take the 1st exit onto S Main St - go 0.3 mi\r\n"
+         "4.Turn RIGHT onto Thistle Ln - go 0.3 mi\r\n"
+         "5.Arrive at 135 Thistle Ln, on the RIGHT\r\n"},
+        {"only straight on from Kestrel Parkway into 4th Street",
+         "1657 Kestrel Parkway", kNorth, "535 Alder Avenue", kNorth,
+         "1.Start at 1657 Kestrel Pkwy heading south - go 1.3 mi\r\n"
+         "2.Turn LEFT onto Birch Ave - go 450 ft\r\n"
+         "3.Turn LEFT onto 5th St - go 450 ft\r\n"
+         "4.Turn LEFT onto Alder Ave - go 300 ft\r\n"
+         "5.Arrive at 535 Alder Ave, on the RIGHT\r\n"},
+        {"a private gate closes the lane from Bramble Court to Larkspur Road",
+         "151 Bramble Court", kSouth, "343 Larkspur Road", kSouth,
+         "1.Start at 151 Bramble Ct heading south - go 200 ft\r\n"
+         "2.Turn RIGHT onto Thistle Ln - go 0.2 mi\r\n"
+         "3.Turn RIGHT onto S Main St - go 0.2 mi\r\n"
+         "4.At the roundabout, take the 1st exit onto Larkspur Rd - go 0.2 mi\r\n"
+         "5.Arrive at 343 Larkspur Rd, on the LEFT\r\n"},
     };
     for (const auto& c : cases) {
         const std::string text = appText(c.addr, c.csz, c.taddr, c.tcsz);
