@@ -7,10 +7,12 @@
 #include "directions/web/html_parser.h"
 #include "service/map/map_loader.h"
 #include "service/server/directions_site.h"
+#include "service/server/html_text.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iostream>
 #include <memory>
 
 namespace tw::service {
@@ -19,6 +21,18 @@ namespace {
 constexpr const char* kMapPath = TW_BINARY_DIR "/service/sample-town.osm.pbf";
 constexpr const char* kNorth = "Halverby QZ 58911";
 constexpr const char* kSouth = "Halverby QZ 58912";
+
+// No step of zero length: every instruction but the arrival drives somewhere.
+void expectNoEmptyStep(const std::string& text)
+{
+    std::size_t lineStart = 0;
+    for (std::size_t end; (end = text.find("\r\n", lineStart)) != std::string::npos; lineStart = end + 2) {
+        const std::string line = text.substr(lineStart, end - lineStart);
+        if (line.find("Arrive at") == std::string::npos) {
+            EXPECT_NE(line.find(" - go "), std::string::npos) << line;
+        }
+    }
+}
 
 class GoldenDirections : public ::testing::Test {
 protected:
@@ -147,10 +161,58 @@ TEST_F(GoldenDirections, sampleTownRoutesReadWellAfterExtraction)
     for (const auto& c : cases) {
         const std::string text = appText(c.addr, c.csz, c.taddr, c.tcsz);
         EXPECT_EQ(text, c.text) << c.name;
+        expectNoEmptyStep(text);
         EXPECT_LT(text.size(), 4096u) << c.name;
         for (const char* stray : {"&", "<", ">", "\"", "  "})
             EXPECT_EQ(text.find(stray), std::string::npos) << c.name << ": " << stray;
     }
+}
+
+TEST(RealExtracts, EveryAddressRoutesOrIsRefusedWithTheReason)
+{
+    // Real extracts Debian ships; each test case skips when its file is absent.
+    const char* const files[] = {
+        "/usr/share/doc/python-osmnx-doc/examples/tests/input_data/West-Oakland.osm.bz2",
+        "/usr/share/doc/python-osmnx-doc/examples/tests/input_data/planet_10.068,48.135_10.071,48.137.osm",
+        "/usr/share/sumo/tools/game/racing/spreewaldring.osm",
+    };
+    int present = 0;
+    for (const char* file : files) {
+        if (!std::filesystem::exists(file))
+            continue;
+        ++present;
+        SCOPED_TRACE(file);
+        const RoadMap map = loadMap(file, {ProgressReport::Quiet, CacheUse::Ignore});
+        const DirectionsSite site(map);
+        auto lineOf = [&](const AddressPoint& a) { return map.text(a.houseNumber) + " " + map.text(a.street); };
+        auto placeOf = [&](const AddressPoint& a) {
+            return map.text(a.city) + " " + map.text(a.state) + " " + map.text(a.postcode);
+        };
+        int routed = 0;
+        for (std::size_t i = 0; i < map.addresses.size() && i < 400; ++i) {
+            const AddressPoint& from = map.addresses[i % 7 == 0 ? 0 : i / 2];
+            const AddressPoint& to = map.addresses[i];
+            const QueryParams query = {
+                {"addr", lineOf(from)}, {"csz", placeOf(from)}, {"taddr", lineOf(to)}, {"tcsz", placeOf(to)}};
+            const Reply reply = site.result(query);
+            if (reply.status == 200) {
+                EXPECT_NE(reply.body.find("Start at"), std::string::npos) << lineOf(from) << " to " << lineOf(to);
+                ++routed;
+                continue;
+            }
+            // Refused: the form page says which address and why, naming it.
+            const Reply form = site.form(query);
+            EXPECT_NE(form.body.find("address"), std::string::npos);
+            EXPECT_TRUE(form.body.find(htmlEscape(map.text(to.street))) != std::string::npos ||
+                        form.body.find(htmlEscape(map.text(from.street))) != std::string::npos)
+                << lineOf(from) << " to " << lineOf(to);
+        }
+        std::cout << file << ": " << map.addresses.size() << " addresses, " << routed << " of "
+                  << std::min<std::size_t>(map.addresses.size(), 400) << " queries routed; "
+                  << map.restrictionSummary() << "\n";
+    }
+    if (present == 0)
+        GTEST_SKIP() << "no real extract installed (python-osmnx-doc, sumo-tools)";
 }
 
 TEST_F(GoldenDirections, longestRoutesStillFitANote)
