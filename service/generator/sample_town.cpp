@@ -312,8 +312,11 @@ void addSouthSide(TownPlan& plan)
     plan.addStreet(street("", {{300, -950}, {300, -825}, {300, -700}}, roadTags("service"), Addressing::None));
     plan.tagPoint({300, -825}, {{"barrier", "gate"}, {"access", "private"}});
 
-    // A footpath from the end of Plover Court to Millbrook Road.
-    plan.addFeature({{-300, -450}, {-300, -700}}, {{"highway", "footway"}});
+    // A footpath from the end of Plover Court to Millbrook Road, Plover Walk,
+    // with a few houses that no car can reach on the path itself.
+    StreetSpec walk = street("Plover Walk", {{-300, -450}, {-300, -700}}, {{"highway", "footway"}}, Addressing::Nodes);
+    walk.houseSpacing = 100.0;
+    plan.addStreet(std::move(walk));
 }
 
 void addRiver(TownPlan& plan)

@@ -232,6 +232,19 @@ TEST_F(GoldenDirections, longestRoutesStillFitANote)
     }
 }
 
+TEST_F(GoldenDirections, anAddressOnAFootwayEndsOnTheNearestRoadAndSaysSo)
+{
+    if (!s_site)
+        GTEST_SKIP() << "the sample map has not been built: " << kMapPath;
+    const Reply reply = s_site->result(
+        {{"addr", "151 Millbrook Road"}, {"csz", kSouth}, {"taddr", "273 Plover Walk"}, {"tcsz", kSouth}});
+    ASSERT_EQ(reply.status, 200);
+    EXPECT_NE(reply.body.find("273 Plover Walk is 80 ft from Millbrook Rd; directions end there."), std::string::npos)
+        << reply.body;
+    EXPECT_NE(appText("151 Millbrook Road", kSouth, "273 Plover Walk", kSouth).find("Arrive at 273 Plover Walk"),
+              std::string::npos);
+}
+
 TEST_F(GoldenDirections, failedAddressesNeverLookLikeDirections)
 {
     if (!s_site)
