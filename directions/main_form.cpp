@@ -212,7 +212,7 @@ void mainForm::buildControls()
     // result state; it scrolls when the service has more to say than fits.
     txtNotice = new QTextBrowser(this);
     txtNotice->setObjectName(QStringLiteral("txtNotice"));
-    txtNotice->setGeometry(twipsRect(240, 5460, 3975, 810));
+    txtNotice->setGeometry(twipsRect(240, 5430, 3975, 870));
     txtNotice->setFont(arial);
     txtNotice->setFrameShape(QFrame::NoFrame);
     txtNotice->setOpenLinks(false);

@@ -17,9 +17,10 @@ const QString kFieldNames[] = { QStringLiteral("addr"), QStringLiteral("csz"), Q
 
 bool startsNewLine(const QString& tag)
 {
-    static const QString kBlocks[] = { QStringLiteral("p"), QStringLiteral("div"), QStringLiteral("li"),
-        QStringLiteral("ul"), QStringLiteral("ol"), QStringLiteral("br"), QStringLiteral("h1"),
-        QStringLiteral("h2"), QStringLiteral("h3"), QStringLiteral("table"), QStringLiteral("tr") };
+    // Lists run on in their line: the suggestions follow "Did you mean:".
+    static const QString kBlocks[] = { QStringLiteral("p"), QStringLiteral("div"), QStringLiteral("br"),
+        QStringLiteral("h1"), QStringLiteral("h2"), QStringLiteral("h3"), QStringLiteral("table"),
+        QStringLiteral("tr") };
     for (const QString& block : kBlocks) {
         if (tag == block)
             return true;
@@ -40,13 +41,18 @@ public:
             while (piece.startsWith(u' '))
                 piece.remove(0, 1);
         }
+        if (!piece.isEmpty())
+            m_lineEndsWithLink = false;
         append(piece, piece.toHtmlEscaped());
     }
     void link(const QString& text, std::size_t index)
     {
-        if (!m_line.isEmpty() && !m_line.endsWith(u' '))
+        if (m_lineEndsWithLink)
+            append(QStringLiteral(", "), QStringLiteral(", "));
+        else if (!m_line.isEmpty() && !m_line.endsWith(u' '))
             append(QStringLiteral(" "), QStringLiteral(" "));
         append(text, QStringLiteral("<a href=\"#%1\">%2</a>").arg(index).arg(text.toHtmlEscaped()));
+        m_lineEndsWithLink = true;
     }
     void endLine()
     {
@@ -56,6 +62,7 @@ public:
         }
         m_line.clear();
         m_richLine.clear();
+        m_lineEndsWithLink = false;
     }
     QString plain() const { return m_plain.join(u'\n'); }
     QString rich() const { return m_rich.join(QStringLiteral("<br>")); }
@@ -74,6 +81,7 @@ private:
     QString m_line;
     QString m_richLine;
     qsizetype m_length = 0;
+    bool m_lineEndsWithLink = false;
 };
 
 } // namespace

@@ -77,14 +77,17 @@ std::string writeFormPage(const FormPage& page)
         out += "<div class=\"problem\">\n<p>The " + headText(problem.which) + " was not found: "
             + headText(problem.sentence) + "</p>\n";
         if (!problem.suggestions.empty()) {
-            out += "<p>Did you mean:</p>\n<ul>\n";
+            out += "<p>Did you mean: ";
+            const char* separator = "";
             for (const PageLink& link : problem.suggestions) {
-                out += "<li><a class=\"suggestion\" href=\"" + htmlEscape(link.href) + "\"";
+                out += separator;
+                out += "<a class=\"suggestion\" href=\"" + htmlEscape(link.href) + "\"";
                 for (const auto& [field, value] : link.fills)
                     out += " data-" + htmlEscape(field) + "=\"" + htmlEscape(value) + "\"";
-                out += ">" + headText(link.text) + "</a></li>\n";
+                out += ">" + headText(link.text) + "</a>";
+                separator = ", ";
             }
-            out += "</ul>\n";
+            out += "</p>\n";
         }
         out += "</div>\n";
     }

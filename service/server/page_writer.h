@@ -31,7 +31,7 @@ struct PageLink {
     std::string href; // a path with query, already percent-encoded
     // The form fields the suggestion fills: field name ("addr", "csz", "taddr",
     // "tcsz") and value. Written as data-<name> attributes.
-    std::vector<std::pair<std::string, std::string>> fills;
+    std::vector<std::pair<std::string, std::string>> fills = {};
 };
 
 // One side's trouble, shown above the form.

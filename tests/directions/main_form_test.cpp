@@ -427,9 +427,8 @@ void MainFormTest::serviceFormPageOffersSearchAgain()
     // The form page again, with the service's notice and one suggestion.
     const QByteArray notice
         = "<div id=\"notice\"><p>The starting address was not found: No street matches "
-          "&quot;1 Mian St&quot;.</p><p>Did you mean:</p><ul><li><a class=\"suggestion\" href=\"/x\" "
-          "data-addr=\"1 Main St\" data-csz=\"Tarnwick TW 00001\">1 Main St, Tarnwick TW 00001</a></li>"
-          "</ul></div>";
+          "&quot;1 Mian St&quot;.</p><p>Did you mean: <a class=\"suggestion\" href=\"/x\" "
+          "data-addr=\"1 Main St\" data-csz=\"Tarnwick TW 00001\">1 Main St, Tarnwick TW 00001</a></p></div>";
     m_server->setPage(QStringLiteral("/dd_result"), redirectTo("/dd?addr=nowhere"));
     m_server->setPage(QStringLiteral("/dd"), page(QByteArray(kFormPage).replace("<form", notice + "<form")));
     m_form = openForm();
@@ -444,7 +443,7 @@ void MainFormTest::serviceFormPageOffersSearchAgain()
     auto* shown = control<QTextBrowser>("txtNotice");
     QVERIFY(shown->isVisible());
     QCOMPARE(shown->toPlainText(),
-        QStringLiteral("The starting address was not found: No street matches \"1 Mian St\".\nDid you mean:\n"
+        QStringLiteral("The starting address was not found: No street matches \"1 Mian St\".\nDid you mean: "
                        "1 Main St, Tarnwick TW 00001"));
     QVERIFY(m_messages.isEmpty());
 
