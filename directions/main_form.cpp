@@ -114,10 +114,7 @@ mainForm::mainForm(const QString& baseAddress, WindowFactory syncWindowFactory,
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
     connect(WebBrowser1, &web::WebBrowser::documentComplete, this, &mainForm::documentComplete);
     connect(WebBrowser1, &web::WebBrowser::navigateComplete2, this, &mainForm::navigateComplete2);
-    connect(WebBrowser1, &web::WebBrowser::navigateError, this,
-        [this](const QString& url, int statusCode, web::WebBrowser::Target target) {
-            navigateError(url, statusCode, target == web::WebBrowser::Target::Page);
-        });
+    connect(WebBrowser1, &web::WebBrowser::navigateError, this, &mainForm::navigateError);
 
     m_retryTimer = new QTimer(this);
     m_retryTimer->setSingleShot(true);
@@ -334,7 +331,7 @@ void mainForm::documentComplete(const QString& url)
             // The service may answer a request it refuses with its form page
             // and a notice, at the address that was asked for.
             std::optional<ServiceNotice> notice = pageNotice();
-            if (notice && pageHoldsTheForm())
+            if (notice && holdsTheForm(*WebBrowser1->document()))
                 enterSearchAgainState(notice);
             else
                 ripDirections();
@@ -349,11 +346,11 @@ void mainForm::navigateComplete2(const QString& /*url*/)
     tw::app::restoreDefaultPointer();
 }
 
-void mainForm::navigateError(const QString& /*url*/, int statusCode, bool wholePage)
+void mainForm::navigateError(const QString& /*url*/, int statusCode, web::WebBrowser::Target target)
 {
     tw::app::restoreDefaultPointer();
     // A frame that fails (an advertisement, say) leaves its page to complete.
-    if (!wholePage)
+    if (target != web::WebBrowser::Target::Page)
         return;
     runHandler(QStringLiteral("The failed page could not be reported."), [this, statusCode] {
         // The state is read from the controls' own shown flags, so this holds
@@ -362,7 +359,14 @@ void mainForm::navigateError(const QString& /*url*/, int statusCode, bool wholeP
             lblX->setText(failureSentence(statusCode) + kTryingAgain);
             m_retryTimer->start(m_failedLoads++ == 0 ? kFirstRetryMs : kRetryMs);
         } else if (!btn_Search->isHidden() && !btn_Search->isEnabled()) {
-            enterSearchAgainState(plainNotice(failureSentence(statusCode) + kSearchNotAnswered));
+            // The service's own form page with its notice counts as that page
+            // whatever its status; any other failed answer is said as such. The
+            // form the search came from stays for the next one.
+            const web::HtmlDocument* answer = statusCode >= 400 ? WebBrowser1->errorPage() : nullptr;
+            std::optional<ServiceNotice> notice = answer != nullptr ? readServiceNotice(*answer) : std::nullopt;
+            if (!notice || !holdsTheForm(*answer))
+                notice = plainNotice(failureSentence(statusCode) + kSearchNotAnswered);
+            enterSearchAgainState(notice);
         }
     });
 }
@@ -458,9 +462,9 @@ std::optional<ServiceNotice> mainForm::pageNotice()
     return document != nullptr ? readServiceNotice(*document) : std::nullopt;
 }
 
-bool mainForm::pageHoldsTheForm()
+bool mainForm::holdsTheForm(const web::HtmlDocument& document)
 {
-    const std::vector<web::HtmlElement*> forms = WebBrowser1->document()->allForms();
+    const std::vector<web::HtmlElement*> forms = document.allForms();
     return std::any_of(forms.cbegin(), forms.cend(), [](const web::HtmlElement* form) {
         return form->getAttribute(QStringLiteral("name")) == kFormName;
     });

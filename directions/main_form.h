@@ -27,7 +27,9 @@
 //   again by itself: first after kFirstRetryMs, then every kRetryMs, until it
 //   arrives and the entry state follows.
 // - A search whose answer fails to load ends in the search again state with
-//   the reason in txtNotice; the fields keep what the user typed.
+//   the reason in txtNotice; the fields keep what the user typed. The
+//   service's own form page with a notice counts as that page whatever its
+//   HTTP status; any other status of 400 or more is a failed page.
 // - The service's form page coming back with a notice (an address not found or
 //   ambiguous, a field too long) shows that notice in txtNotice in the search
 //   again state; each address it suggests is a link that fills its field.
@@ -36,6 +38,7 @@
 
 #include "directions/service_address.h"
 #include "directions/service_notice.h"
+#include "directions/web/web_browser.h"
 
 #include <QPointer>
 #include <QString>
@@ -54,8 +57,8 @@ class QUrl;
 namespace tw {
 class cInifile;
 namespace web {
+class HtmlDocument;
 class HtmlElement;
-class WebBrowser;
 } // namespace web
 } // namespace tw
 
@@ -105,7 +108,7 @@ private:
     void bannerClicked();
     void documentComplete(const QString& url);
     void navigateComplete2(const QString& url);
-    void navigateError(const QString& url, int statusCode, bool wholePage);
+    void navigateError(const QString& url, int statusCode, web::WebBrowser::Target target);
     void retryTimerElapsed();
     void noticeLinkClicked(const QUrl& link);
 
@@ -117,7 +120,7 @@ private:
     void enterSearchAgainState(const std::optional<ServiceNotice>& notice);
     // The service's notice on the current page, if it has one.
     std::optional<ServiceNotice> pageNotice();
-    bool pageHoldsTheForm();
+    static bool holdsTheForm(const web::HtmlDocument& document);
     void showNotice(const std::optional<ServiceNotice>& notice);
     void takeSuggestion(std::size_t index);
     // "The directions service at <base> does not answer" and the like.

@@ -244,6 +244,13 @@ void WebBrowser::onFinished(Load* load)
         return;
     }
     if (status.isValid() && status.toInt() >= 400) {
+        if (!owned->frameElement && owned->data.size() + reply->bytesAvailable() <= m_maxPageBytes) {
+            owned->data += reply->readAll();
+            if (!owned->data.isEmpty()) {
+                m_errorPage = parseHtmlBytes(owned->data,
+                    reply->header(QNetworkRequest::ContentTypeHeader).toByteArray(), owned->request.url);
+            }
+        }
         failed(std::move(owned), url, status.toInt());
         return;
     }
@@ -379,6 +386,7 @@ std::unique_ptr<WebBrowser::Load> WebBrowser::takeLoad(Load* load)
 void WebBrowser::abortAll()
 {
     ++m_generation;
+    m_errorPage.reset();
     std::vector<std::unique_ptr<Load>> loads;
     loads.swap(m_loads);
     for (const auto& load : loads) {

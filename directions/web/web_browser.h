@@ -100,6 +100,11 @@ public:
     // the first page has loaded. The pointer stays valid until the next page
     // replaces it.
     HtmlDocument* document();
+    // After navigateError with an HTTP status for the whole page: the page the
+    // server sent with that status, parsed (a browser would show it), or nullptr
+    // when it sent none. It is not the current document; the next navigation
+    // drops it.
+    HtmlDocument* errorPage() const { return m_errorPage.get(); }
     // True while a page or its frames are loading.
     bool busy() const;
 
@@ -137,6 +142,7 @@ private:
 
     QNetworkAccessManager* m_network;
     std::unique_ptr<HtmlDocument> m_document;
+    std::unique_ptr<HtmlDocument> m_errorPage;
     std::vector<std::unique_ptr<Load>> m_loads;
     std::vector<std::unique_ptr<Completion>> m_completions;
     int m_framesStarted = 0;
