@@ -42,8 +42,8 @@ const AddressPair kPairs[] = {
     { { "151 Millbrook Rd", "Halverby", "QZ", "58912", "319 Alder Ave", "Halverby", "QZ", "" } },
     { { "319 Alder Ave", "Halverby", "QZ", "", "151 Millbrook Rd", "Halverby", "QZ", "58912" } },
 };
-const char* const kFieldNames[] = { "from_addr", "from_city", "from_state", "from_zip", "dest_addr", "dest_city",
-    "dest_state", "dest_zip" };
+const char* const kFieldNames[] = { "from_addr", "from_city", "from_state", "from_zip", "dest_addr",
+    "dest_city", "dest_state", "dest_zip" };
 
 // Runs the event loop until `done` holds, or for at most `limitMs`.
 template <typename Done> bool waitUntil(tw::web::WebBrowser* browser, Done done, int limitMs = 10000)
@@ -63,7 +63,8 @@ template <typename Done> bool waitUntil(tw::web::WebBrowser* browser, Done done,
 void report(const char* name, std::vector<double> ms)
 {
     std::sort(ms.begin(), ms.end());
-    const auto at = [&](double q) { return ms[std::min(ms.size() - 1, static_cast<std::size_t>(q * ms.size()))]; };
+    const auto at
+        = [&](double q) { return ms[std::min(ms.size() - 1, static_cast<std::size_t>(q * ms.size()))]; };
     std::printf("%-6s p50 %6.3f ms   p90 %6.3f ms   p99 %6.3f ms   max %7.3f ms\n", name, at(0.5), at(0.9),
         at(0.99), ms.back());
 }
@@ -116,7 +117,8 @@ int main(int argc, char* argv[])
     for (int i = 0; i < searches; ++i) {
         const AddressPair& pair = kPairs[i % 2];
         for (int f = 0; f < 8; ++f)
-            form.findChild<QLineEdit*>(QString::fromLatin1(kFieldNames[f]))->setText(QString::fromUtf8(pair.fields[f]));
+            form.findChild<QLineEdit*>(QString::fromLatin1(kFieldNames[f]))
+                ->setText(QString::fromUtf8(pair.fields[f]));
         QElapsedTimer timer;
         timer.start();
         search->click();

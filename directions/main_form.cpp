@@ -363,7 +363,8 @@ void mainForm::navigateError(const QString& /*url*/, int statusCode, web::WebBro
             // whatever its status; any other failed answer is said as such. The
             // form the search came from stays for the next one.
             const web::HtmlDocument* answer = statusCode >= 400 ? WebBrowser1->errorPage() : nullptr;
-            std::optional<ServiceNotice> notice = answer != nullptr ? readServiceNotice(*answer) : std::nullopt;
+            std::optional<ServiceNotice> notice
+                = answer != nullptr ? readServiceNotice(*answer) : std::nullopt;
             if (!notice || !holdsTheForm(*answer))
                 notice = plainNotice(failureSentence(statusCode) + kSearchNotAnswered);
             enterSearchAgainState(notice);
@@ -465,9 +466,8 @@ std::optional<ServiceNotice> mainForm::pageNotice()
 bool mainForm::holdsTheForm(const web::HtmlDocument& document)
 {
     const std::vector<web::HtmlElement*> forms = document.allForms();
-    return std::any_of(forms.cbegin(), forms.cend(), [](const web::HtmlElement* form) {
-        return form->getAttribute(QStringLiteral("name")) == kFormName;
-    });
+    return std::any_of(forms.cbegin(), forms.cend(),
+        [](const web::HtmlElement* form) { return form->getAttribute(QStringLiteral("name")) == kFormName; });
 }
 
 void mainForm::showNotice(const std::optional<ServiceNotice>& notice)
@@ -487,12 +487,13 @@ void mainForm::takeSuggestion(std::size_t index)
 {
     if (index >= m_suggestions.size())
         return;
-    const auto fillCityLine = [](const QString& line, AddressField* city, AddressField* state, AddressField* zip) {
-        const CityStateZip parts = splitCityLine(line);
-        city->setText(parts.city);
-        state->setText(parts.state);
-        zip->setText(parts.zip);
-    };
+    const auto fillCityLine
+        = [](const QString& line, AddressField* city, AddressField* state, AddressField* zip) {
+              const CityStateZip parts = splitCityLine(line);
+              city->setText(parts.city);
+              state->setText(parts.state);
+              zip->setText(parts.zip);
+          };
     for (const auto& [name, value] : m_suggestions[index].fields) {
         if (name == u"addr")
             from_addr->setText(value);
@@ -521,7 +522,8 @@ QString mainForm::failureSentence(int statusCode) const
         return QStringLiteral("The directions service at %1 sends its page round in a loop of redirects.")
             .arg(m_baseAddress);
     case web::PageTooLarge:
-        return QStringLiteral("The directions service at %1 sent a page too large to read.").arg(m_baseAddress);
+        return QStringLiteral("The directions service at %1 sent a page too large to read.")
+            .arg(m_baseAddress);
     case web::BadAddress:
         return QStringLiteral("The directions service's address %1 is not one this program can load.")
             .arg(m_baseAddress);

@@ -12,15 +12,15 @@ namespace {
 constexpr qsizetype kMaxNoticeChars = 4000;
 constexpr std::size_t kMaxSuggestions = 20;
 
-const QString kFieldNames[] = { QStringLiteral("addr"), QStringLiteral("csz"), QStringLiteral("taddr"),
-    QStringLiteral("tcsz") };
+const QString kFieldNames[]
+    = { QStringLiteral("addr"), QStringLiteral("csz"), QStringLiteral("taddr"), QStringLiteral("tcsz") };
 
 bool startsNewLine(const QString& tag)
 {
     // Lists run on in their line: the suggestions follow "Did you mean:".
-    static const QString kBlocks[] = { QStringLiteral("p"), QStringLiteral("div"), QStringLiteral("br"),
-        QStringLiteral("h1"), QStringLiteral("h2"), QStringLiteral("h3"), QStringLiteral("table"),
-        QStringLiteral("tr") };
+    static const QString kBlocks[]
+        = { QStringLiteral("p"), QStringLiteral("div"), QStringLiteral("br"), QStringLiteral("h1"),
+              QStringLiteral("h2"), QStringLiteral("h3"), QStringLiteral("table"), QStringLiteral("tr") };
     for (const QString& block : kBlocks) {
         if (tag == block)
             return true;

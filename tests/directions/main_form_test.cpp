@@ -17,8 +17,8 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
-#include <QTextBrowser>
 #include <QTest>
+#include <QTextBrowser>
 #include <QUrlQuery>
 
 #include <algorithm>
@@ -384,10 +384,12 @@ void MainFormTest::failedSearchOrResetLeavesAWayOutWithTheReason_data()
         << "/dd_result" << droppedConnection() << service + "does not answer.";
     QTest::newRow("search, error status")
         << "/dd_result" << unavailable << service + "answered with an error (HTTP 503).";
-    QTest::newRow("search, no answer") << "/dd_result" << hanging << service + "did not answer within 1 seconds.";
+    QTest::newRow("search, no answer")
+        << "/dd_result" << hanging << service + "did not answer within 1 seconds.";
     QTest::newRow("search, refused with the form page")
         << "/dd_result" << refused << "The starting address is too long (at most 200 bytes).";
-    QTest::newRow("reset, connection dropped") << "/dd" << droppedConnection() << service + "does not answer.";
+    QTest::newRow("reset, connection dropped")
+        << "/dd" << droppedConnection() << service + "does not answer.";
 }
 
 void MainFormTest::failedSearchOrResetLeavesAWayOutWithTheReason()

@@ -164,14 +164,16 @@ void EndToEndTest::unknownAddressComesBackToTheFormForAnotherTry_data()
     QTest::addColumn<QString>("to");
     QTest::addColumn<QString>("says");
     QTest::addColumn<QString>("filled"); // the field the first suggestion fills
-    QTest::newRow("misspelt start") << "151 Millbrok Road"
-                                    << "319 Alder Avenue"
-                                    << "The starting address was not found: No street matches \"151 Millbrok Road\""
-                                    << "from_addr";
-    QTest::newRow("ambiguous destination") << "151 Millbrook Road"
-                                           << "20 Main Street"
-                                           << "The destination address was not found: \"20 Main Street\" could be"
-                                           << "dest_addr";
+    QTest::newRow("misspelt start")
+        << "151 Millbrok Road"
+        << "319 Alder Avenue"
+        << "The starting address was not found: No street matches \"151 Millbrok Road\""
+        << "from_addr";
+    QTest::newRow("ambiguous destination")
+        << "151 Millbrook Road"
+        << "20 Main Street"
+        << "The destination address was not found: \"20 Main Street\" could be"
+        << "dest_addr";
 }
 
 void EndToEndTest::unknownAddressComesBackToTheFormForAnotherTry()
