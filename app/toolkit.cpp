@@ -29,6 +29,14 @@ bool isWritableFolder(const QString& folder)
     const QFileInfo info(folder);
     return info.isDir() && info.isWritable();
 }
+
+// An installed program (bin/ with share/tarnwickley beside it) keeps no settings
+// in its folder, even where that folder is writable (run as root, or unpacked
+// into a private root): the package manager owns that folder.
+bool isInstalledLayout(const QString& programFolder)
+{
+    return QFileInfo(QDir(programFolder).filePath(QStringLiteral("../share/tarnwickley"))).isDir();
+}
 } // namespace
 
 QRect twipsRect(int left, int top, int width, int height)
@@ -61,7 +69,7 @@ QString controlIniPath()
     QString folder = settingsFolderOverride();
     if (folder.isEmpty()) {
         folder = QCoreApplication::applicationDirPath();
-        if (!isWritableFolder(folder)) {
+        if (!isWritableFolder(folder) || isInstalledLayout(folder)) {
             folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
             QDir().mkpath(folder);
         }

@@ -42,8 +42,10 @@ void setMessageSink(MessageSink sink);
 QString programFolder();
 
 // The full path of control.ini: in the program's folder when that folder is
-// writable (a build tree, a portable install); otherwise in the per-user
-// configuration folder, which is created when missing. An override set by
+// writable (a build tree, a portable install) and the program is not installed
+// (no share/tarnwickley beside its folder); otherwise in the per-user
+// configuration folder (~/.config/Tarnwickley/Tarnwickley), which is created
+// when missing. An override set by
 // setSettingsFolder (tests) wins over both.
 QString controlIniPath();
 void setSettingsFolder(const QString& folder);

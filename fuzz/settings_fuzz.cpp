@@ -79,12 +79,22 @@ bool isPlain(const std::string& text)
     return !text.empty();
 }
 
-// The lines with their CRs; no empty piece after a final LF.
+// The lines without their line ends (CR LF, a lone CR, a lone LF); no empty piece
+// after a final line end.
 QList<QByteArray> linesOf(const QByteArray& bytes)
 {
-    QList<QByteArray> lines = bytes.split('\n');
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
+    QList<QByteArray> lines;
+    qsizetype begin = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] != '\r' && bytes[i] != '\n')
+            continue;
+        lines.append(bytes.mid(begin, i - begin));
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            ++i;
+        begin = i + 1;
+    }
+    if (begin < bytes.size())
+        lines.append(bytes.mid(begin));
     return lines;
 }
 
@@ -114,7 +124,8 @@ bool changedWithinOneLine(const QByteArray& before, const QByteArray& after)
     while (suffix < before.size() - prefix && suffix < after.size() - prefix
         && before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix])
         ++suffix;
-    return !before.mid(prefix, before.size() - prefix - suffix).contains('\n');
+    const QByteArray changed = before.mid(prefix, before.size() - prefix - suffix);
+    return !changed.contains('\n') && !changed.contains('\r');
 }
 
 void readCall(FuzzedDataProvider& input)

@@ -1,10 +1,12 @@
 // Any bytes as a page: detect the charset, parse, write the markup of the whole
 // document, and build the submission of every form with each of its controls
-// clicked as the submitter. Nothing may crash, hang or leak.
+// clicked as the submitter; then the same bytes as an address (a form action
+// or a Location) against the page's address. Nothing may crash, hang or leak.
 
 #include "directions/web/charset.h"
 #include "directions/web/form_submission.h"
 #include "directions/web/html_parser.h"
+#include "directions/web/url_parser.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -41,6 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             ++controls;
             (void)buildFormSubmission(*form, e);
         }
+    }
+    const QString address = QString::fromUtf8(bytes);
+    if (const auto resolved = url::resolve("http://127.0.0.1:47800/dd?x=1", address, document->charset())) {
+        (void)url::toQUrl(*resolved);
+        (void)url::resolve(*resolved, address);
     }
     return 0;
 }

@@ -26,10 +26,11 @@ qsizetype ProfileDocument::bodyStart() const
 
 QByteArray ProfileDocument::lineEnd() const
 {
-    const qsizetype lf = m_bytes.indexOf('\n');
-    if (lf == 0 || (lf > 0 && m_bytes.at(lf - 1) != '\r'))
-        return QByteArrayLiteral("\n");
-    return QByteArrayLiteral("\r\n");
+    ProfileLineReader reader(m_bytes, bodyStart());
+    ProfileLine first;
+    if (!reader.next(first) || !first.hasLineEnd())
+        return QByteArrayLiteral("\r\n");
+    return m_bytes.sliced(first.contentEnd, first.end - first.contentEnd);
 }
 
 void ProfileDocument::forEachKeyLine(QByteArrayView section, const std::function<bool(const ProfileLine&)>& visit) const
@@ -104,6 +105,11 @@ EditResult ProfileDocument::setValue(QByteArrayView section, QByteArrayView key,
         } else if (inSection && line.kind == LineKind::Key) {
             if (sameName(nameOf(m_bytes, line), key)) {
                 const qsizetype oldLength = line.contentEnd - line.valueBegin;
+                if (!line.hasLineEnd()) {
+                    // The last line of the file: rewritten, it gets its line end.
+                    m_bytes.replace(line.valueBegin, oldLength, value.toByteArray() + lineEnd());
+                    return EditResult::Changed;
+                }
                 if (QByteArrayView(m_bytes).sliced(line.valueBegin, oldLength) == value)
                     return EditResult::Unchanged;
                 m_bytes.replace(line.valueBegin, oldLength, value.data(), value.size());
@@ -126,7 +132,7 @@ EditResult ProfileDocument::setValue(QByteArrayView section, QByteArrayView key,
     }
 
     QByteArray addition;
-    if (m_bytes.size() > bodyStart() && !m_bytes.endsWith('\n'))
+    if (m_bytes.size() > bodyStart() && !m_bytes.endsWith('\n') && !m_bytes.endsWith('\r'))
         addition.append(newline);
     addition.append('[').append(section).append(']').append(newline).append(keyLine);
     m_bytes.append(addition);
@@ -157,7 +163,8 @@ EditResult ProfileDocument::removeSection(QByteArrayView section)
     while (reader.next(line)) {
         if (line.kind == LineKind::Section)
             inSection = sameName(nameOf(m_bytes, line), section);
-        if (!inSection)
+        // The header and the keys go; comments and other lines within stay.
+        if (!inSection || line.kind == LineKind::Comment || line.kind == LineKind::Other)
             continue;
         if (!ranges.empty() && ranges.back().second == line.begin)
             ranges.back().second = line.end;

@@ -12,11 +12,13 @@
 //  - Lines before the first section header belong to no section.
 //  - An edit changes only the bytes it concerns: a changed value replaces the old
 //    value's text (the key's spelling and the blanks before the value stay), a
-//    removed key or section takes its whole lines with it, a new key goes after
-//    the last key of its section (after the header when it has none), a new
-//    section goes at the end of the file with no blank line before it. New lines
-//    end like the file's first line (CR LF when the file has no line end yet); a
-//    last line without a line end gets one before anything is added after it.
+//    removed key takes its whole line with it, a removed section its header and
+//    key lines (comments, blank lines and other text within it stay), a new key
+//    goes after the last key of its section (after the header when it has none), a
+//    new section goes at the end of the file with no blank line before it. New
+//    lines end like the file's first line (CR LF when the file has no line end
+//    yet); a last line without a line end gets one when its value is rewritten or
+//    anything is added after it.
 //  - A UTF-8 byte-order mark at the start is skipped and kept. A file that starts
 //    with a UTF-16 byte-order mark is foreign text: it reads as empty and every
 //    edit is refused, so such a file is never mangled.
@@ -59,7 +61,7 @@ public:
     EditResult setValue(QByteArrayView section, QByteArrayView key, QByteArrayView value);
     // Removes every line of `key` in `section`, so that no copy of it reads back.
     EditResult removeKey(QByteArrayView section, QByteArrayView key);
-    // Removes every section named `section` with all its lines.
+    // Removes the header and key lines of every section named `section`.
     EditResult removeSection(QByteArrayView section);
 
 private:

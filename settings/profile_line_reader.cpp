@@ -17,18 +17,18 @@ bool ProfileLineReader::next(ProfileLine& line)
     if (m_pos >= m_bytes.size())
         return false;
     const char* data = m_bytes.data();
-    const auto remaining = static_cast<std::size_t>(m_bytes.size() - m_pos);
-    const void* lf = std::memchr(data + m_pos, '\n', remaining);
+    const char* const end = data + m_bytes.size();
+    const char* breakAt = data + m_pos;
+    while (breakAt != end && *breakAt != '\n' && *breakAt != '\r')
+        ++breakAt;
 
     line = ProfileLine {};
     line.begin = m_pos;
-    if (lf == nullptr) {
-        line.contentEnd = m_bytes.size();
-        line.end = m_bytes.size();
-    } else {
-        const qsizetype lfPos = static_cast<const char*>(lf) - data;
-        line.end = lfPos + 1;
-        line.contentEnd = (lfPos > line.begin && data[lfPos - 1] == '\r') ? lfPos - 1 : lfPos;
+    line.contentEnd = breakAt - data;
+    line.end = line.contentEnd;
+    if (breakAt != end) {
+        // CR LF is one line end; a lone CR or a lone LF is one too.
+        line.end += (*breakAt == '\r' && breakAt + 1 != end && breakAt[1] == '\n') ? 2 : 1;
     }
     m_pos = line.end;
     classify(line);
@@ -61,11 +61,11 @@ void ProfileLineReader::classify(ProfileLine& line) const
     }
     if (data[first] == '[') {
         const auto length = static_cast<std::size_t>(textEnd - first - 1);
-        if (const void* close = std::memchr(data + first + 1, ']', length)) {
-            line.kind = LineKind::Section;
-            trimInto(first + 1, static_cast<const char*>(close) - data, line.nameBegin, line.nameEnd);
-            return;
-        }
+        const void* close = std::memchr(data + first + 1, ']', length);
+        line.kind = LineKind::Section;
+        trimInto(first + 1, close != nullptr ? static_cast<const char*>(close) - data : textEnd,
+            line.nameBegin, line.nameEnd);
+        return;
     }
     if (const void* equals = std::memchr(data + first, '=', static_cast<std::size_t>(textEnd - first))) {
         const qsizetype equalsPos = static_cast<const char*>(equals) - data;

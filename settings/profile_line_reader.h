@@ -2,16 +2,16 @@
 // Splits the bytes of a settings file into lines and tells what each line is, in
 // one forward pass (linear in the size of the file, nothing kept between lines).
 //
-// Line ends: a line ends at LF; a CR right before that LF belongs to the line end,
-// so CR LF and a lone LF both end a line. Any other CR is an ordinary byte of its
-// line. Text after the last LF is a last line without a line end.
+// Line ends: CR LF, a lone CR and a lone LF each end a line, so CR CR LF is a line
+// end followed by an empty line. Text after the last line end is a last line
+// without a line end.
 //
 // Within a line everything from the first NUL byte on is ignored (the text of a
 // C string ends there); the bytes stay in the file. After leading blanks (space,
 // tab, VT):
 //  - ';' starts a comment line;
-//  - '[' followed somewhere by ']' opens a section; its name is the text up to the
-//    first ']', blanks trimmed; what follows the ']' is ignored;
+//  - '[' opens a section; its name is the text up to the first ']', or to the end
+//    of the line when it has none, blanks trimmed; what follows the ']' is ignored;
 //  - any other line holding '=' is a key: the name is the text before the first
 //    '=', the value the text after it, both with blanks trimmed;
 //  - anything else (blank lines, text without '=') means nothing.

@@ -1,6 +1,7 @@
 #include "profile_strings.h"
 
 #include "profile_document.h"
+#include "profile_lock.h"
 #include "profile_names.h"
 
 #include <QFile>
@@ -8,11 +9,46 @@
 #include <QSaveFile>
 
 #include <cstring>
+#include <optional>
 
 namespace tw::profile {
 namespace {
 
-enum class FileState { Missing, Loaded, Unusable };
+enum class FileState { Missing, Present, Unusable };
+
+FileState stateOf(const QString& path)
+{
+    if (path.isEmpty())
+        return FileState::Unusable;
+    const QFileInfo info(path);
+    if (!info.exists())
+        return FileState::Missing;
+    // Folders, pipes and devices are no settings files; reading a pipe could block.
+    if (!info.isFile() || info.size() > kMaxFileSize)
+        return FileState::Unusable;
+    return FileState::Present;
+}
+
+// Reads what the file holds: as many bytes as it has now (one more to see that it
+// ended), then whatever it grew by meanwhile in small steps, never more than
+// kMaxFileSize + 1 bytes in all.
+std::optional<QByteArray> readWhole(QFile& file)
+{
+    constexpr qsizetype kGrowthStep = 64 * 1024;
+    QByteArray bytes;
+    qsizetype wanted = std::min<qsizetype>(file.size(), kMaxFileSize) + 1;
+    for (;;) {
+        const qsizetype before = bytes.size();
+        bytes.resize(before + wanted);
+        const qint64 got = file.read(bytes.data() + before, wanted);
+        if (got < 0)
+            return std::nullopt;
+        bytes.resize(before + got);
+        if (got < wanted || bytes.size() > kMaxFileSize)
+            return bytes;
+        wanted = std::min(kGrowthStep, kMaxFileSize + 1 - bytes.size());
+    }
+}
 
 struct LoadedFile {
     FileState state = FileState::Missing;
@@ -21,21 +57,16 @@ struct LoadedFile {
 
 LoadedFile loadFile(const QString& path)
 {
-    if (path.isEmpty())
-        return { FileState::Unusable, {} };
-    const QFileInfo info(path);
-    if (!info.exists())
-        return { FileState::Missing, {} };
-    // Folders, pipes and devices are no settings files; reading a pipe could block.
-    if (!info.isFile() || info.size() > kMaxFileSize)
-        return { FileState::Unusable, {} };
+    const FileState state = stateOf(path);
+    if (state != FileState::Present)
+        return { state, {} };
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return { FileState::Unusable, {} };
-    QByteArray bytes = file.read(kMaxFileSize + 1);
-    if (file.error() != QFileDevice::NoError || bytes.size() > kMaxFileSize)
+    std::optional<QByteArray> bytes = readWhole(file);
+    if (!bytes || bytes->size() > kMaxFileSize)
         return { FileState::Unusable, {} };
-    return { FileState::Loaded, std::move(bytes) };
+    return { FileState::Present, std::move(*bytes) };
 }
 
 // Replaces the file through a temporary file in the same folder. Unbuffered, so
@@ -202,10 +233,21 @@ int32_t writeProfileString(const char* section, const char* key, const char* val
         && !canBeWritten(sectionName, withoutSurroundingSpaces(key), value))
         return 0;
 
+    const bool removing = key == nullptr || value == nullptr;
+    // Checked before locking, so that no lock file is made beside a folder or for
+    // removing what does not exist.
+    const FileState state = stateOf(path);
+    if (state == FileState::Unusable)
+        return 0;
+    if (state == FileState::Missing && removing)
+        return 1;
+
+    // Another process's write between this read and the replacement below would
+    // otherwise be lost.
+    const ProfileLock lock(path);
     LoadedFile file = loadFile(path);
     if (file.state == FileState::Unusable)
         return 0;
-    const bool removing = key == nullptr || value == nullptr;
     if (file.state == FileState::Missing && removing)
         return 1;
 

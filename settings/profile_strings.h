@@ -10,7 +10,9 @@
 //
 // On top of Windows: a write replaces the file atomically (a temporary file in the
 // same folder, flushed, renamed over the old one), so an interrupted or failed
-// write leaves the old file exactly as it was; a read-only file is never replaced;
+// write leaves the old file exactly as it was; each write holds the settings
+// file's lock (profile_lock.h) from reading the file to replacing it, so writes of
+// several processes never undo each other; a read-only file is never replaced;
 // and text that could not be read back as written (a line break in a name or
 // value, '=' in a key name, ']' in a section name, a key name starting with ';' or
 // '[', a tab or VT at either end of a name) is refused rather than written.

@@ -12,6 +12,13 @@ TW_PACKAGES=(
   desktop-file-utils appstream   # validators of the desktop entry and metainfo
   xvfb xauth              # a display for ./run on a headless machine
   fonts-dejavu-core       # a font for the windows where the named fonts are missing
+  dpkg-dev                # dpkg-shlibdeps: the dependencies of the Debian package (tools/package)
+)
+
+# Needed only to record a real browser's form requests again
+# (tools/record_form_requests.py); not installed by ./run or ./test.
+TW_RECORDING_PACKAGES=(
+  chromium python3-websocket   # headless Chromium driven over its DevTools protocol
 )
 
 tw_missing_packages() {

@@ -3,6 +3,7 @@
 #include "directions/web/charset.h"
 #include "directions/web/html_document.h"
 #include "directions/web/html_element.h"
+#include "directions/web/url_parser.h"
 
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -27,6 +28,94 @@ bool isButton(const HtmlElement& e)
     }
     const QString t = e.type();
     return t == u"submit" || t == u"image" || t == u"reset" || t == u"button";
+}
+
+// `text` with each lone UTF-16 surrogate replaced by U+FFFD, as a browser
+// turns script strings into the text a form sends.
+QString scalarValues(const QString& text)
+{
+    QString out = text;
+    for (qsizetype i = 0; i < out.size(); ++i) {
+        if (out.at(i).isHighSurrogate() && i + 1 < out.size() && out.at(i + 1).isLowSurrogate()) {
+            ++i;
+        } else if (out.at(i).isSurrogate()) {
+            out[i] = QChar(QChar::ReplacementCharacter);
+        }
+    }
+    return out;
+}
+
+// The text of a textarea with wrap="hard" as it is sent: lines longer than
+// `cols` characters are broken after the last space that keeps the line within
+// `cols` (the spaces stay at the end of the line), or after `cols` characters
+// when a word alone is longer.
+QString hardWrapped(const QString& text, int cols)
+{
+    QString out;
+    const QStringList lines = text.split(u'\n');
+    for (qsizetype l = 0; l < lines.size(); ++l) {
+        if (l > 0) {
+            out += u'\n';
+        }
+        QStringView rest = lines[l];
+        while (rest.size() > cols) {
+            qsizetype cut = -1;
+            for (qsizetype i = cols; i > 0; --i) {
+                if (rest.at(i) == u' ') {
+                    cut = i;
+                    break;
+                }
+            }
+            if (cut < 0) {
+                cut = cols;
+            } else {
+                while (cut < rest.size() && rest.at(cut) == u' ') {
+                    ++cut;
+                }
+                if (cut == rest.size()) {
+                    break;
+                }
+            }
+            out += rest.first(cut);
+            out += u'\n';
+            rest = rest.sliced(cut);
+        }
+        out += rest;
+    }
+    return out;
+}
+
+// The text direction a dirname entry reports for `control`: its dir
+// attribute, "auto" reading the first strong character of its value, else
+// the nearest dir attribute around it; left to right by default.
+QString directionality(const HtmlElement& control)
+{
+    for (const HtmlElement* e = &control; e; e = e->parentElement()) {
+        const QString dir = e->getAttribute(u"dir"_s).trimmed().toLower();
+        if (dir == u"ltr" || dir == u"rtl") {
+            return dir;
+        }
+        if (dir == u"auto" && e == &control) {
+            for (const QChar c : control.value()) {
+                const auto d = c.direction();
+                if (d == QChar::DirL) {
+                    return u"ltr"_s;
+                }
+                if (d == QChar::DirR || d == QChar::DirAL) {
+                    return u"rtl"_s;
+                }
+            }
+            return u"ltr"_s;
+        }
+    }
+    return u"ltr"_s;
+}
+
+bool takesDirname(const HtmlElement& e)
+{
+    static const QStringList kTypes
+        = { u"text"_s, u"search"_s, u"tel"_s, u"url"_s, u"email"_s, u"password"_s };
+    return e.tagName() == u"textarea" || (e.tagName() == u"input" && kTypes.contains(e.type()));
 }
 
 bool insideDatalist(const HtmlElement& e)
@@ -117,14 +206,26 @@ QByteArray multipartBody(
 std::vector<FormEntry> constructEntryList(const HtmlElement& form, const HtmlElement* submitter)
 {
     std::vector<FormEntry> entries;
-    const HtmlDocument* document = form.ownerDocument();
-    // Controls outside the form can join it through their form attribute, which
-    // names the form's id; only then is the whole page searched.
-    const bool searchPage = !form.getAttribute(u"id"_s).isEmpty();
-    const HtmlNode* root = searchPage ? static_cast<const HtmlNode*>(document->documentElement()) : &form;
-    for (const HtmlNode* n = searchPage ? root : root->firstChild(); n; n = n->nextInTree(root)) {
+    auto add = [&entries](const QString& name, const QString& value, bool isFile = false) {
+        entries.push_back({ scalarValues(name), scalarValues(value), isFile });
+    };
+    // The whole page is searched: controls outside the form join it through
+    // their form attribute, or because the parser read them while the form
+    // was open after an element around the form had been closed.
+    // Outside the form's own subtree only those two kinds are looked at, so
+    // controls nested deep elsewhere cost no walk up to the root each.
+    const HtmlElement* root = form.ownerDocument()->documentElement();
+    const HtmlNode* afterForm = form.nextSkippingChildren(root);
+    bool inside = false;
+    for (const HtmlNode* n = root; n; n = n->nextInTree(root)) {
+        if (n == &form || n == afterForm) {
+            inside = n == &form;
+        }
         const HtmlElement* e = n->asElement();
         if (!e || !isListedControl(e->tagName())) {
+            continue;
+        }
+        if (!inside && !e->hasAttribute(u"form"_s) && e->parserFormOwner() != &form) {
             continue;
         }
         if (e->formOwner() != &form || insideDatalist(*e) || e->isDisabled()) {
@@ -141,8 +242,8 @@ std::vector<FormEntry> constructEntryList(const HtmlElement& form, const HtmlEle
         const QString name = e->getAttribute(u"name"_s);
         if (tag == u"input" && type == u"image") {
             const QString prefix = name.isEmpty() ? QString() : name + u'.';
-            entries.push_back({ prefix + u'x', u"0"_s });
-            entries.push_back({ prefix + u'y', u"0"_s });
+            add(prefix + u'x', u"0"_s);
+            add(prefix + u'y', u"0"_s);
             continue;
         }
         if (name.isEmpty()) {
@@ -151,21 +252,29 @@ std::vector<FormEntry> constructEntryList(const HtmlElement& form, const HtmlEle
         if (tag == u"select") {
             for (const HtmlElement* option : e->selectedOptions()) {
                 if (!option->hasAttribute(u"disabled"_s)) {
-                    entries.push_back({ name, option->value() });
+                    add(name, option->value());
                 }
             }
         } else if (tag == u"input" && type == u"file") {
-            entries.push_back({ name, QString(), true });
+            add(name, QString(), true);
         } else if (tag == u"input" && type == u"hidden"
             && name.compare(u"_charset_", Qt::CaseInsensitive) == 0 && !e->hasAttribute(u"value"_s)) {
-            entries.push_back({ name, QString::fromLatin1(formCharset(form)) });
-        } else if (tag == u"input" && type != u"checkbox" && type != u"radio") {
-            // A one-line field holds no line breaks, whatever was assigned to it.
-            QString value = e->value();
-            value.remove(u'\r').remove(u'\n');
-            entries.push_back({ name, value });
+            add(name, QString::fromLatin1(formCharset(form)));
+        } else if (tag == u"textarea" && e->getAttribute(u"wrap"_s).trimmed().toLower() == u"hard") {
+            bool ok = false;
+            int cols = e->getAttribute(u"cols"_s).trimmed().toInt(&ok);
+            if (!ok || cols <= 0) {
+                cols = 20;
+            }
+            QString text = e->value();
+            text.replace(u"\r\n"_s, u"\n"_s).replace(u'\r', u'\n');
+            add(name, hardWrapped(text, cols));
         } else {
-            entries.push_back({ name, e->value() });
+            add(name, e->value());
+        }
+        const QString dirname = e->getAttribute(u"dirname"_s);
+        if (!dirname.isEmpty() && takesDirname(*e)) {
+            add(dirname, directionality(*e));
         }
     }
     return entries;
@@ -198,6 +307,24 @@ QByteArray urlEncodeEntries(const std::vector<FormEntry>& entries, const QByteAr
     return out;
 }
 
+std::optional<QByteArray> resolveInDocument(const HtmlDocument& document, const QString& href)
+{
+    QByteArray charset = document.charset();
+    if (charset.startsWith("utf-16")) {
+        charset = "utf-8";
+    }
+    // The base is the first <base href>, parsed the same way, else the page.
+    const QByteArray page = url::fromQUrl(document.url()).value_or(QByteArray());
+    QByteArray base = page;
+    for (const HtmlElement* element : document.getElementsByTagName(u"base"_s)) {
+        if (element->hasAttribute(u"href"_s)) {
+            base = url::resolve(page, element->getAttribute(u"href"_s), charset).value_or(page);
+            break;
+        }
+    }
+    return url::resolve(base, href, charset);
+}
+
 std::optional<NavigationRequest> buildFormSubmission(const HtmlElement& form, const HtmlElement* submitter)
 {
     const HtmlDocument* document = form.ownerDocument();
@@ -206,10 +333,14 @@ std::optional<NavigationRequest> buildFormSubmission(const HtmlElement& form, co
     if (method == u"dialog") {
         return std::nullopt;
     }
-    const QString action = submissionAttribute(form, submitter, u"action"_s, u"formaction"_s).trimmed();
-    QUrl target = action.isEmpty() ? document->url() : document->baseUrl().resolved(QUrl(action));
-    const QString scheme = target.scheme().toLower();
-    if (!target.isValid() || !(scheme == u"http" || scheme == u"https" || scheme == u"file")) {
+    const QString action = submissionAttribute(form, submitter, u"action"_s, u"formaction"_s);
+    const std::optional<QByteArray> target
+        = action.isEmpty() ? url::fromQUrl(document->url()) : resolveInDocument(*document, action);
+    if (!target) {
+        return std::nullopt;
+    }
+    const QByteArray scheme = url::scheme(*target);
+    if (!(scheme == "http" || scheme == "https" || scheme == "file")) {
         return std::nullopt;
     }
 
@@ -217,11 +348,16 @@ std::optional<NavigationRequest> buildFormSubmission(const HtmlElement& form, co
     const std::vector<FormEntry> entries = constructEntryList(form, submitter);
     NavigationRequest request;
     if (method != u"post") {
-        target.setQuery(QString::fromLatin1(urlEncodeEntries(entries, charsetName)), QUrl::StrictMode);
-        request.url = target;
+        QByteArray query = urlEncodeEntries(entries, charsetName);
+        if (query.isNull()) {
+            query = QByteArray(""); // no entries still leave "?"
+        }
+        request.exactUrl = url::withQuery(*target, query);
+        request.url = url::toQUrl(request.exactUrl);
         return request;
     }
-    request.url = target;
+    request.exactUrl = *target;
+    request.url = url::toQUrl(request.exactUrl);
     request.method = "POST";
     const QString enctype
         = submissionAttribute(form, submitter, u"enctype"_s, u"formenctype"_s).trimmed().toLower();

@@ -9,6 +9,13 @@
 // characters the charset lacks become "&#NNNN;". GET replaces the query of the
 // action address; POST sends the entries as the body. An empty action means
 // the page's own address.
+//
+// The action is parsed as browsers parse it (url_parser.h): its query in the
+// page's charset. Values are read as the control holds them (input_value.h);
+// a hidden input keeps its line breaks, a textarea with wrap="hard" is broken
+// into lines of at most `cols` characters, a control with a dirname attribute
+// also sends its text direction ("ltr" or "rtl") under that name, and a lone
+// UTF-16 surrogate is sent as U+FFFD.
 
 #include "directions/web/navigation_request.h"
 
@@ -20,6 +27,7 @@
 
 namespace tw::web {
 
+class HtmlDocument;
 class HtmlElement;
 
 struct FormEntry {
@@ -38,6 +46,10 @@ QByteArray formCharset(const HtmlElement& form);
 // The entries as application/x-www-form-urlencoded bytes in `charset`; line
 // breaks in names and values are sent as CR LF.
 QByteArray urlEncodeEntries(const std::vector<FormEntry>& entries, const QByteArray& charset);
+
+// `href` (a link or form action of `document`) parsed against the document's
+// base address, serialized; nothing when it does not parse.
+std::optional<QByteArray> resolveInDocument(const HtmlDocument& document, const QString& href);
 
 // The request that submitting `form` with `submitter` makes, or nothing when the
 // submission leads nowhere this client can go (a javascript: or mailto: action,

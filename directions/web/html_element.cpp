@@ -2,10 +2,14 @@
 
 #include "directions/web/form_submission.h"
 #include "directions/web/html_document.h"
+#include "directions/web/input_value.h"
 #include "directions/web/markup_writer.h"
 #include "directions/web/script_error.h"
+#include "directions/web/url_parser.h"
 
 #include <QSet>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -106,6 +110,13 @@ QString HtmlElement::value() const
         const auto selected = selectedOptions();
         return selected.empty() ? QString(u""_s) : selected.front()->value();
     }
+    if (m_tagName == u"input") {
+        const QString t = type();
+        if (isCheckable()) {
+            return hasAttribute(u"value"_s) ? getAttribute(u"value"_s) : u"on"_s;
+        }
+        return sanitizeInputValue(t, m_value ? *m_value : getAttribute(u"value"_s), *this);
+    }
     if (m_value) {
         return *m_value;
     }
@@ -119,9 +130,6 @@ QString HtmlElement::value() const
     }
     if (m_tagName == u"option") {
         return hasAttribute(u"value"_s) ? getAttribute(u"value"_s) : optionText(*this);
-    }
-    if (isCheckable() && !hasAttribute(u"value"_s)) {
-        return u"on"_s;
     }
     return getAttribute(u"value"_s);
 }
@@ -159,9 +167,11 @@ void HtmlElement::uncheckOtherRadios()
     if (name.isEmpty()) {
         return;
     }
+    // The group may reach outside the form's subtree (controls the parser gave
+    // to a form closed early), so the whole page is searched.
     HtmlElement* form = formOwner();
-    HtmlNode* root = form ? static_cast<HtmlNode*>(form) : ownerDocument()->documentElement();
-    for (HtmlNode* n = root->firstChild(); n; n = n->nextInTree(root)) {
+    HtmlNode* root = ownerDocument()->documentElement();
+    for (HtmlNode* n = root; n; n = n->nextInTree(root)) {
         HtmlElement* e = n->asElement();
         if (e && e != this && e->m_tagName == u"input" && e->type() == u"radio"
             && e->getAttribute(u"name"_s) == name && e->formOwner() == form) {
@@ -204,7 +214,10 @@ std::vector<HtmlElement*> HtmlElement::selectedOptions() const
     if (!multiple && result.size() > 1) {
         result.erase(result.begin(), result.end() - 1); // the last one marked wins
     }
-    if (!multiple && result.empty() && getAttribute(u"size"_s).toInt() <= 1) {
+    // Once a script has set the select's value, no option is chosen for it.
+    const bool set
+        = std::any_of(all.begin(), all.end(), [](const HtmlElement* o) { return o->m_selected.has_value(); });
+    if (!multiple && !set && result.empty() && getAttribute(u"size"_s).toInt() <= 1) {
         for (HtmlElement* o : all) {
             if (!o->hasAttribute(u"disabled"_s)) {
                 result.push_back(o);
@@ -246,6 +259,9 @@ HtmlElement* HtmlElement::formOwner() const
         HtmlElement* form = ownerDocument()->getElementById(getAttribute(u"form"_s));
         return (form && form->m_tagName == u"form") ? form : nullptr;
     }
+    if (m_parserForm) {
+        return m_parserForm;
+    }
     for (HtmlElement* p = parentElement(); p; p = p->parentElement()) {
         if (p->m_tagName == u"form") {
             return p;
@@ -277,13 +293,13 @@ HtmlElement* HtmlElement::all(const QString& name)
                 return e;
             }
         }
-        // A control outside the form that names it in its form attribute.
-        const QString id = getAttribute(u"id"_s);
-        if (m_tagName == u"form" && !id.isEmpty()) {
+        // A control outside the form that belongs to it: one that names it in
+        // its form attribute, or one the parser read while the form was open.
+        if (m_tagName == u"form") {
             HtmlElement* root = ownerDocument()->documentElement();
             for (HtmlNode* n = root; n; n = n->nextInTree(root)) {
                 HtmlElement* e = n->asElement();
-                if (e && e->getAttribute(u"form"_s) == id && matches(e) && e->formOwner() == this) {
+                if (e && matches(e) && e->formOwner() == this) {
                     return e;
                 }
             }
@@ -313,11 +329,12 @@ void HtmlElement::click()
         return;
     }
     if ((m_tagName == u"a" || m_tagName == u"area") && hasAttribute(u"href"_s)) {
-        const QUrl target = ownerDocument()->baseUrl().resolved(QUrl(getAttribute(u"href"_s).trimmed()));
-        const QString scheme = target.scheme();
-        if (target.isValid() && (scheme == u"http" || scheme == u"https" || scheme == u"file")) {
+        const auto target = resolveInDocument(*ownerDocument(), getAttribute(u"href"_s));
+        const QByteArray scheme = target ? url::scheme(*target) : QByteArray();
+        if (scheme == "http" || scheme == "https" || scheme == "file") {
             NavigationRequest request;
-            request.url = target;
+            request.exactUrl = *target;
+            request.url = url::toQUrl(*target);
             ownerDocument()->requestNavigation(request);
         }
     }

@@ -54,7 +54,9 @@ public:
     // attribute.
     QString value() const;
     // Sets the control's value. On a select, selects the first option whose
-    // value equals `value` (and no option when none does).
+    // value equals `value` (and no option when none does: the select then
+    // sends nothing). An input holds the value as its type allows (see
+    // input_value.h): a number field given "abc" holds "".
     void setValue(const QString& value);
 
     // Checkedness of a checkbox or radio button (from the checked attribute
@@ -65,8 +67,9 @@ public:
     bool selected() const;
     void setSelected(bool selected);
     // On a select: its option elements in document order, and those that are
-    // selected (a single-choice list with none marked selects its first option
-    // that is not disabled, as a browser displays it).
+    // selected (a single-choice list whose options were never set and none of
+    // which is marked selects its first option that is not disabled, as a
+    // browser displays it).
     std::vector<HtmlElement*> options() const;
     std::vector<HtmlElement*> selectedOptions() const;
     // True when the control is disabled: its own disabled attribute, or a
@@ -96,8 +99,13 @@ public:
     QString outerHTML() const;
 
     // The form this control belongs to (its form attribute naming a form's id,
-    // else the nearest form around it), or nullptr.
+    // else the form open where the parser read it, else the nearest form
+    // around it), or nullptr.
     HtmlElement* formOwner() const;
+    // Set by the parser: the form that was open when it read this control,
+    // also where that form was closed by the end tag of an element around it.
+    void setParserFormOwner(HtmlElement* form) { m_parserForm = form; }
+    HtmlElement* parserFormOwner() const { return m_parserForm; }
 
     // True for an element the parser inserted although the source had no tag
     // for it (the TBODY of a table written without one).
@@ -127,6 +135,7 @@ private:
     std::optional<bool> m_selected;
     bool m_implied = false;
     HtmlDocument* m_contentDocument = nullptr;
+    HtmlElement* m_parserForm = nullptr;
 };
 
 } // namespace tw::web

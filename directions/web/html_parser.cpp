@@ -5,11 +5,13 @@
 #include <libxml/HTMLparser.h>
 #include <libxml/parserInternals.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
 #include <deque>
 #include <limits>
+#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -54,11 +56,22 @@ public:
             addAttributes(root, attributes);
             return;
         }
+        if (name.is(Name::Form) && m_formPointer) {
+            // A form inside a form is dropped; its controls join the outer one.
+            return;
+        }
         prepareTableContext(name);
         HtmlElement* element = m_document.createElement(name.text);
         addAttributes(element, attributes);
         m_stack.back().element->appendChild(element);
         m_stack.push_back({ element, &name });
+        if (name.is(Name::Form)) {
+            m_formPointer = element;
+        } else if (m_formPointer && name.is(Name::Listed) && !element->hasAttribute(u"form"_s)) {
+            // A control belongs to the open form even where that form has
+            // already been closed by the end tag of an element around it.
+            element->setParserFormOwner(m_formPointer);
+        }
     }
 
     void endElement(const xmlChar* rawName)
@@ -66,6 +79,9 @@ public:
         flushText();
         // Names are interned by their text, so one name is one object.
         const Name* name = &internedName(rawName);
+        if (name->is(Name::Form) && atEndTagOf("form")) {
+            m_formPointer = nullptr;
+        }
         while (m_stack.size() > 1 && m_stack.back().element->isImplied() && m_stack.back().name != name) {
             m_stack.pop_back();
         }
@@ -122,6 +138,12 @@ public:
     // the stack for the open body).
     void error(const xmlError* error)
     {
+        // An end tag </form> with no form open still ends the open form's
+        // hold on the controls that follow.
+        if (error->code == XML_ERR_TAG_NAME_MISMATCH && error->str1
+            && std::string_view(error->str1).compare("form") == 0 && atEndTagOf("form")) {
+            m_formPointer = nullptr;
+        }
         if (error->code != XML_ERR_TAG_NAME_MISMATCH && error->code != XML_HTML_STRUCURE_ERROR) {
             return;
         }
@@ -136,6 +158,37 @@ public:
     void finish() { flushText(); }
 
 private:
+    // True when the tag libxml2 has just read is the end tag </`tag`> written
+    // in the page, rather than an end libxml2 implies (for an element closed
+    // by the end tag of an element around it, a start tag or the end of input).
+    bool atEndTagOf(std::string_view tag) const
+    {
+        const xmlParserInputPtr input = m_context->input;
+        if (!input || !input->cur || !input->base) {
+            return false;
+        }
+        constexpr std::ptrdiff_t kLookBack = 1024;
+        const xmlChar* stop = input->cur - std::min<std::ptrdiff_t>(input->cur - input->base, kLookBack);
+        for (const xmlChar* p = input->cur; p > stop;) {
+            --p;
+            if (*p != '<') {
+                continue;
+            }
+            if (input->end - p < std::ptrdiff_t(tag.size() + 2) || p[1] != '/') {
+                return false;
+            }
+            for (std::size_t i = 0; i < tag.size(); ++i) {
+                if ((p[2 + i] | 0x20U) != static_cast<unsigned char>(tag[i])) {
+                    return false;
+                }
+            }
+            const xmlChar after = p + 2 + tag.size() < input->end ? p[2 + tag.size()] : '>';
+            return after == '>' || after == '/' || after == ' ' || after == '\t' || after == '\n'
+                || after == '\f';
+        }
+        return false;
+    }
+
     // The UTF-16 form of `utf8`. Result pages repeat the same short strings
     // over and over (street names, " onto ", icon addresses, the line break
     // between rows), so a short string seen recently is shared (QString is
@@ -205,6 +258,8 @@ private:
             Cell = 1U << 3U, // td, th
             Tbody = 1U << 4U,
             Section = 1U << 5U, // tbody, thead, tfoot
+            Form = 1U << 6U,
+            Listed = 1U << 7U, // the controls a form owns
         };
         QString text;
         unsigned roles = 0;
@@ -258,6 +313,11 @@ private:
             roles = Name::Tbody | Name::Section;
         } else if (text == u"thead" || text == u"tfoot") {
             roles = Name::Section;
+        } else if (text == u"form") {
+            roles = Name::Form;
+        } else if (text == u"input" || text == u"button" || text == u"select" || text == u"textarea"
+            || text == u"fieldset" || text == u"object" || text == u"output") {
+            roles = Name::Listed;
         }
         const Name& name = m_nameStore.emplace_back(Name { withStaticStorage(text), roles });
         m_byText.emplace(text, &name);
@@ -366,6 +426,9 @@ private:
     std::unordered_map<QString, const Name*> m_byText;
     std::unordered_map<const xmlChar*, const Name*> m_names;
     std::string m_pendingText;
+    // The form whose start tag was read last and whose end tag has not been:
+    // the form that controls read until then belong to.
+    HtmlElement* m_formPointer = nullptr;
     std::vector<SharedString> m_shared = std::vector<SharedString>(kSharedSlots);
     qint64 m_stackScanWork = 0;
     qint64 m_nodes = 0;
@@ -470,6 +533,29 @@ bool isCleanUtf8(QByteArrayView bytes)
     return true;
 }
 
+// Of the radio buttons of one group (one form, one name) written checked,
+// the last one is checked, as each unchecks the others when it is inserted.
+void checkLastRadioOfEachGroup(HtmlDocument& document)
+{
+    std::map<std::pair<const HtmlElement*, QString>, HtmlElement*> checkedOfGroup;
+    HtmlElement* root = document.documentElement();
+    for (HtmlNode* n = root; n; n = n->nextInTree(root)) {
+        HtmlElement* e = n->asElement();
+        if (!e || e->localName() != u"input" || !e->hasAttribute(u"checked"_s) || e->type() != u"radio") {
+            continue;
+        }
+        const QString name = e->getAttribute(u"name"_s);
+        if (name.isEmpty()) {
+            continue;
+        }
+        HtmlElement*& previous = checkedOfGroup[{ e->formOwner(), name }];
+        if (previous) {
+            previous->setChecked(false);
+        }
+        previous = e;
+    }
+}
+
 std::unique_ptr<HtmlDocument> parseUtf8(QByteArrayView utf8, const QUrl& url, const QByteArray& charset)
 {
     auto document = std::make_unique<HtmlDocument>(url, charset, HtmlDocument::InitialTree::None);
@@ -503,6 +589,8 @@ std::unique_ptr<HtmlDocument> parseUtf8(QByteArrayView utf8, const QUrl& url, co
         builder.finish();
         htmlFreeParserCtxt(context);
     }
+
+    checkLastRadioOfEachGroup(*document);
 
     // Every page has a HEAD and a BODY (or FRAMESET), as in a browser.
     HtmlElement* root = document->documentElement();

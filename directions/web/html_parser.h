@@ -6,6 +6,12 @@
 // and the result always has an <html> root. On top of libxml2:
 // - a table's rows that sit directly in the TABLE get a TBODY (marked implied),
 //   and cells directly in a table section get a TR, as browsers build them;
+// - a control belongs to the form whose start tag came last before it and
+//   whose end tag has not come yet, also where an end tag such as </div>
+//   closed the form's parent first (the controls after it are then outside
+//   the form's subtree); a <form> inside an open form is dropped, so its
+//   controls belong to the outer form; of the radio buttons of one group
+//   written checked, only the last stays checked;
 // - the page is decoded by us first (see charset.h), so libxml2 sees UTF-8 and
 //   ignores the page's own encoding declarations;
 // - unmatched end tags and misplaced <body> tags cost libxml2 a scan of all

@@ -8,7 +8,12 @@
 namespace tw::web {
 
 struct NavigationRequest {
+    // The address for the network stack. When built by url_parser.h's
+    // toQUrl() from `exactUrl`, the two differ only where Qt cannot send
+    // the exact bytes (see url::toQUrl).
     QUrl url;
+    // The address as a browser serializes it (url_parser.h), when known.
+    QByteArray exactUrl;
     QByteArray method = "GET";
     QByteArray body;
     QByteArray contentType;

@@ -43,6 +43,13 @@ CommandLineParse parseCommandLine(const std::vector<std::string>& args)
         };
         if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else if (arg == "--lease-socket" || arg.rfind("--lease-socket=", 0) == 0) {
+            auto v = value("--lease-socket");
+            if (!v || v->empty())
+                return {std::nullopt, "--lease-socket needs a path"};
+            options.leaseSocket = *v;
         } else if (arg == "--quiet") {
             options.quiet = true;
         } else if (arg == "--map" || arg.rfind("--map=", 0) == 0) {
@@ -66,21 +73,37 @@ CommandLineParse parseCommandLine(const std::vector<std::string>& args)
 std::string usageText()
 {
     return "Usage: tarnwickley-directions [--map FILE] [--listen HOST:PORT] [--quiet]\n"
+           "                              [--lease-socket PATH]\n"
            "\n"
            "Serves driving directions for Tarnwickley over HTTP: the form at /dd and\n"
            "the directions at /dd_result.\n"
            "\n"
            "  --map FILE          OpenStreetMap extract (.osm, .osm.bz2, .osm.pbf);\n"
-           "                      default: the bundled sample town\n"
+           "                      default: the file named by \"map =\" in\n"
+           "                      ~/.config/tarnwickley/directions.conf, else the bundled\n"
+           "                      sample town\n"
            "  --listen HOST:PORT  address to serve on (default 127.0.0.1:47800; port 0\n"
            "                      picks a free one). Under systemd socket activation the\n"
            "                      socket handed over is used instead.\n"
            "  --quiet             do not log requests on stderr\n"
+           "  --lease-socket PATH serve while an application holds a connection to this\n"
+           "                      Unix socket; stop 5 s after the last one closes (the\n"
+           "                      application uses this for a service it starts itself)\n"
            "  --help              show this text\n"
+           "  --version           show the version\n"
            "\n"
            "Exit codes: 0 stopped normally, 2 bad command line, 3 map file missing,\n"
            "4 map file unreadable, 5 map file truncated or corrupt, 6 cannot listen\n"
            "(address in use), 1 other failure.\n";
+}
+
+std::string versionText()
+{
+#ifdef TW_VERSION
+    return std::string("tarnwickley-directions ") + TW_VERSION + "\n";
+#else
+    return "tarnwickley-directions\n";
+#endif
 }
 
 std::string defaultMapPath()
@@ -93,6 +116,11 @@ std::string defaultMapPath()
         const std::filesystem::path beside = self.parent_path() / "sample-town.osm.pbf";
         if (std::filesystem::is_regular_file(beside, ec))
             return beside.string();
+        // Installed under any prefix (or unpacked into another root): bin/../share.
+        const std::filesystem::path shared
+            = self.parent_path().parent_path() / "share" / "tarnwickley" / "sample-town.osm.pbf";
+        if (std::filesystem::is_regular_file(shared, ec))
+            return shared.string();
     }
 #ifdef TW_SERVICE_INSTALLED_MAP
     if (std::filesystem::is_regular_file(TW_SERVICE_INSTALLED_MAP, ec))

@@ -1,7 +1,8 @@
 #pragma once
 // The command line of tarnwickley-directions and its exit codes.
 //
-//   tarnwickley-directions [--map FILE] [--listen HOST:PORT] [--quiet] [--help]
+//   tarnwickley-directions [--map FILE] [--listen HOST:PORT] [--quiet]
+//                          [--lease-socket PATH] [--help] [--version]
 
 #include <optional>
 #include <string>
@@ -26,6 +27,8 @@ struct CommandLine {
     int port = 47800;
     bool quiet = false;         // no request log
     bool help = false;
+    bool version = false;
+    std::string leaseSocket;    // set: stop once no application holds a lease (lease_watch.h)
 };
 
 struct CommandLineParse {
@@ -43,8 +46,12 @@ bool parseListenAddress(const std::string& text, std::string& host, int& port);
 // The usage text for --help.
 std::string usageText();
 
+// The text for --version: the program's name and version, one line.
+std::string versionText();
+
 // Returns the first existing file among the bundled map's places: beside the
-// running program (the build tree), the installed data folder
+// running program (the build tree), ../share/tarnwickley beside the program's
+// folder (installed under any prefix or root), the installed data folder
 // (TW_SERVICE_INSTALLED_MAP), then the build's own path (TW_SERVICE_BUILD_MAP).
 // Empty when none exists.
 std::string defaultMapPath();

@@ -6,6 +6,8 @@
 #include "service/server/command_line.h"
 #include "service/server/directions_site.h"
 #include "service/server/http_server.h"
+#include "service/server/lease_watch.h"
+#include "service/server/user_config.h"
 
 #include <csignal>
 #include <cstdio>
@@ -99,9 +101,23 @@ int main(int argc, char** argv)
         std::fputs(usageText().c_str(), stdout);
         return kExitOk;
     }
+    if (options.version) {
+        std::fputs(versionText().c_str(), stdout);
+        return kExitOk;
+    }
 
     std::string mapPath = options.mapPath;
+    if (const std::string config = userConfigPath(); mapPath.empty() && !config.empty()) {
+        mapPath = configuredMapPath(config);
+        if (!mapPath.empty())
+            say("using the map named in " + config);
+    }
+    // The bundled map imports in milliseconds; no cache for it, so none is ever
+    // written into the installed data folder (where root could write one that
+    // the package would then leave behind).
+    LoadOptions loadOptions;
     if (mapPath.empty()) {
+        loadOptions.cache = CacheUse::Ignore;
         mapPath = defaultMapPath();
         if (mapPath.empty()) {
             say("the bundled sample map was not found; build it, or give --map FILE.");
@@ -126,11 +142,19 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    // A service an application started stops once no application holds a lease.
+    LeaseWatch leases;
+    if (std::string error; !options.leaseSocket.empty()
+        && !leases.open(options.leaseSocket, std::chrono::seconds(5), [] { ::kill(::getpid(), SIGTERM); }, error)) {
+        say(error);
+        return kExitListen;
+    }
+
     try {
         say("loading map " + mapPath);
         RoadMap map;
         try {
-            map = loadMap(mapPath);
+            map = loadMap(mapPath, loadOptions);
         } catch (const MapError& e) {
             say(e.what());
             return kExitMapCorrupt;
@@ -154,6 +178,7 @@ int main(int argc, char** argv)
             }
             say("serving on http://" + options.host + ":" + std::to_string(port) + "/dd");
         }
+        leases.announceReady();
 
         std::thread signalWaiter([&server, stopSignals] {
             int signal = 0;

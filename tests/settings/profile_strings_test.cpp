@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -96,7 +97,9 @@ INSTANTIATE_TEST_SUITE_P(ProfileStrings, KeyRead,
         KeyReadCase { "HashIsNoComment", "[s]\r\n#k=1\r\n", "s", "#k", "d", "1" },
         KeyReadCase { "NoInlineComment", "[s]\r\nk=1 ; note\r\n", "s", "k", "d", "1 ; note" },
         KeyReadCase { "SectionNameEndsAtFirstBracket", "[s]x]\r\nk=1\r\n", "s", "k", "d", "1" },
-        KeyReadCase { "BracketWithoutCloseIsAKey", "[s]\r\n[t=1\r\n", "s", "[t", "d", "1" },
+        KeyReadCase {
+            "SectionWithoutCloseRunsToTheLineEnd", "[ config \t\r\nk=1\r\n", "config", "k", "d", "1" },
+        KeyReadCase { "BracketWithoutCloseIsNoKey", "[s]\r\n[t=1\r\n", "s", "[t", "d", "d" },
         KeyReadCase {
             "FirstDuplicateSectionWins", "[s]\r\na=1\r\n[t]\r\n[S]\r\na=2\r\nb=3\r\n", "s", "b", "d", "d" },
         KeyReadCase { "FirstDuplicateKeyWins", "[s]\r\nk=1\r\nK=2\r\n", "s", "k", "d", "1" },
@@ -104,7 +107,8 @@ INSTANTIATE_TEST_SUITE_P(ProfileStrings, KeyRead,
         KeyReadCase { "EmptySectionName", "k=0\r\n[]\r\nk=1\r\n", "", "k", "d", "1" },
         KeyReadCase { "LineWithoutEqualsIsNoKey", "[s]\r\nk\r\n", "s", "k", "d", "d" },
         KeyReadCase { "LoneLineFeeds", "[s]\nk=1\nj=2", "s", "j", "d", "2" },
-        KeyReadCase { "LoneCarriageReturnIsText", "[s]\rk=1\r\n", "s", "k", "d", "d" },
+        KeyReadCase { "LoneCarriageReturns", "[s]\rk=1\rj=2\r", "s", "j", "d", "2" },
+        KeyReadCase { "CarriageReturnBeforeCrLf", "[s]\r\r\nk=1\r\r\nj=2\r\r\n", "s", "k", "d", "1" },
         KeyReadCase { "NoFinalLineEnd", "[s]\r\nk=last", "s", "k", "d", "last" },
         KeyReadCase { "NulEndsTheText", QByteArray("[s]\r\nk=ab\0cd\r\n", 14), "s", "k", "d", "ab" },
         KeyReadCase { "Utf8ByteOrderMarkSkipped", "\xEF\xBB\xBF[s]\r\nk=1\r\n", "s", "k", "d", "1" },
@@ -187,11 +191,11 @@ TEST(ProfileStrings, SectionListSkipsNamelessSectionsAndNeverGivesTheDefault)
 {
     SettingsFile file;
     EXPECT_EQ(readFrom(file.path(), std::nullopt, std::nullopt, "d", 100).count, 0) << "missing file";
-    file.write("k=1\r\n[one]\r\n[]\r\n [ two ] tail\r\n;[three]\r\n[one]\r\n");
+    file.write("k=1\r\n[one]\r\n[]\r\n [ two ] tail\r\n;[three]\r\n[one]\r\n[ four \r\n");
     EXPECT_EQ(placed(readFrom(file.path(), std::nullopt, std::nullopt, "d", 100)),
-        QByteArray("one\0two\0one\0", 12));
-    EXPECT_EQ(
-        placed(readFrom(file.path(), std::nullopt, "ignored", "d", 100)), QByteArray("one\0two\0one\0", 12))
+        QByteArray("one\0two\0one\0four\0", 17));
+    EXPECT_EQ(placed(readFrom(file.path(), std::nullopt, "ignored", "d", 100)),
+        QByteArray("one\0two\0one\0four\0", 17))
         << "no section lists the sections whatever the key";
 }
 
@@ -240,6 +244,9 @@ INSTANTIATE_TEST_SUITE_P(ProfileStrings, Write,
         WriteCase { "NewSectionAfterLastLineWithoutLineEnd", "[a]\r\nk=1", "c", "k", "v", 1,
             "[a]\r\nk=1\r\n[c]\r\nk=v\r\n" },
         WriteCase { "NewLinesFollowLineFeedFiles", "[a]\nk=1\n", "a", "j", "2", 1, "[a]\nk=1\nj=2\n" },
+        WriteCase { "NewLinesFollowCarriageReturnFiles", "[a]\rk=1\r", "a", "j", "2", 1, "[a]\rk=1\rj=2\r" },
+        WriteCase { "NewKeyUnderSectionWithoutClose", "[config\r\nfrom_addr=a", "config", "to_addr", "b", 1,
+            "[config\r\nfrom_addr=a\r\nto_addr=b\r\n" },
         WriteCase { "EmptyFile", "", "s", "k", "v", 1, "[s]\r\nk=v\r\n" },
         WriteCase { "ByteOrderMarkKept", "\xEF\xBB\xBF", "s", "k", "v", 1, "\xEF\xBB\xBF[s]\r\nk=v\r\n" },
         WriteCase { "ChangedValueKeepsKeySpellingAndLayout", kTwoSections, "B", "X", "new", 1,
@@ -248,6 +255,10 @@ INSTANTIATE_TEST_SUITE_P(ProfileStrings, Write,
             "ValueWrittenVerbatim", "[s]\r\nk=1\r\n", "s", "k", " \"q\" ", 1, "[s]\r\nk= \"q\" \r\n" },
         WriteCase { "EmptyValueKeepsTheKey", "[s]\r\nk=1\r\n", "s", "k", "", 1, "[s]\r\nk=\r\n" },
         WriteCase { "SameValueChangesNothing", "[s]\r\nk=1  \r\n", "s", "k", "1  ", 1, "[s]\r\nk=1  \r\n" },
+        WriteCase { "RewrittenLastLineGetsItsLineEnd", "[s]\r\nk=1", "s", "k", "2", 1, "[s]\r\nk=2\r\n" },
+        WriteCase { "SameValueOnLastLineGetsItsLineEnd", "[s]\rk=1", "s", "k", "1", 1, "[s]\rk=1\r" },
+        WriteCase { "ValueBeforeCrCrLfChanged", "[config]\r\r\nfrom_addr=old\r\r\n", "config", "from_addr",
+            "new", 1, "[config]\r\r\nfrom_addr=new\r\r\n" },
         WriteCase {
             "FirstDuplicateKeyChanged", "[s]\r\nk=1\r\nk=2\r\n", "s", "k", "3", 1, "[s]\r\nk=3\r\nk=2\r\n" },
         WriteCase { "JunkAfterNulReplacedWithTheValue", QByteArray("[s]\r\nk=a\0b\r\nz\0=1\r\n", 17), "s",
@@ -261,8 +272,10 @@ INSTANTIATE_TEST_SUITE_P(ProfileStrings, Write,
         WriteCase { "DeleteMissingKeyChangesNothing", "[s]\r\nk=1", "s", "j", std::nullopt, 1, "[s]\r\nk=1" },
         WriteCase {
             "DeleteInMissingFileCreatesNothing", std::nullopt, "s", "j", std::nullopt, 1, "<missing>" },
-        WriteCase { "DeleteSectionWithItsLines", kTwoSections, "a", std::nullopt, std::nullopt, 1,
-            "; settings\r\n[b]\r\nx = old ; kept?\r\n" },
+        WriteCase { "DeleteSectionTakesHeaderAndKeysOnly", kTwoSections, "a", std::nullopt, std::nullopt, 1,
+            "; settings\r\n\r\n; about b\r\n[b]\r\nx = old ; kept?\r\n" },
+        WriteCase { "DeleteSectionKeepsCommentsWithin", "[a]\r\nk=1\r\n; about j\r\nj=2\r\n[b]\r\n", "a",
+            std::nullopt, std::nullopt, 1, "; about j\r\n[b]\r\n" },
         WriteCase { "DeleteSectionIgnoresTheValue", "[a]\r\nk=1\r\n[b]\r\n", "a", std::nullopt,
             "two\r\nlines", 1, "[b]\r\n" },
         WriteCase { "DeleteOfANameThatCannotBeInTheFile", "[a]\r\n", "a]b", std::nullopt, std::nullopt, 1,
@@ -301,7 +314,7 @@ TEST(ProfileStrings, ATenMegabyteLineIsKeptWhileAnotherKeyChanges)
     file.write("[s]\r\n" + longLine + "k=1");
     EXPECT_EQ(readFrom(file.path(), "s", "big", "d", 255).count, 254);
     ASSERT_EQ(writeProfileString("s", "k", "2", file.path()), 1);
-    EXPECT_EQ(file.bytes(), "[s]\r\n" + longLine + "k=2");
+    EXPECT_EQ(file.bytes(), "[s]\r\n" + longLine + "k=2\r\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -316,6 +329,9 @@ TEST(ProfileStrings, WriteToAnUnusablePathFails)
     EXPECT_EQ(writeProfileString("s", "k", "v", inMissingFolder), 0);
     EXPECT_FALSE(QFile::exists(inMissingFolder));
     EXPECT_EQ(writeProfileString("s", "k", nullptr, file.folder()), 0) << "deleting in a folder";
+    EXPECT_EQ(writeProfileString("s", "k", nullptr, file.path()), 1) << "deleting in a missing file";
+    EXPECT_TRUE(QDir(file.folder()).isEmpty()) << "not even a lock file is made";
+    EXPECT_FALSE(QFile::exists(file.folder() + QStringLiteral(".lock")));
 }
 
 TEST(ProfileStrings, WriteThatFailsPartWayLeavesTheOldFile)
@@ -341,7 +357,7 @@ TEST(ProfileStrings, WriteThatFailsPartWayLeavesTheOldFile)
     EXPECT_EQ(result, 0);
     EXPECT_EQ(file.bytes(), old);
     EXPECT_EQ(QDir(file.folder()).entryList(QDir::Files | QDir::Hidden),
-        QStringList { QStringLiteral("control.ini") })
+        QStringList({ QStringLiteral("control.ini"), QStringLiteral("control.ini.lock") }))
         << "no temporary file left behind";
 }
 
@@ -390,6 +406,47 @@ TEST(ProfileStrings, ReplacingKeepsTheFilesPermissions)
     ASSERT_EQ(writeProfileString("s", "k", "2", file.path()), 1);
     EXPECT_EQ(QFile::permissions(file.path()) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
         permissions);
+}
+
+// ---------------------------------------------------------------------------
+// Writers in several processes
+
+TEST(ProfileStrings, TwoProcessesWritingAtOnceLoseNothing)
+{
+    constexpr int kProcesses = 2;
+    constexpr int kWrites = 500;
+    // In memory where possible: on a disk the flush of each of the 1,000 writes
+    // takes most of the time.
+    const bool inMemory = QFileInfo(QStringLiteral("/dev/shm")).isWritable();
+    const SettingsFile file = inMemory ? SettingsFile(QStringLiteral("/dev/shm")) : SettingsFile();
+    int start[2] = {};
+    ASSERT_EQ(pipe(start), 0);
+    pid_t children[kProcesses] = {};
+    for (int p = 0; p < kProcesses; ++p) {
+        children[p] = fork();
+        ASSERT_GE(children[p], 0);
+        if (children[p] == 0) {
+            // Both begin when the parent closes the pipe, so that their writes overlap.
+            char ignored = 0;
+            close(start[1]);
+            (void)!read(start[0], &ignored, 1);
+            int failed = 0;
+            for (int i = 0; i < kWrites; ++i) {
+                const std::string key = "p" + std::to_string(p) + "_" + std::to_string(i);
+                failed += writeProfileString("s", key.c_str(), "v", file.path()) == 1 ? 0 : 1;
+            }
+            _exit(failed == 0 ? 0 : 1);
+        }
+    }
+    close(start[0]);
+    close(start[1]);
+    for (const pid_t child : children) {
+        int status = -1;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "every write reported success";
+    }
+    const Read keys = readFrom(file.path(), "s", std::nullopt, "", 64 * 1024);
+    EXPECT_EQ(placed(keys).count('\0'), kProcesses * kWrites);
 }
 
 } // namespace

@@ -16,6 +16,13 @@ public:
     {
     }
 
+    // In a folder made inside `parent` (say /dev/shm, where flushing costs nothing).
+    explicit SettingsFile(const QString& parent)
+        : m_dir(parent + QStringLiteral("/settings-XXXXXX"))
+        , m_path(m_dir.filePath(QStringLiteral("control.ini")))
+    {
+    }
+
     const QString& path() const { return m_path; }
     QString folder() const { return m_dir.path(); }
 

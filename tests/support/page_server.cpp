@@ -133,6 +133,7 @@ void PageServer::onReadyRead(QTcpSocket* socket)
     const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
     request.method = requestLine.value(0);
     const QByteArray target = requestLine.value(1);
+    request.target = target;
     const qsizetype question = target.indexOf('?');
     request.path = QString::fromLatin1(question < 0 ? target : target.left(question));
     request.query = question < 0 ? QString() : QString::fromLatin1(target.mid(question + 1));

@@ -31,6 +31,7 @@ class PageServer : public QObject {
 public:
     struct Request {
         QByteArray method;
+        QByteArray target; // the request line's target, byte for byte
         QString path; // as sent, still percent-encoded, without the query
         QString query; // as sent, without the "?"
         QByteArray body;
