@@ -9,11 +9,15 @@
 #include "settings/cinifile.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBrowser>
+#include <QTimer>
 
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <stdexcept>
@@ -30,6 +34,9 @@ const QString kNoResultsMessage = QStringLiteral("No Results found - please wait
 const QString kSearchCaption = QStringLiteral("Search");
 const QString kSearchingCaption = QStringLiteral("Searching..");
 const QString kSearchAgainCaption = QStringLiteral("Search Again");
+const QString kTryingAgain = QStringLiteral(" Trying again..");
+const QString kSearchNotAnswered
+    = QStringLiteral(" Your search was not answered; press Search Again to try once more.");
 
 // The base address as the page addresses are built from it: lower case, no
 // trailing slash.
@@ -87,6 +94,7 @@ template <typename Steps> void mainForm::runHandler(const QString& what, Steps&&
 mainForm::mainForm(const QString& baseAddress, WindowFactory syncWindowFactory,
     WindowFactory aboutWindowFactory, QWidget* parent)
     : QWidget(parent)
+    , m_baseAddress(normalisedBase(baseAddress))
     , m_directionsPage(normalisedBase(baseAddress) + QStringLiteral("/dd"))
     , m_resultPrefix(normalisedBase(baseAddress) + QStringLiteral("/dd_result?"))
     , m_searchAgainPrefix(normalisedBase(baseAddress) + QStringLiteral("/dd?"))
@@ -107,6 +115,10 @@ mainForm::mainForm(const QString& baseAddress, WindowFactory syncWindowFactory,
     connect(WebBrowser1, &web::WebBrowser::documentComplete, this, &mainForm::documentComplete);
     connect(WebBrowser1, &web::WebBrowser::navigateComplete2, this, &mainForm::navigateComplete2);
     connect(WebBrowser1, &web::WebBrowser::navigateError, this, &mainForm::navigateError);
+
+    m_retryTimer = new QTimer(this);
+    m_retryTimer->setSingleShot(true);
+    connect(m_retryTimer, &QTimer::timeout, this, &mainForm::retryTimerElapsed);
 }
 
 mainForm::~mainForm() = default;
@@ -193,6 +205,24 @@ void mainForm::buildControls()
     btn_sync->setGeometry(twipsRect(2280, 5760, 1935, 375));
     connect(btn_sync, &QPushButton::clicked, this, &mainForm::syncClicked);
 
+    // Below the Search button, in the space the result buttons use in the
+    // result state; it scrolls when the service has more to say than fits.
+    txtNotice = new QTextBrowser(this);
+    txtNotice->setObjectName(QStringLiteral("txtNotice"));
+    txtNotice->setGeometry(twipsRect(240, 5430, 3975, 870));
+    txtNotice->setFont(arial);
+    txtNotice->setFrameShape(QFrame::NoFrame);
+    txtNotice->setOpenLinks(false);
+    txtNotice->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    txtNotice->setFocusPolicy(Qt::ClickFocus);
+    txtNotice->document()->setDocumentMargin(0);
+    paintWhite(txtNotice);
+    txtNotice->hide();
+    connect(txtNotice, &QTextBrowser::anchorClicked, this, &mainForm::noticeLinkClicked);
+
+    for (QPushButton* button : { btn_Search, btn_research, btn_sync })
+        button->installEventFilter(this);
+
     const std::array<QWidget*, 11> tabOrder { from_addr, from_city, from_state, from_zip, dest_addr,
         dest_city, dest_state, dest_zip, btn_Search, btn_research, btn_sync };
     for (std::size_t i = 1; i < tabOrder.size(); ++i)
@@ -210,6 +240,8 @@ void mainForm::setVisible(bool visible)
 
 bool mainForm::eventFilter(QObject* watched, QEvent* event)
 {
+    if (pressedByKeyboard(watched, event))
+        return true;
     if (watched == Image1 && event->type() == QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton && Image1->rect().contains(mouse->position().toPoint()))
@@ -265,6 +297,7 @@ void mainForm::searchClicked()
 
         btn_Search->setText(kSearchingCaption);
         btn_Search->setEnabled(false);
+        showNotice(std::nullopt);
     });
 }
 
@@ -295,10 +328,15 @@ void mainForm::documentComplete(const QString& url)
         }
         const QString head = addressHead(address);
         if (head == m_resultPrefix) {
-            ripDirections();
+            // The service may answer a request it refuses with its form page
+            // and a notice, at the address that was asked for.
+            std::optional<ServiceNotice> notice = pageNotice();
+            if (notice && holdsTheForm(*WebBrowser1->document()))
+                enterSearchAgainState(notice);
+            else
+                ripDirections();
         } else if (head == m_searchAgainPrefix) {
-            btn_Search->setEnabled(true);
-            btn_Search->setText(kSearchAgainCaption);
+            enterSearchAgainState(pageNotice());
         }
     });
 }
@@ -308,15 +346,58 @@ void mainForm::navigateComplete2(const QString& /*url*/)
     tw::app::restoreDefaultPointer();
 }
 
-void mainForm::navigateError(const QString& /*url*/, int /*statusCode*/)
+void mainForm::navigateError(const QString& /*url*/, int statusCode, web::WebBrowser::Target target)
 {
     tw::app::restoreDefaultPointer();
+    // A frame that fails (an advertisement, say) leaves its page to complete.
+    if (target != web::WebBrowser::Target::Page)
+        return;
+    runHandler(QStringLiteral("The failed page could not be reported."), [this, statusCode] {
+        // The state is read from the controls' own shown flags, so this holds
+        // while the window itself is hidden or minimised too.
+        if (!lblX->isHidden()) {
+            lblX->setText(failureSentence(statusCode) + kTryingAgain);
+            m_retryTimer->start(m_failedLoads++ == 0 ? kFirstRetryMs : kRetryMs);
+        } else if (!btn_Search->isHidden() && !btn_Search->isEnabled()) {
+            // The service's own form page with its notice counts as that page
+            // whatever its status; any other failed answer is said as such. The
+            // form the search came from stays for the next one.
+            const web::HtmlDocument* answer = statusCode >= 400 ? WebBrowser1->errorPage() : nullptr;
+            std::optional<ServiceNotice> notice
+                = answer != nullptr ? readServiceNotice(*answer) : std::nullopt;
+            if (!notice || !holdsTheForm(*answer))
+                notice = plainNotice(failureSentence(statusCode) + kSearchNotAnswered);
+            enterSearchAgainState(notice);
+        }
+    });
+}
+
+void mainForm::retryTimerElapsed()
+{
+    runHandler(QStringLiteral("The directions page could not be asked for again."), [this] {
+        if (!lblX->isHidden())
+            openDirectionsPage();
+    });
+}
+
+void mainForm::noticeLinkClicked(const QUrl& link)
+{
+    runHandler(QStringLiteral("The suggested address could not be taken."), [this, &link] {
+        bool number = false;
+        const int index = link.fragment().toInt(&number);
+        if (number && index >= 0)
+            takeSuggestion(static_cast<std::size_t>(index));
+    });
 }
 
 // --- Window procedures ----------------------------------------------------------
 
 void mainForm::resetSearch(const QString& message)
 {
+    m_retryTimer->stop();
+    m_failedLoads = 0;
+    m_pendingNotice.reset();
+    showNotice(std::nullopt);
     btn_sync->hide();
     btn_Search->setText(kSearchCaption);
     txtRip->hide();
@@ -336,12 +417,17 @@ void mainForm::ripDirections()
         throw std::runtime_error("The result page holds no document.");
     const std::optional<QString> text = tw::directions::ripDirections(root->innerHTML());
     if (!text) {
+        // Why there are none (no road connects the two), said once the
+        // window is back at the entry.
+        std::optional<ServiceNotice> reason = pageNotice();
         resetSearch(kNoResultsMessage);
+        m_pendingNotice = std::move(reason);
         return;
     }
 
     setAddressBlock(Visibility::Hidden);
     btn_Search->hide();
+    showNotice(std::nullopt);
     btn_research->show();
     btn_sync->show();
     txtRip->show();
@@ -351,10 +437,123 @@ void mainForm::ripDirections()
 
 void mainForm::enterEntryState()
 {
+    m_retryTimer->stop();
+    m_failedLoads = 0;
     lblX->hide();
     btn_Search->setEnabled(true);
     setAddressBlock(Visibility::Shown);
     btn_Search->show();
+    showNotice(std::exchange(m_pendingNotice, std::nullopt));
+    // Typing starts a new address at once: the first field, its text selected
+    // (also when the focus only arrives with the window's activation).
+    from_addr->setFocus(Qt::OtherFocusReason);
+    from_addr->selectAll();
+}
+
+void mainForm::enterSearchAgainState(const std::optional<ServiceNotice>& notice)
+{
+    btn_Search->setEnabled(true);
+    btn_Search->setText(kSearchAgainCaption);
+    showNotice(notice);
+}
+
+std::optional<ServiceNotice> mainForm::pageNotice()
+{
+    web::HtmlDocument* document = WebBrowser1->document();
+    return document != nullptr ? readServiceNotice(*document) : std::nullopt;
+}
+
+bool mainForm::holdsTheForm(const web::HtmlDocument& document)
+{
+    const std::vector<web::HtmlElement*> forms = document.allForms();
+    return std::any_of(forms.cbegin(), forms.cend(),
+        [](const web::HtmlElement* form) { return form->getAttribute(QStringLiteral("name")) == kFormName; });
+}
+
+void mainForm::showNotice(const std::optional<ServiceNotice>& notice)
+{
+    if (!notice) {
+        txtNotice->hide();
+        txtNotice->clear();
+        m_suggestions.clear();
+        return;
+    }
+    m_suggestions = notice->suggestions;
+    txtNotice->setHtml(notice->richText);
+    txtNotice->show();
+}
+
+void mainForm::takeSuggestion(std::size_t index)
+{
+    if (index >= m_suggestions.size())
+        return;
+    const auto fillCityLine
+        = [](const QString& line, AddressField* city, AddressField* state, AddressField* zip) {
+              const CityStateZip parts = splitCityLine(line);
+              city->setText(parts.city);
+              state->setText(parts.state);
+              zip->setText(parts.zip);
+          };
+    for (const auto& [name, value] : m_suggestions[index].fields) {
+        if (name == u"addr")
+            from_addr->setText(value);
+        else if (name == u"taddr")
+            dest_addr->setText(value);
+        else if (name == u"csz")
+            fillCityLine(value, from_city, from_state, from_zip);
+        else if (name == u"tcsz")
+            fillCityLine(value, dest_city, dest_state, dest_zip);
+    }
+    // Return now searches with the address taken.
+    if (!btn_Search->isHidden())
+        btn_Search->setFocus(Qt::OtherFocusReason);
+}
+
+QString mainForm::failureSentence(int statusCode) const
+{
+    switch (statusCode) {
+    case web::NetworkFailure:
+        return QStringLiteral("The directions service at %1 does not answer.").arg(m_baseAddress);
+    case web::TimedOut:
+        return QStringLiteral("The directions service at %1 did not answer within %2 seconds.")
+            .arg(m_baseAddress)
+            .arg(WebBrowser1->pageTimeoutMs() / 1000);
+    case web::TooManyRedirects:
+        return QStringLiteral("The directions service at %1 sends its page round in a loop of redirects.")
+            .arg(m_baseAddress);
+    case web::PageTooLarge:
+        return QStringLiteral("The directions service at %1 sent a page too large to read.")
+            .arg(m_baseAddress);
+    case web::BadAddress:
+        return QStringLiteral("The directions service's address %1 is not one this program can load.")
+            .arg(m_baseAddress);
+    default:
+        break;
+    }
+    if (statusCode >= 400)
+        return QStringLiteral("The directions service at %1 answered with an error (HTTP %2).")
+            .arg(m_baseAddress)
+            .arg(statusCode);
+    return QStringLiteral("The page of the directions service at %1 could not be loaded.").arg(m_baseAddress);
+}
+
+bool mainForm::pressedByKeyboard(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+        || (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+        return false;
+    for (QPushButton* button : { btn_Search, btn_research, btn_sync }) {
+        if (watched != button)
+            continue;
+        // Held down, the key presses the button once.
+        if (!key->isAutoRepeat() && button->isEnabled() && button->isVisible())
+            button->click();
+        return true;
+    }
+    return false;
 }
 
 void mainForm::setAddressBlock(Visibility visibility)

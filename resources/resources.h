@@ -24,12 +24,18 @@ inline constexpr int kLinkCursorSize = 32;
 inline constexpr int kLinkCursorHotX = 13;
 inline constexpr int kLinkCursorHotY = 9;
 
-// The banner picture, 276 x 162 pixels. Never null: the picture is compiled in.
-QPixmap bannerPicture();
+// The banner picture, 276 x 162 pixels. On a screen scaled by more than 1 (the
+// application's device pixel ratio, or `devicePixelRatio` when given) it is
+// the picture drawn at twice the size, banner@2x.jpg, with a device pixel ratio
+// of 2: still 276 x 162 laid out, sharp when drawn. Never null: the pictures
+// are compiled in.
+QPixmap bannerPicture(qreal devicePixelRatio = 0);
 
 // The pointer shown while the mouse is over a web link: a two-colour 32 x 32
-// pointing hand with its hot spot at (13, 9).
-QCursor linkCursor();
+// pointing hand with its hot spot at (13, 9). On a screen scaled by 1.5 or
+// more, the same hand drawn at 64 x 64 (its edges rounded, not blocky) with
+// the hot spot at (27, 18), since the cursor is drawn in device pixels.
+QCursor linkCursor(qreal devicePixelRatio = 0);
 
 // The application icon at every size the program carries (16 to 256 pixels).
 QIcon applicationIcon();

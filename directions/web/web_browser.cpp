@@ -17,13 +17,34 @@ namespace {
 // this many frames: a page that frames itself must not load forever.
 constexpr int kMaxFrameDepth = 4;
 constexpr int kMaxFramesPerPage = 64;
-// A transfer that receives nothing for this long fails as a network failure.
-constexpr int kTransferTimeoutMs = 60'000;
 
 bool isLoadableScheme(const QUrl& url)
 {
     const QString scheme = url.scheme().toLower();
     return scheme == u"http" || scheme == u"https" || scheme == u"file";
+}
+
+bool isHttpScheme(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    return scheme == u"http" || scheme == u"https";
+}
+
+bool isRedirectStatus(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Where a redirect leads: its Location resolved against the address that
+// answered with it. A Location without a fragment keeps the fragment of that
+// address. The one place that parses a Location.
+QUrl redirectTarget(const QUrl& from, const QByteArray& location)
+{
+    QUrl target = from.resolved(QUrl(QString::fromUtf8(location.trimmed())));
+    if (target.isValid() && !target.hasFragment() && from.hasFragment()) {
+        target.setFragment(from.fragment(QUrl::FullyEncoded), QUrl::StrictMode);
+    }
+    return target;
 }
 
 // The address as the events report it: fully percent-encoded, and a web
@@ -52,11 +73,14 @@ struct WebBrowser::Completion {
 
 // One request in flight: the page or one frame.
 struct WebBrowser::Load {
+    NavigationRequest request; // the request of the current hop
     QNetworkReply* reply = nullptr;
     QByteArray data;
     HtmlElement* frameElement = nullptr; // nullptr for the page itself
     Completion* completion = nullptr;
     int depth = 0;
+    int redirects = 0;
+    QTimer deadline; // from the first request to the last byte of the last hop
 };
 
 WebBrowser::WebBrowser(QObject* parent)
@@ -64,7 +88,10 @@ WebBrowser::WebBrowser(QObject* parent)
     , m_network(new QNetworkAccessManager(this))
 {
     m_network->setCookieJar(new QNetworkCookieJar(m_network));
-    m_network->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    // Redirects are followed by this client (followRedirect): Qt's own following
+    // sends some requests twice on a kept-alive connection and now and then
+    // fails a POST answered with 307.
+    m_network->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
 WebBrowser::~WebBrowser()
@@ -123,26 +150,62 @@ bool WebBrowser::busy() const
 void WebBrowser::startLoad(
     const NavigationRequest& request, HtmlElement* frameElement, Completion* parent, int depth)
 {
-    QNetworkRequest networkRequest(request.url);
-    networkRequest.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(kUserAgent));
-    networkRequest.setRawHeader("Accept", "*/*");
-    networkRequest.setRawHeader("Accept-Language", "en-us");
-    networkRequest.setTransferTimeout(kTransferTimeoutMs);
-
     auto load = std::make_unique<Load>();
+    load->request = request;
     load->frameElement = frameElement;
     load->completion = parent;
     load->depth = depth;
+    Load* raw = load.get();
+    raw->deadline.setSingleShot(true);
+    connect(&raw->deadline, &QTimer::timeout, this, [this, raw] { onTimedOut(raw); });
+    raw->deadline.start(m_pageTimeoutMs);
+    m_loads.push_back(std::move(load));
+    sendRequest(raw);
+}
+
+void WebBrowser::sendRequest(Load* load)
+{
+    const NavigationRequest& request = load->request;
+    // The fragment stays on this side: it is never sent.
+    QNetworkRequest networkRequest(request.url.adjusted(QUrl::RemoveFragment));
+    networkRequest.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(kUserAgent));
+    networkRequest.setRawHeader("Accept", "*/*");
+    networkRequest.setRawHeader("Accept-Language", "en-us");
     if (request.method == "POST") {
         networkRequest.setHeader(QNetworkRequest::ContentTypeHeader, request.contentType);
         load->reply = m_network->post(networkRequest, request.body);
     } else {
         load->reply = m_network->get(networkRequest);
     }
+    connect(load->reply, &QNetworkReply::readyRead, this, [this, load] { onReadyRead(load); });
+    connect(load->reply, &QNetworkReply::finished, this, [this, load] { onFinished(load); });
+}
+
+void WebBrowser::followRedirect(std::unique_ptr<Load> load, int status, const QByteArray& location)
+{
+    const QString from = reportedUrl(load->request.url);
+    if (load->redirects >= kMaxRedirects) {
+        failed(std::move(load), from, TooManyRedirects);
+        return;
+    }
+    const QUrl target = redirectTarget(load->request.url, location);
+    if (!target.isValid() || !isHttpScheme(target)) {
+        failed(std::move(load), from, BadAddress);
+        return;
+    }
+    ++load->redirects;
+    NavigationRequest& request = load->request;
+    request.url = target;
+    if (((status == 301 || status == 302) && request.method == "POST")
+        || (status == 303 && request.method != "GET" && request.method != "HEAD")) {
+        request.method = "GET";
+        request.body.clear();
+        request.contentType.clear();
+    }
+    load->data.clear();
     Load* raw = load.get();
     m_loads.push_back(std::move(load));
-    connect(raw->reply, &QNetworkReply::readyRead, this, [this, raw] { onReadyRead(raw); });
-    connect(raw->reply, &QNetworkReply::finished, this, [this, raw] { onFinished(raw); });
+    sendRequest(raw);
 }
 
 void WebBrowser::onReadyRead(Load* load)
@@ -157,7 +220,8 @@ void WebBrowser::onReadyRead(Load* load)
         reply->disconnect(this);
         reply->abort();
         reply->deleteLater();
-        failed(std::move(owned), reportedUrl(reply->url()), PageTooLarge);
+        const QString url = reportedUrl(owned->request.url);
+        failed(std::move(owned), url, PageTooLarge);
         return;
     }
     load->data += load->reply->readAll();
@@ -172,9 +236,21 @@ void WebBrowser::onFinished(Load* load)
     QNetworkReply* reply = owned->reply;
     reply->disconnect(this);
     reply->deleteLater();
-    const QString url = reportedUrl(reply->url());
+    const QString url = reportedUrl(owned->request.url);
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && isRedirectStatus(status.toInt()) && reply->hasRawHeader("Location")
+        && reply->error() == QNetworkReply::NoError) {
+        followRedirect(std::move(owned), status.toInt(), reply->rawHeader("Location"));
+        return;
+    }
     if (status.isValid() && status.toInt() >= 400) {
+        if (!owned->frameElement && owned->data.size() + reply->bytesAvailable() <= m_maxPageBytes) {
+            owned->data += reply->readAll();
+            if (!owned->data.isEmpty()) {
+                m_errorPage = parseHtmlBytes(owned->data,
+                    reply->header(QNetworkRequest::ContentTypeHeader).toByteArray(), owned->request.url);
+            }
+        }
         failed(std::move(owned), url, status.toInt());
         return;
     }
@@ -190,10 +266,25 @@ void WebBrowser::onFinished(Load* load)
     loaded(std::move(owned), reply);
 }
 
+void WebBrowser::onTimedOut(Load* load)
+{
+    std::unique_ptr<Load> owned = takeLoad(load);
+    if (!owned) {
+        return;
+    }
+    QNetworkReply* reply = owned->reply;
+    reply->disconnect(this);
+    reply->abort();
+    reply->deleteLater();
+    const QString url = reportedUrl(owned->request.url);
+    failed(std::move(owned), url, TimedOut);
+}
+
 void WebBrowser::loaded(std::unique_ptr<Load> load, QNetworkReply* reply)
 {
     const quint64 generation = m_generation;
-    const QUrl finalUrl = reply->url();
+    load->deadline.stop();
+    const QUrl finalUrl = load->request.url;
     const QString url = reportedUrl(finalUrl);
     std::unique_ptr<HtmlDocument> parsed = parseHtmlBytes(
         load->data, reply->header(QNetworkRequest::ContentTypeHeader).toByteArray(), finalUrl);
@@ -220,7 +311,8 @@ void WebBrowser::loaded(std::unique_ptr<Load> load, QNetworkReply* reply)
 void WebBrowser::failed(std::unique_ptr<Load> load, const QString& url, int statusCode)
 {
     const quint64 generation = m_generation;
-    emit navigateError(url, statusCode);
+    load->deadline.stop();
+    emit navigateError(url, statusCode, load->frameElement ? Target::Frame : Target::Page);
     if (generation != m_generation || !load->frameElement) {
         return; // a failed page ends its navigation; the previous document stays
     }
@@ -294,6 +386,7 @@ std::unique_ptr<WebBrowser::Load> WebBrowser::takeLoad(Load* load)
 void WebBrowser::abortAll()
 {
     ++m_generation;
+    m_errorPage.reset();
     std::vector<std::unique_ptr<Load>> loads;
     loads.swap(m_loads);
     for (const auto& load : loads) {
@@ -309,7 +402,7 @@ void WebBrowser::postError(const QString& url, int statusCode)
     const quint64 generation = m_generation;
     QTimer::singleShot(0, this, [this, generation, url, statusCode] {
         if (generation == m_generation) {
-            emit navigateError(url, statusCode);
+            emit navigateError(url, statusCode, Target::Page);
         }
     });
 }

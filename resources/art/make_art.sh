@@ -2,6 +2,8 @@
 # Draws the program's pictures from scratch with ImageMagick (Debian package
 # imagemagick) and the DejaVu fonts (fonts-dejavu-core):
 #   banner.jpg            276 x 162, the banner of the main and About windows
+#   banner@2x.jpg         552 x 324, the same banner for screens scaled by 1.5
+#                         or more (Qt picks it by the @2x name)
 #   ../icons/<n>.png      the application icon at 16 ... 256 pixels, rendered
 #                         from the hand-written ../icons/tarnwickley.svg
 # Run it from anywhere; it rewrites the files in place. The results are
@@ -40,7 +42,9 @@ convert "$tmp/scene.png" \
   -fill '#12355b' -annotate +22+80 'Tarnwickley' \
   -font "$book" -pointsize 25 \
   -fill '#12355b' -annotate +26+122 'Directions for the iPod' \
-  -resize 276x162 -strip -sampling-factor 4:4:4 -quality 92 "$here/banner.jpg"
+  "$tmp/banner.png"
+convert "$tmp/banner.png" -strip -sampling-factor 4:4:4 -quality 92 "$here/banner@2x.jpg"
+convert "$tmp/banner.png" -resize 276x162 -strip -sampling-factor 4:4:4 -quality 92 "$here/banner.jpg"
 
 # ---- icon: the SVG rendered at each size the program and the desktop use ----
 for size in 16 32 48 64 128 256; do

@@ -80,10 +80,13 @@ std::vector<PageLink> suggestionLinks(const GeocodeResult& result, const Directi
         std::string& line = start ? changed.addr : changed.taddr;
         std::string& city = start ? changed.csz : changed.tcsz;
         line = s.streetLine;
-        if (!s.cityLine.empty())
+        std::vector<std::pair<std::string, std::string>> fills{{start ? "addr" : "taddr", s.streetLine}};
+        if (!s.cityLine.empty()) {
             city = s.cityLine;
+            fills.emplace_back(start ? "csz" : "tcsz", s.cityLine);
+        }
         std::string text = s.cityLine.empty() ? s.streetLine : s.streetLine + ", " + s.cityLine;
-        links.push_back({std::move(text), "/dd_result?" + encodeDirectionsQuery(changed)});
+        links.push_back({std::move(text), "/dd_result?" + encodeDirectionsQuery(changed), std::move(fills)});
     }
     return links;
 }

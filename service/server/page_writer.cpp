@@ -69,19 +69,30 @@ std::string writeFormPage(const FormPage& page)
 {
     std::string out;
     openPage(out, "Tarnwickley Directions");
+    if (!page.notice.empty() || !page.problems.empty())
+        out += "<div id=\"notice\">\n";
     if (!page.notice.empty())
         out += "<p class=\"problem\">" + headText(page.notice) + "</p>\n";
     for (const AddressProblem& problem : page.problems) {
         out += "<div class=\"problem\">\n<p>The " + headText(problem.which) + " was not found: "
             + headText(problem.sentence) + "</p>\n";
         if (!problem.suggestions.empty()) {
-            out += "<p>Did you mean:</p>\n<ul>\n";
-            for (const PageLink& link : problem.suggestions)
-                out += "<li><a href=\"" + htmlEscape(link.href) + "\">" + headText(link.text) + "</a></li>\n";
-            out += "</ul>\n";
+            out += "<p>Did you mean: ";
+            const char* separator = "";
+            for (const PageLink& link : problem.suggestions) {
+                out += separator;
+                out += "<a class=\"suggestion\" href=\"" + htmlEscape(link.href) + "\"";
+                for (const auto& [field, value] : link.fills)
+                    out += " data-" + htmlEscape(field) + "=\"" + htmlEscape(value) + "\"";
+                out += ">" + headText(link.text) + "</a>";
+                separator = ", ";
+            }
+            out += "</p>\n";
         }
         out += "</div>\n";
     }
+    if (!page.notice.empty() || !page.problems.empty())
+        out += "</div>\n";
     out += "<form name=\"dd\" action=\"/dd_result\" method=\"get\">\n";
     out += "<h2>From</h2>\n";
     field(out, "addr", "Street address", page.filled.addr);
@@ -126,8 +137,8 @@ std::string writeNoRoutePage(const NoRoutePage& page)
 {
     std::string out;
     openPage(out, "No route");
-    out += "<p class=\"problem\">Both addresses were found, but no road connects <b>" + headText(page.fromLabel)
-        + "</b> with <b>" + headText(page.toLabel) + "</b> on this map.</p>\n";
+    out += "<p class=\"problem\" id=\"notice\">Both addresses were found, but no road connects <b>"
+        + headText(page.fromLabel) + "</b> with <b>" + headText(page.toLabel) + "</b> on this map.</p>\n";
     out += "<p><a href=\"" + htmlEscape(page.changeHref) + "\">Change the addresses</a> | <a href=\"/dd\">New search</a></p>\n";
     out += kTail;
     return out;

@@ -3,6 +3,13 @@
 // UTF-8 page; every piece of text that came from a request or a map is escaped
 // here, so callers hand in plain text only.
 //
+// What went wrong with a lookup is said inside one element with id "notice"
+// (the form page's notice and address problems, the no-route page's sentence);
+// each address offered instead is a link of class "suggestion" that carries, in
+// data-addr, data-csz, data-taddr or data-tcsz, the value for the form field of
+// that name it fills. The application reads only these; a page with nothing to
+// say has no such element.
+//
 // The result page keeps to the shape the application's extraction relies on:
 // a summary that never holds the words "Start at", then one DIV holding one
 // TABLE whose rows are "n." | instruction, with no attributes on TABLE, TR or
@@ -13,6 +20,7 @@
 #include "service/server/directions_query.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tw::service {
@@ -21,6 +29,9 @@ namespace tw::service {
 struct PageLink {
     std::string text; // plain text shown
     std::string href; // a path with query, already percent-encoded
+    // The form fields the suggestion fills: field name ("addr", "csz", "taddr",
+    // "tcsz") and value. Written as data-<name> attributes.
+    std::vector<std::pair<std::string, std::string>> fills = {};
 };
 
 // One side's trouble, shown above the form.

@@ -8,6 +8,22 @@
 #include <QImage>
 #include <QtTest>
 
+namespace {
+
+// The hot spot sits on a painted (opaque) pixel at the top of the finger:
+// nothing opaque above it in its column.
+void checkHotSpotOnTheFingertip(const QCursor& cursor)
+{
+    const QImage maskImage = cursor.mask().toImage();
+    const auto opaque = [&](int x, int y) { return maskImage.pixel(x, y) == QColor(Qt::color1).rgb(); };
+    const QPoint tip = cursor.hotSpot();
+    QVERIFY(opaque(tip.x(), tip.y()));
+    for (int y = 0; y < tip.y(); ++y)
+        QVERIFY2(!opaque(tip.x(), y), qPrintable(QStringLiteral("opaque above the tip at y=%1").arg(y)));
+}
+
+} // namespace
+
 class ResourcesTest : public QObject {
     Q_OBJECT
 
@@ -28,14 +44,20 @@ private slots:
         const QBitmap mask = cursor.mask();
         QCOMPARE(bitmap.size(), QSize(32, 32));
         QCOMPARE(mask.size(), QSize(32, 32));
+        checkHotSpotOnTheFingertip(cursor);
+    }
 
-        // The hot spot sits on a painted (opaque) pixel at the top of the
-        // finger: nothing opaque above it in its column.
-        const QImage maskImage = mask.toImage();
-        const auto opaque = [&](int x, int y) { return maskImage.pixel(x, y) == QColor(Qt::color1).rgb(); };
-        QVERIFY(opaque(13, 9));
-        for (int y = 0; y < 9; ++y)
-            QVERIFY2(!opaque(13, y), qPrintable(QStringLiteral("opaque above the tip at y=%1").arg(y)));
+    void scaledScreensGetPicturesDrawnAtTwiceTheSize()
+    {
+        for (const qreal ratio : { 1.5, 2.0 }) {
+            const QPixmap banner = tw::resources::bannerPicture(ratio);
+            QCOMPARE(banner.size(), QSize(552, 324));
+            QCOMPARE(banner.deviceIndependentSize(), QSizeF(276, 162));
+            const QCursor cursor = tw::resources::linkCursor(ratio);
+            QCOMPARE(cursor.bitmap().size(), QSize(64, 64));
+            checkHotSpotOnTheFingertip(cursor);
+        }
+        QCOMPARE(tw::resources::linkCursor(1.25).bitmap().size(), QSize(32, 32));
     }
 
     void applicationIconOffersTheDesktopSizes()

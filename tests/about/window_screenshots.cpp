@@ -7,6 +7,8 @@
 //                                       between two addresses of the bundled
 //                                       map (the directions service must be
 //                                       listening at its usual address)
+//   window_screenshots notice OUT.png   the same after a misspelt start address:
+//                                       the service's notice and suggestion
 //
 // Exits 0 when the picture was written; 1 when the window did not reach the
 // state to photograph within 30 seconds or the file could not be written.
@@ -69,7 +71,9 @@ int photographAbout(const QString& output)
     return QApplication::exec();
 }
 
-int photographMain(const QString& output)
+// `misspelt`: the start address has a typo, and the picture shows the
+// service's notice with its suggestion instead of the directions.
+int photographMain(const QString& output, bool misspelt)
 {
     // The search stores the addresses; keep them out of any real control.ini.
     QTemporaryDir settings;
@@ -81,7 +85,8 @@ int photographMain(const QString& output)
     window.show();
     auto* search = window.findChild<QPushButton*>(QStringLiteral("btn_Search"));
     auto* result = window.findChild<QPlainTextEdit*>(QStringLiteral("txtRip"));
-    if (search == nullptr || result == nullptr)
+    auto* notice = window.findChild<QWidget*>(QStringLiteral("txtNotice"));
+    if (search == nullptr || result == nullptr || notice == nullptr)
         return 1;
 
     const auto fill = [&](const char* name, const char* text) {
@@ -90,7 +95,7 @@ int photographMain(const QString& output)
     };
     whenReady([=] { return search->isVisible() && search->isEnabled(); },
         [=, &window] {
-            fill("from_addr", "151 Millbrook Road");
+            fill("from_addr", misspelt ? "151 Milbrok Rd" : "151 Millbrook Road");
             fill("from_city", "Halverby");
             fill("from_state", "QZ");
             fill("from_zip", "58912");
@@ -99,7 +104,7 @@ int photographMain(const QString& output)
             fill("dest_state", "QZ");
             fill("dest_zip", "58911");
             search->click();
-            whenReady([=] { return result->isVisible(); },
+            whenReady([=] { return (misspelt ? notice : result)->isVisible(); },
                 [=, &window] {
                     // Let the text box lay out its new contents.
                     QTimer::singleShot(300, [=, &window] { save(window, output); });
@@ -114,10 +119,12 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     const QString mode = argc == 3 ? QString::fromLocal8Bit(argv[1]) : QString();
-    if (mode != QLatin1String("about") && mode != QLatin1String("main")) {
-        std::fprintf(stderr, "usage: %s about|main OUTPUT.png\n", argv[0]);
+    if (mode != QLatin1String("about") && mode != QLatin1String("main") && mode != QLatin1String("notice")) {
+        std::fprintf(stderr, "usage: %s about|main|notice OUTPUT.png\n", argv[0]);
         return 2;
     }
     const QString output = QString::fromLocal8Bit(argv[2]);
-    return mode == QLatin1String("about") ? photographAbout(output) : photographMain(output);
+    if (mode == QLatin1String("about"))
+        return photographAbout(output);
+    return photographMain(output, mode == QLatin1String("notice"));
 }

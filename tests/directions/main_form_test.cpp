@@ -15,8 +15,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 #include <QUrlQuery>
 
 #include <algorithm>
@@ -102,8 +104,9 @@ private slots:
     void searchSendsTheFieldsAndShowsTheDirections_data();
     void searchSendsTheFieldsAndShowsTheDirections();
     void resultWithoutDirectionsResetsWithItsMessage();
-    void failedAnswerLeavesTheSearchAsItWas_data();
-    void failedAnswerLeavesTheSearchAsItWas();
+    void startedBeforeTheServiceEntersWhenItAnswers();
+    void failedSearchOrResetLeavesAWayOutWithTheReason_data();
+    void failedSearchOrResetLeavesAWayOutWithTheReason();
     void serviceFormPageOffersSearchAgain();
     void searchAgainButtonReloadsAndKeepsTheFields();
     void pagesAreRecognisedByAddressAlone_data();
@@ -113,6 +116,7 @@ private slots:
     void framesCountLikeTheWholePage();
     void searchOnAPageWithoutTheFormKeepsTheSettingsAndSaysWhy();
     void fieldFocusSelectsTheWholeText();
+    void keyboardWorksAsOnWindows();
     void stateFieldsTakeTwoCharacters();
     void openedWindowsAreSingleAndLoadAfresh();
     void editedDirectionsKeepWindowsLineEnds();
@@ -318,14 +322,15 @@ void MainFormTest::resultWithoutDirectionsResetsWithItsMessage()
     m_form = openForm();
     waitForEntry();
     field(QStringLiteral("from_addr"))->setText(QStringLiteral("1 Main St"));
-    // The reset reopens the directions page; it does not come back this time, so
-    // the window stays in the loading state the reset made.
-    m_server->setPage(QStringLiteral("/dd"), droppedConnection());
     auto* browser = m_form->findChild<tw::web::WebBrowser*>(QStringLiteral("WebBrowser1"));
-    QSignalSpy errors(browser, &tw::web::WebBrowser::navigateError);
+    QSignalSpy completions(browser, &tw::web::WebBrowser::documentComplete);
+    PageServer::Response slowForm = page(kFormPage);
+    slowForm.delayMs = 300;
+    m_server->setPage(QStringLiteral("/dd"), slowForm);
 
+    // The result page has completed; the reset's reload has not yet.
     search();
-    QTRY_COMPARE(errors.count(), 1);
+    QTRY_COMPARE(completions.count(), 1);
     QVERIFY(control("lblX")->isVisible());
     QCOMPARE(control<QLabel>("lblX")->text(), QStringLiteral("No Results found - please wait.."));
     QVERIFY(fieldsHidden());
@@ -335,46 +340,108 @@ void MainFormTest::resultWithoutDirectionsResetsWithItsMessage()
     QVERIFY(!button("btn_sync")->isVisible());
     QVERIFY(m_messages.isEmpty());
 
-    // Once the page answers again the user is back at the entry, fields kept.
-    m_server->setPage(QStringLiteral("/dd"), page(kFormPage));
-    browser->navigate2(m_server->baseUrl() + QStringLiteral("/dd"));
+    // The reload brings the user back to the entry, fields kept.
     waitForEntry();
     QCOMPARE(field(QStringLiteral("from_addr"))->text(), QStringLiteral("1 Main St"));
 }
 
-void MainFormTest::failedAnswerLeavesTheSearchAsItWas_data()
+void MainFormTest::startedBeforeTheServiceEntersWhenItAnswers()
 {
-    QTest::addColumn<PageServer::Response>("answer");
-    PageServer::Response refused = page("<html><body>Bad request</body></html>");
-    refused.status = 400;
-    QTest::newRow("service refuses the query") << refused;
-    QTest::newRow("connection dropped") << droppedConnection();
+    QTcpServer probe; // a port that was just free: nothing listens there
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(port);
+    m_form = std::make_unique<mainForm>(base);
+    m_form->show();
+
+    QTRY_COMPARE(control<QLabel>("lblX")->text(),
+        QStringLiteral("The directions service at %1 does not answer. Trying again..").arg(base));
+    QVERIFY(fieldsHidden());
+    // It keeps trying, and is at the entry soon after the service answers.
+    m_server = std::make_unique<PageServer>(nullptr, port);
+    m_server->setPage(QStringLiteral("/dd"), page(kFormPage));
+    QTRY_VERIFY_WITH_TIMEOUT(button("btn_Search")->isVisible(), 2500);
+    waitForEntry();
+    QVERIFY(m_messages.isEmpty());
 }
 
-void MainFormTest::failedAnswerLeavesTheSearchAsItWas()
+void MainFormTest::failedSearchOrResetLeavesAWayOutWithTheReason_data()
 {
-    // A page that fails to load changes no state: the button keeps waiting and
-    // nothing is said; only a page that does arrive moves the window on.
-    QFETCH(PageServer::Response, answer);
-    m_server->setPage(QStringLiteral("/dd_result"), answer);
-    m_form = openForm();
-    waitForEntry();
-    auto* browser = m_form->findChild<tw::web::WebBrowser*>(QStringLiteral("WebBrowser1"));
-    QSignalSpy errors(browser, &tw::web::WebBrowser::navigateError);
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<PageServer::Response>("answer");
+    QTest::addColumn<QString>("reason");
+    PageServer::Response unavailable = page("<html><body>Down for maintenance</body></html>");
+    unavailable.status = 503;
+    PageServer::Response hanging = page(kResultPage);
+    hanging.delayMs = 60'000;
+    // The service's own form page with its notice, sent with an error status.
+    PageServer::Response refused = page(QByteArray(kFormPage).replace(
+        "<form", "<p id=\"notice\">The starting address is too long (at most 200 bytes).</p><form"));
+    refused.status = 414;
+    const QString service = QStringLiteral("The directions service at %1 ");
+    QTest::newRow("search, connection dropped")
+        << "/dd_result" << droppedConnection() << service + "does not answer.";
+    QTest::newRow("search, error status")
+        << "/dd_result" << unavailable << service + "answered with an error (HTTP 503).";
+    QTest::newRow("search, no answer")
+        << "/dd_result" << hanging << service + "did not answer within 1 seconds.";
+    QTest::newRow("search, refused with the form page")
+        << "/dd_result" << refused << "The starting address is too long (at most 200 bytes).";
+    QTest::newRow("reset, connection dropped")
+        << "/dd" << droppedConnection() << service + "does not answer.";
+}
 
-    search();
-    QTRY_COMPARE(errors.count(), 1);
-    QCoreApplication::processEvents();
-    QCOMPARE(button("btn_Search")->text(), QStringLiteral("Searching.."));
-    QVERIFY(!button("btn_Search")->isEnabled());
-    QVERIFY(fieldsShown());
-    QVERIFY(!control("txtRip")->isVisible());
+void MainFormTest::failedSearchOrResetLeavesAWayOutWithTheReason()
+{
+    QFETCH(QString, path);
+    QFETCH(PageServer::Response, answer);
+    QFETCH(QString, reason);
+    m_form = openForm();
+    m_form->findChild<tw::web::WebBrowser*>(QStringLiteral("WebBrowser1"))->setPageTimeoutMs(1000);
+    waitForEntry();
+    field(QStringLiteral("dest_addr"))->setText(QStringLiteral("9 Oak Ave"));
+    const QString said = reason.contains(u'%') ? reason.arg(m_server->baseUrl()) : reason;
+    if (path == u"/dd") {
+        // The service stops while the directions are shown: "Search Again"
+        // keeps trying until it is back.
+        search();
+        waitForResult();
+        m_server->setPage(path, answer);
+        QTest::mouseClick(button("btn_research"), Qt::LeftButton);
+        QTRY_COMPARE(control<QLabel>("lblX")->text(), said + QStringLiteral(" Trying again.."));
+        QVERIFY(fieldsHidden());
+        m_server->setPage(path, page(kFormPage));
+        waitForEntry();
+    } else {
+        m_server->setPage(path, answer);
+        search();
+        auto* notice = control<QTextBrowser>("txtNotice");
+        QTRY_VERIFY_WITH_TIMEOUT(notice->isVisible(), 5000);
+        QVERIFY2(notice->toPlainText().startsWith(said), qPrintable(notice->toPlainText()));
+        QCOMPARE(button("btn_Search")->text(), QStringLiteral("Search Again"));
+        QVERIFY(button("btn_Search")->isEnabled());
+        QVERIFY(fieldsShown());
+        // The user searches again once the service is back.
+        m_server->setPage(path, page(kResultPage));
+        search();
+        QVERIFY(!notice->isVisible());
+        waitForResult();
+    }
+    QCOMPARE(field(QStringLiteral("dest_addr"))->text(), QStringLiteral("9 Oak Ave"));
+    QCOMPARE(setting(QStringLiteral("dest_addr")), QStringLiteral("9 Oak Ave"));
     QVERIFY(m_messages.isEmpty());
 }
 
 void MainFormTest::serviceFormPageOffersSearchAgain()
 {
+    // The form page again, with the service's notice and one suggestion.
+    const QByteArray notice
+        = "<div id=\"notice\"><p>The starting address was not found: No street matches "
+          "&quot;1 Mian St&quot;.</p><p>Did you mean: <a class=\"suggestion\" href=\"/x\" "
+          "data-addr=\"1 Main St\" data-csz=\"Tarnwick TW 00001\">1 Main St, Tarnwick TW 00001</a></p></div>";
     m_server->setPage(QStringLiteral("/dd_result"), redirectTo("/dd?addr=nowhere"));
+    m_server->setPage(QStringLiteral("/dd"), page(QByteArray(kFormPage).replace("<form", notice + "<form")));
     m_form = openForm();
     waitForEntry();
 
@@ -384,6 +451,19 @@ void MainFormTest::serviceFormPageOffersSearchAgain()
     QVERIFY(button("btn_Search")->isVisible());
     QVERIFY(fieldsShown());
     QVERIFY(!button("btn_research")->isVisible());
+    auto* shown = control<QTextBrowser>("txtNotice");
+    QVERIFY(shown->isVisible());
+    QCOMPARE(shown->toPlainText(),
+        QStringLiteral("The starting address was not found: No street matches \"1 Mian St\".\nDid you mean: "
+                       "1 Main St, Tarnwick TW 00001"));
+    QVERIFY(m_messages.isEmpty());
+
+    // One click on the suggestion fills the start's fields.
+    emit shown->anchorClicked(QUrl(QStringLiteral("#0")));
+    QCOMPARE(field(QStringLiteral("from_addr"))->text(), QStringLiteral("1 Main St"));
+    QCOMPARE(field(QStringLiteral("from_city"))->text(), QStringLiteral("Tarnwick"));
+    QCOMPARE(field(QStringLiteral("from_state"))->text(), QStringLiteral("TW"));
+    QCOMPARE(field(QStringLiteral("from_zip"))->text(), QStringLiteral("00001"));
 
     // Pressed in this state it runs the same query.
     m_server->setPage(QStringLiteral("/dd_result"), page(kResultPage));
@@ -551,6 +631,8 @@ void MainFormTest::fieldFocusSelectsTheWholeText()
     QLineEdit* zip = field(QStringLiteral("dest_zip"));
     street->setText(QStringLiteral("1 Main St"));
     city->setText(QStringLiteral("Tarnwick"));
+    zip->setFocus(Qt::OtherFocusReason);
+    QTRY_VERIFY(zip->hasFocus());
 
     // A mouse click: the press that gives the focus must not undo the selection.
     QTest::mouseClick(street, Qt::LeftButton, {}, QPoint(4, street->height() / 2));
@@ -585,6 +667,36 @@ void MainFormTest::fieldFocusSelectsTheWholeText()
         QVERIFY2(!street->hasSelectedText(), qPrintable(street->selectedText()));
         QCOMPARE(street->cursorPosition(), 2);
     }
+}
+
+void MainFormTest::keyboardWorksAsOnWindows()
+{
+    writeSetting(QStringLiteral("from_addr"), QStringLiteral("1 Main St"));
+    m_form = openForm();
+    waitForEntry();
+    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    // At start-up the first field has the focus with its text selected, so
+    // typing replaces it.
+    QLineEdit* street = field(QStringLiteral("from_addr"));
+    QTRY_VERIFY(street->hasFocus());
+    QCOMPARE(street->selectedText(), QStringLiteral("1 Main St"));
+    QTest::keyClicks(street, QStringLiteral("9 Oak Ave"));
+    QCOMPARE(street->text(), QStringLiteral("9 Oak Ave"));
+
+    // Return in a field starts nothing; on the focused button it presses it.
+    QTest::keyClick(street, Qt::Key_Return);
+    QVERIFY(!hasRequestFor(*m_server, QStringLiteral("/dd_result")));
+    button("btn_Search")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(button("btn_Search"), Qt::Key_Return);
+    QCOMPARE(button("btn_Search")->text(), QStringLiteral("Searching.."));
+    waitForResult();
+
+    // Enter on "Search Again"; afterwards the first field has the focus again.
+    button("btn_research")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(button("btn_research"), Qt::Key_Enter, Qt::KeypadModifier);
+    waitForEntry();
+    QTRY_VERIFY(street->hasFocus());
+    QCOMPARE(street->selectedText(), QStringLiteral("9 Oak Ave"));
 }
 
 void MainFormTest::stateFieldsTakeTwoCharacters()

@@ -52,12 +52,12 @@ QByteArray PageServer::Request::header(const QByteArray& name) const
     return {};
 }
 
-PageServer::PageServer(QObject* parent)
+PageServer::PageServer(QObject* parent, quint16 port)
     : QObject(parent)
     , m_server(new QTcpServer(this))
 {
     connect(m_server, &QTcpServer::newConnection, this, &PageServer::onNewConnection);
-    m_server->listen(QHostAddress::LocalHost, 0);
+    m_server->listen(QHostAddress::LocalHost, port);
 }
 
 PageServer::~PageServer() = default;

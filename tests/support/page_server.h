@@ -50,7 +50,9 @@ public:
         bool dropConnection = false;
     };
 
-    explicit PageServer(QObject* parent = nullptr);
+    // Listens on `port` (a free one when 0), e.g. the port a client has been
+    // trying before anything listened there.
+    explicit PageServer(QObject* parent = nullptr, quint16 port = 0);
     ~PageServer() override;
 
     // "http://127.0.0.1:PORT", no trailing slash.

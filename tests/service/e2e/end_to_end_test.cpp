@@ -16,6 +16,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QtTest>
 
 #include <memory>
@@ -37,7 +38,9 @@ private slots:
     void init();
     void cleanup();
     void directionsFromTheServiceReachTheDevice();
+    void unknownAddressComesBackToTheFormForAnotherTry_data();
     void unknownAddressComesBackToTheFormForAnotherTry();
+    void overlongAddressLeavesAWayOut();
 
 private:
     void startService(QString& base);
@@ -155,7 +158,58 @@ void EndToEndTest::directionsFromTheServiceReachTheDevice()
     delete syncWindow.data();
 }
 
+void EndToEndTest::unknownAddressComesBackToTheFormForAnotherTry_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QString>("says");
+    QTest::addColumn<QString>("filled"); // the field the first suggestion fills
+    QTest::newRow("misspelt start")
+        << "151 Millbrok Road"
+        << "319 Alder Avenue"
+        << "The starting address was not found: No street matches \"151 Millbrok Road\""
+        << "from_addr";
+    QTest::newRow("ambiguous destination")
+        << "151 Millbrook Road"
+        << "20 Main Street"
+        << "The destination address was not found: \"20 Main Street\" could be"
+        << "dest_addr";
+}
+
 void EndToEndTest::unknownAddressComesBackToTheFormForAnotherTry()
+{
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    QFETCH(QString, says);
+    QFETCH(QString, filled);
+    QString base;
+    startService(base);
+    QVERIFY2(!base.isEmpty(), "the service did not start");
+    auto window = std::make_unique<tw::directions::mainForm>(base);
+    window->show();
+    QTRY_VERIFY_WITH_TIMEOUT(control(window.get(), "btn_Search")->isVisible(), 15000);
+    type(window.get(), "from_addr", from);
+    type(window.get(), "dest_addr", to);
+    auto* search = control<QPushButton>(window.get(), "btn_Search");
+    QTest::mouseClick(search, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(search->text(), QStringLiteral("Search Again"), 15000);
+    QTRY_VERIFY(search->isEnabled());
+    QVERIFY(!control(window.get(), "txtRip")->isVisible());
+
+    // The service's reason is shown, and its first suggestion fills the field.
+    auto* notice = control<QTextBrowser>(window.get(), "txtNotice");
+    QVERIFY(notice->isVisible());
+    QVERIFY2(notice->toPlainText().startsWith(says), qPrintable(notice->toPlainText()));
+    const QString before = control<QLineEdit>(window.get(), filled.toLatin1().constData())->text();
+    emit notice->anchorClicked(QUrl(QStringLiteral("#0")));
+    const QString after = control<QLineEdit>(window.get(), filled.toLatin1().constData())->text();
+    QVERIFY2(after != before && notice->toPlainText().contains(after), qPrintable(after));
+    QTest::mouseClick(search, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(control(window.get(), "txtRip")->isVisible(), 15000);
+    QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join(QLatin1Char('\n'))));
+}
+
+void EndToEndTest::overlongAddressLeavesAWayOut()
 {
     QString base;
     startService(base);
@@ -163,13 +217,17 @@ void EndToEndTest::unknownAddressComesBackToTheFormForAnotherTry()
     auto window = std::make_unique<tw::directions::mainForm>(base);
     window->show();
     QTRY_VERIFY_WITH_TIMEOUT(control(window.get(), "btn_Search")->isVisible(), 15000);
-    type(window.get(), "from_addr", QStringLiteral("151 Millbrok Road"));
-    type(window.get(), "dest_addr", QStringLiteral("319 Alder Avenue"));
+    // Pasted: the field keeps what it can hold (a line edit's 32,767 characters).
+    auto* street = control<QLineEdit>(window.get(), "from_addr");
+    street->setText(QString(100'000, u'a'));
+    const QString overlong = street->text();
     auto* search = control<QPushButton>(window.get(), "btn_Search");
     QTest::mouseClick(search, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(search->text(), QStringLiteral("Search Again"), 15000);
-    QTRY_VERIFY(search->isEnabled());
-    QVERIFY(!control(window.get(), "txtRip")->isVisible());
+    QVERIFY(search->isEnabled());
+    QVERIFY(!control<QTextBrowser>(window.get(), "txtNotice")->toPlainText().isEmpty());
+    QCOMPARE(street->text(), overlong);
+    QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join(QLatin1Char('\n'))));
 }
 
 } // namespace

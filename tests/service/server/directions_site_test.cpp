@@ -123,6 +123,10 @@ TEST_F(DirectionsSiteTest, suggestionLinksLeadToDirections)
         return m;
     }();
     ASSERT_FALSE(match.empty()) << form.body;
+    // The application finds the notice by its id, and the field a suggestion fills.
+    EXPECT_NE(form.body.find("<div id=\"notice\">"), std::string::npos) << form.body;
+    EXPECT_NE(form.body.find("class=\"suggestion\" href=\"" + match[1].str() + "\" data-addr=\"103 Main Street\""),
+              std::string::npos) << form.body;
     std::string href = match[1].str();
     for (std::size_t at; (at = href.find("&amp;")) != std::string::npos;)
         href.replace(at, 5, "&");
