@@ -1,6 +1,7 @@
 #include "directions/web/web_browser.h"
 
 #include "directions/web/html_parser.h"
+#include "directions/web/url_parser.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
@@ -24,25 +25,29 @@ bool isLoadableScheme(const QUrl& url)
     return scheme == u"http" || scheme == u"https" || scheme == u"file";
 }
 
-bool isHttpScheme(const QUrl& url)
-{
-    const QString scheme = url.scheme().toLower();
-    return scheme == u"http" || scheme == u"https";
-}
-
 bool isRedirectStatus(int status)
 {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// Where a redirect leads: its Location resolved against the address that
-// answered with it. A Location without a fragment keeps the fragment of that
-// address. The one place that parses a Location.
-QUrl redirectTarget(const QUrl& from, const QByteArray& location)
+// Where a redirect leads: its Location parsed by the URL Standard against the
+// address that answered with it (a Location is read as UTF-8, whatever the
+// page's charset). A Location without a fragment keeps the fragment of that
+// address. The one place that parses a Location; nothing when it is no
+// address.
+std::optional<QByteArray> redirectTarget(const NavigationRequest& from, const QByteArray& location)
 {
-    QUrl target = from.resolved(QUrl(QString::fromUtf8(location.trimmed())));
-    if (target.isValid() && !target.hasFragment() && from.hasFragment()) {
-        target.setFragment(from.fragment(QUrl::FullyEncoded), QUrl::StrictMode);
+    const std::optional<QByteArray> base
+        = from.exactUrl.isEmpty() ? url::fromQUrl(from.url) : std::optional<QByteArray>(from.exactUrl);
+    if (!base) {
+        return std::nullopt;
+    }
+    std::optional<QByteArray> target = url::resolve(*base, QString::fromUtf8(location.trimmed()), "utf-8");
+    if (target && !target->contains('#')) {
+        const qsizetype hash = base->indexOf('#');
+        if (hash >= 0) {
+            target->append(base->mid(hash));
+        }
     }
     return target;
 }
@@ -188,14 +193,16 @@ void WebBrowser::followRedirect(std::unique_ptr<Load> load, int status, const QB
         failed(std::move(load), from, TooManyRedirects);
         return;
     }
-    const QUrl target = redirectTarget(load->request.url, location);
-    if (!target.isValid() || !isHttpScheme(target)) {
+    const std::optional<QByteArray> target = redirectTarget(load->request, location);
+    const QByteArray scheme = target ? url::scheme(*target) : QByteArray();
+    if (scheme != "http" && scheme != "https") {
         failed(std::move(load), from, BadAddress);
         return;
     }
     ++load->redirects;
     NavigationRequest& request = load->request;
-    request.url = target;
+    request.exactUrl = *target;
+    request.url = url::toQUrl(*target);
     if (((status == 301 || status == 302) && request.method == "POST")
         || (status == 303 && request.method != "GET" && request.method != "HEAD")) {
         request.method = "GET";
