@@ -219,16 +219,7 @@ void WebBrowser::onReadyRead(Load* load)
 {
     const qint64 room = m_maxPageBytes - load->data.size();
     if (load->reply->bytesAvailable() > room) {
-        std::unique_ptr<Load> owned = takeLoad(load);
-        if (!owned) {
-            return;
-        }
-        QNetworkReply* reply = owned->reply;
-        reply->disconnect(this);
-        reply->abort();
-        reply->deleteLater();
-        const QString url = reportedUrl(owned->request.url);
-        failed(std::move(owned), url, PageTooLarge);
+        abandon(load, PageTooLarge);
         return;
     }
     load->data += load->reply->readAll();
@@ -275,6 +266,11 @@ void WebBrowser::onFinished(Load* load)
 
 void WebBrowser::onTimedOut(Load* load)
 {
+    abandon(load, TimedOut);
+}
+
+void WebBrowser::abandon(Load* load, int statusCode)
+{
     std::unique_ptr<Load> owned = takeLoad(load);
     if (!owned) {
         return;
@@ -284,7 +280,7 @@ void WebBrowser::onTimedOut(Load* load)
     reply->abort();
     reply->deleteLater();
     const QString url = reportedUrl(owned->request.url);
-    failed(std::move(owned), url, TimedOut);
+    failed(std::move(owned), url, statusCode);
 }
 
 void WebBrowser::loaded(std::unique_ptr<Load> load, QNetworkReply* reply)

@@ -130,6 +130,8 @@ private:
     void onReadyRead(Load* load);
     void onFinished(Load* load);
     void onTimedOut(Load* load);
+    // Stops a load still in flight and reports it failed with `statusCode`.
+    void abandon(Load* load, int statusCode);
     void loaded(std::unique_ptr<Load> load, QNetworkReply* reply);
     void failed(std::unique_ptr<Load> load, const QString& url, int statusCode);
     void startFrames(HtmlDocument* document, Completion* completion, int depth);
