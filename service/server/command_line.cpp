@@ -50,6 +50,11 @@ CommandLineParse parseCommandLine(const std::vector<std::string>& args)
             if (!v || v->empty())
                 return {std::nullopt, "--map needs a file name"};
             options.mapPath = *v;
+        } else if (arg == "--prepare" || arg.rfind("--prepare=", 0) == 0) {
+            auto v = value("--prepare");
+            if (!v || v->empty())
+                return {std::nullopt, "--prepare needs a map file"};
+            options.preparePath = *v;
         } else if (arg == "--listen" || arg.rfind("--listen=", 0) == 0) {
             auto v = value("--listen");
             if (!v)
@@ -66,6 +71,7 @@ CommandLineParse parseCommandLine(const std::vector<std::string>& args)
 std::string usageText()
 {
     return "Usage: tarnwickley-directions [--map FILE] [--listen HOST:PORT] [--quiet]\n"
+           "       tarnwickley-directions --prepare FILE\n"
            "\n"
            "Serves driving directions for Tarnwickley over HTTP: the form at /dd and\n"
            "the directions at /dd_result.\n"
@@ -76,6 +82,9 @@ std::string usageText()
            "                      picks a free one). Under systemd socket activation the\n"
            "                      socket handed over is used instead.\n"
            "  --quiet             do not log requests on stderr\n"
+           "  --prepare FILE      prepare that map for fast routing (FILE.twch beside it,\n"
+           "                      or in the cache folder) and exit; a service started\n"
+           "                      on the map later maps the prepared file at once\n"
            "  --help              show this text\n"
            "\n"
            "Exit codes: 0 stopped normally, 2 bad command line, 3 map file missing,\n"

@@ -2,6 +2,7 @@
 // The command line of tarnwickley-directions and its exit codes.
 //
 //   tarnwickley-directions [--map FILE] [--listen HOST:PORT] [--quiet] [--help]
+//   tarnwickley-directions --prepare FILE
 
 #include <optional>
 #include <string>
@@ -26,6 +27,7 @@ struct CommandLine {
     int port = 47800;
     bool quiet = false;         // no request log
     bool help = false;
+    std::string preparePath;    // --prepare FILE: prepare that map for fast routing, then exit
 };
 
 struct CommandLineParse {

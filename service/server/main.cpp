@@ -3,6 +3,7 @@
 // and exit codes.
 
 #include "service/map/map_loader.h"
+#include "service/routing/prepared_hierarchy.h"
 #include "service/server/command_line.h"
 #include "service/server/directions_site.h"
 #include "service/server/http_server.h"
@@ -84,6 +85,28 @@ bool portLooksFree(const std::string& host, int port)
     return ok;
 }
 
+// --prepare: imports the map (or reads its cache) and writes its prepared file.
+int prepareOnly(const std::string& mapPath)
+{
+    if (const int code = checkMapFile(mapPath); code != kExitOk)
+        return code;
+    try {
+        say("loading map " + mapPath);
+        const RoadMap map = loadMap(mapPath);
+        bool prepared = false;
+        loadOrPrepareHierarchy(mapPath, map, routingTurnCosts(map), PrepareProgress::Stderr,
+                               DamagedPrepared::Replace, &prepared);
+        say(prepared ? "prepared " + mapPath : mapPath + " was already prepared");
+        return kExitOk;
+    } catch (const MapError& e) {
+        say(e.what());
+        return kExitMapCorrupt;
+    } catch (const std::exception& e) {
+        say(std::string("unexpected failure: ") + e.what());
+        return kExitInternal;
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -99,6 +122,8 @@ int main(int argc, char** argv)
         std::fputs(usageText().c_str(), stdout);
         return kExitOk;
     }
+    if (!options.preparePath.empty())
+        return prepareOnly(options.preparePath);
 
     std::string mapPath = options.mapPath;
     if (mapPath.empty()) {
