@@ -127,15 +127,22 @@ Geocoder::Geocoder(const RoadMap& map)
             }
         }
     }
-    // Streets without a single road cannot be driven to; drop them from lookup.
+    // A name with neither roads nor addresses (a waterway, a footway with no
+    // house on it) is no place to go; drop it from lookup. A street of
+    // addresses whose own way is not drivable (a footway, a pedestrian zone, a
+    // place) stays: its addresses are reached from the nearest road.
+    const auto nowhere = [&](std::size_t i) {
+        const Street& street = m_streets[i];
+        return street.edges.empty() && street.addresses.empty() && street.interpolations.empty();
+    };
     for (auto it = m_byFullKey.begin(); it != m_byFullKey.end();) {
-        if (m_streets[it->second].edges.empty())
+        if (nowhere(it->second))
             it = m_byFullKey.erase(it);
         else
             ++it;
     }
     for (auto& [core, list] : m_byCore) {
-        std::erase_if(list, [&](std::size_t i) { return m_streets[i].edges.empty(); });
+        std::erase_if(list, nowhere);
     }
 }
 
@@ -336,7 +343,13 @@ GeocodeMatch Geocoder::locate(const Street& street, const AddressLine& line, con
             return match;
         }
     }
-    match.location = streetMiddle(street);
+    if (!street.edges.empty()) {
+        match.location = streetMiddle(street);
+    } else if (!street.addresses.empty()) {
+        match.location = m_map.addresses[street.addresses[street.addresses.size() / 2]].location;
+    } else {
+        match.location = alongPolyline(m_map.interpolationShape(m_map.interpolations[street.interpolations.front()]), 0.5);
+    }
     if (!usable.empty()) {
         // Prefer the middle of the addresses that fit the place typed.
         const AddressPoint& middle = m_map.addresses[usable[usable.size() / 2]];
@@ -358,7 +371,7 @@ std::vector<Suggestion> Geocoder::similarStreets(const StreetKey& typed, const A
     std::vector<std::pair<std::size_t, std::size_t>> scored; // (score, street)
     for (std::size_t i = 0; i < m_streets.size(); ++i) {
         const Street& street = m_streets[i];
-        if (street.edges.empty())
+        if (street.edges.empty() && street.addresses.empty())
             continue;
         std::size_t score;
         if (street.key.core == typed.core) {

@@ -14,6 +14,9 @@
 // - The place is found by, in order: the exact house number; an interpolation
 //   line covering it (right parity); the nearest number on that street; the
 //   street itself. Every step but the first says so in Match::note.
+// - A street that has addresses but no drivable road of its name (a footway,
+//   a pedestrian zone, an addr:place) is found like any other; its match has
+//   street 0, and the caller routes to the road nearest the place.
 // - Not found: suggestions of similar street names (edit distance and prefix).
 // - Built once per map; geocode() is const and safe to call from many threads.
 
@@ -36,7 +39,7 @@ enum class Precision {
 
 struct GeocodeMatch {
     Coordinate location;
-    StringId street = 0;     // the street's name id on the map (for snapping)
+    StringId street = 0;     // the street's name id on the map (for snapping); 0 when no road has it
     std::string streetName;  // as the map spells it ("Main Street")
     std::string label;       // what was found, short: "120 Main Street"
     std::string place;       // "Tarnwickley ST 12345" as far as known, else ""

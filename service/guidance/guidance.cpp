@@ -2,6 +2,7 @@
 
 #include "service/geocoder/address_text.h"
 #include "service/guidance/units.h"
+#include "service/map/geo.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,6 +23,8 @@ struct Piece {
     std::uint64_t identity = 0; // name id, else ref id tagged, 0 when unnamed
     StringId name = 0;
     StringId ref = 0;
+    StringId destination = 0;    // signs on the piece's first edge
+    StringId destinationRef = 0;
     RoadClass roadClass = RoadClass::Residential;
     bool roundabout = false;
     bool link = false;
@@ -127,6 +130,12 @@ std::string ordinal(int n)
     return std::to_string(n) + suffix;
 }
 
+// The first of several signed values ("Oakport;Lowtown" -> "Oakport").
+std::string firstSign(std::string_view value)
+{
+    return std::string(value.substr(0, value.find(';')));
+}
+
 class Builder {
 public:
     Builder(const RoadMap& map, const Route& route)
@@ -164,6 +173,8 @@ public:
                 piece.identity = identity;
                 piece.name = edge.name;
                 piece.ref = edge.ref;
+                piece.destination = edge.destination;
+                piece.destinationRef = edge.destinationRef;
                 piece.roadClass = edge.roadClass;
                 piece.roundabout = roundabout;
                 piece.link = link;
@@ -178,7 +189,87 @@ public:
             piece.exitBearing = exitBearing(shape);
         }
         collapse(out);
+        foldEnds(out);
         return out;
+    }
+
+    // Returns "LEFT" or "RIGHT": the side `piece` leaves `before` on. Nearly
+    // straight on, the side is where it lies against the other road ahead.
+    const char* sideOf(const Piece& before, const Piece& piece) const
+    {
+        const double delta = headingChange(before.exitBearing, piece.entryBearing);
+        if (std::fabs(delta) < 5.0) {
+            const EdgeId last = m_route.edges[before.lastIndex];
+            const EdgeId taken = m_route.edges[piece.firstIndex];
+            double other = 0;
+            double nearest = 360;
+            for (const Edge& e : m_map.outEdges(m_map.edges[last].target)) {
+                const EdgeId id = m_map.edgeId(e);
+                if (id == taken || id == m_map.edges[last].twin)
+                    continue;
+                const double d = headingChange(before.exitBearing, entryBearing(m_map.edgeShape(id)));
+                if (std::fabs(d) < nearest) {
+                    nearest = std::fabs(d);
+                    other = d;
+                }
+            }
+            if (nearest < 90)
+                return other > delta ? "LEFT" : "RIGHT";
+        }
+        return delta < 0 ? "LEFT" : "RIGHT";
+    }
+
+    // Returns the signed direction of a highway driven as `highway` after the
+    // ramp `ramp`: the ramp's destination:ref, else the highway's ref and the
+    // compass letter of its heading ("QZ 40 W").
+    std::string directionOf(const Piece& ramp, const Piece& highway) const
+    {
+        if (ramp.destinationRef != 0)
+            return deviceStreetName(firstSign(m_map.text(ramp.destinationRef)));
+        const std::string& ref = m_map.text(highway.ref);
+        if (ref.empty())
+            return streetOf(highway);
+        const Coordinate a = m_map.edgeShape(m_route.edges[highway.firstIndex]).front();
+        const Coordinate b = m_map.edgeShape(m_route.edges[highway.lastIndex]).back();
+        static const char* const kLetters[] = {"N", "E", "S", "W"};
+        const double bearing = bearingDegrees(a, b);
+        return deviceStreetName(firstSign(ref)) + " " + kLetters[static_cast<int>(std::fmod(bearing + 45.0, 360.0) / 90.0) % 4];
+    }
+
+    // Returns where the ramp's signs point ("Oakport"), or "" when unsigned.
+    std::string destinationOf(const Piece& ramp) const
+    {
+        return deviceStreetName(firstSign(m_map.text(ramp.destination)));
+    }
+
+    // Returns "LEFT" / "RIGHT" for the side of the road the place lies on at
+    // the route's end, or nullptr when it lies on the road itself.
+    const char* arrivalSide(Coordinate place) const
+    {
+        if (m_route.edges.empty() || m_route.edges.back() >= m_map.edges.size())
+            return nullptr;
+        const auto shape = m_map.edgeShape(m_route.edges.back());
+        double best = 1e18;
+        double cross = 0;
+        const double scale = std::cos(place.lat * kPi / 180.0);
+        for (std::size_t k = 1; k < shape.size(); ++k) {
+            const double dx = (shape[k].lon - shape[k - 1].lon) * scale;
+            const double dy = shape[k].lat - shape[k - 1].lat;
+            const double px = (place.lon - shape[k - 1].lon) * scale;
+            const double py = place.lat - shape[k - 1].lat;
+            const double length2 = dx * dx + dy * dy;
+            const double t = length2 > 0 ? std::clamp((px * dx + py * dy) / length2, 0.0, 1.0) : 0.0;
+            const double ex = px - t * dx;
+            const double ey = py - t * dy;
+            const double distance2 = ex * ex + ey * ey;
+            if (distance2 < best) {
+                best = distance2;
+                cross = length2 > 0 ? (dx * py - dy * px) / std::sqrt(length2) : 0.0;
+            }
+        }
+        if (std::fabs(cross) * 111195.0 < 2.0)
+            return nullptr;
+        return cross > 0 ? "LEFT" : "RIGHT";
     }
 
     // Returns the exit number taken off the roundabout `piece`.
@@ -248,6 +339,17 @@ private:
                     changed = true;
                 }
             }
+            // A road that only changes its name straight ahead is one step.
+            for (std::size_t i = 1; i < list.size() && !changed; ++i) {
+                if (plain(list[i - 1]) && plain(list[i]) && list[i - 1].identity != list[i].identity
+                    && straight(headingChange(list[i - 1].exitBearing, list[i].entryBearing))
+                    && !isHighway(list[i - 1].roadClass) && !isHighway(list[i].roadClass)
+                    && onlyWayAhead(list[i - 1], list[i])) {
+                    absorb(list[i - 1], list[i]);
+                    list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
+                    changed = true;
+                }
+            }
             // Pieces of one street that now touch are one piece, unless the
             // driver turns back along it.
             for (std::size_t i = 1; i < list.size() && !changed; ++i) {
@@ -259,6 +361,40 @@ private:
                     changed = true;
                 }
             }
+        }
+    }
+
+    // Returns whether, where `before` ends, the road taken is the only one
+    // ahead within 45 degrees of straight on (so going straight needs no word).
+    bool onlyWayAhead(const Piece& before, const Piece& piece) const
+    {
+        const EdgeId last = m_route.edges[before.lastIndex];
+        const EdgeId taken = m_route.edges[piece.firstIndex];
+        for (const Edge& e : m_map.outEdges(m_map.edges[last].target)) {
+            const EdgeId id = m_map.edgeId(e);
+            if (id == taken || id == m_map.edges[last].twin)
+                continue;
+            if (std::fabs(headingChange(before.exitBearing, entryBearing(m_map.edgeShape(id)))) <= 45.0)
+                return false;
+        }
+        return true;
+    }
+
+    // No step of zero length: a first road that is left at once gives the
+    // start's heading to the road after it; a last road of a few metres after
+    // a turn is part of the arrival.
+    void foldEnds(std::vector<Piece>& list) const
+    {
+        if (list.size() > 1 && list[0].metres < kUndrivenStartMetres && plain(list[0]) && plain(list[1])) {
+            list[1].firstIndex = list[0].firstIndex;
+            list[1].metres += list[0].metres;
+            list[1].seconds += list[0].seconds;
+            list.erase(list.begin());
+        }
+        if (list.size() > 1 && list.back().metres < kShortPieceMetres && plain(list.back())
+            && plain(list[list.size() - 2])) {
+            absorb(list[list.size() - 2], list.back());
+            list.pop_back();
         }
     }
 
@@ -366,6 +502,20 @@ std::string deviceStreetName(std::string_view name)
     return shortStreetName(collapsed);
 }
 
+std::string movedEndNote(const RoadMap& map, std::string_view label, bool onItsStreet, Coordinate place,
+                         const Snap& snap, RouteEnd end)
+{
+    const double metres = distanceMetres(place, snap.point);
+    if ((onItsStreet && metres <= kMovedEndMetres) || snap.edge >= map.edges.size())
+        return {};
+    const Edge& edge = map.edges[snap.edge];
+    std::string road = deviceStreetName(map.text(edge.name != 0 ? edge.name : edge.ref));
+    if (road.empty())
+        road = "the nearest road";
+    return deviceLabel(label) + " is " + formatDistance(metres) + " from " + road + "; directions "
+        + (end == RouteEnd::Start ? "start" : "end") + " there.";
+}
+
 std::string plainText(const Instruction& instruction)
 {
     std::string out;
@@ -421,25 +571,34 @@ std::vector<Instruction> buildInstructions(const RoadMap& map, const Route& rout
             }
         } else if (piece.link && isHighway(before.roadClass) && !before.link) {
             step.kind = ManeuverKind::Exit;
-            step.text.push_back({"Take the exit", Emphasis::Plain});
-            if (i + 1 < pieces.size() && !pieces[i + 1].link) {
-                const std::string toward = builder.streetOf(pieces[i + 1]);
-                if (!toward.empty()) {
-                    step.text.push_back({" toward ", Emphasis::Plain});
-                    step.text.push_back({toward, Emphasis::Bold});
-                }
+            step.text.push_back({"Take the exit on the ", Emphasis::Plain});
+            step.text.push_back({builder.sideOf(before, piece), Emphasis::Bold});
+            std::string toward = builder.destinationOf(piece);
+            if (toward.empty() && i + 1 < pieces.size() && !pieces[i + 1].link)
+                toward = builder.streetOf(pieces[i + 1]);
+            if (!toward.empty()) {
+                step.text.push_back({" toward ", Emphasis::Plain});
+                step.text.push_back({toward, Emphasis::Bold});
             }
         } else if ((piece.link && i + 1 < pieces.size() && isHighway(pieces[i + 1].roadClass) && !pieces[i + 1].link)
                    || (before.link && isHighway(piece.roadClass) && !piece.link)) {
             step.kind = ManeuverKind::Ramp;
+            std::string toward;
+            step.text.push_back({"Take the ramp", Emphasis::Plain});
             if (piece.link) {
                 const Piece& highway = pieces[++i];
-                step.street = builder.streetOf(highway);
+                step.street = builder.directionOf(piece, highway);
                 step.metres += highway.metres;
                 step.seconds += highway.seconds;
+                toward = builder.destinationOf(piece);
+                step.text.push_back({" on the ", Emphasis::Plain});
+                step.text.push_back({builder.sideOf(before, piece), Emphasis::Bold});
             }
-            step.text.push_back({"Take the ramp", Emphasis::Plain});
             addOnto(step, step.street);
+            if (!toward.empty()) {
+                step.text.push_back({" toward ", Emphasis::Plain});
+                step.text.push_back({toward, Emphasis::Bold});
+            }
         } else {
             const double delta = headingChange(before.exitBearing, piece.entryBearing);
             if (builder.isUTurn(before, piece) || std::fabs(delta) >= 170.0) {
@@ -469,6 +628,12 @@ std::vector<Instruction> buildInstructions(const RoadMap& map, const Route& rout
     const std::string arriveLabel = deviceLabel(ends.arriveLabel);
     arrive.text.push_back({"Arrive at ", Emphasis::Plain});
     arrive.text.push_back({arriveLabel.empty() ? std::string("your destination") : arriveLabel, Emphasis::Bold});
+    if (ends.arrivePlace) {
+        if (const char* side = builder.arrivalSide(*ends.arrivePlace)) {
+            arrive.text.push_back({", on the ", Emphasis::Plain});
+            arrive.text.push_back({side, Emphasis::Bold});
+        }
+    }
     out.push_back(std::move(arrive));
     return out;
 }

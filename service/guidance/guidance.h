@@ -8,20 +8,30 @@
 //   within 20 degrees straight ("Continue onto" when the name changes), 20-40
 //   slight, 40-120 a turn, beyond that sharp; driving back along the same road
 //   is a U-turn. Left and right as seen by the driver.
-// - A name change on a piece shorter than kShortNameChangeMetres that is
-//   driven straight through is not announced; pieces shorter than
-//   kShortPieceMetres between two turns (the gap of a divided road) fold into
-//   one turn.
+// - A road that only changes its name where the driver goes straight on (no
+//   other road leaves within 45 degrees of straight there) is one step, under
+//   its first name; pieces shorter than kShortPieceMetres between two turns
+//   (the gap of a divided road) fold into one turn.
+// - No step has zero length: a start heading that is never driven (the first
+//   road is shorter than kUndrivenStartMetres) folds into the first turn, and a
+//   last turn shorter than that folds into the arrival.
+// - The arrival says on which side of the road the place lies ("Arrive at
+//   1612 7th St, on the RIGHT") when RouteEnds gives the place.
 // - Roundabouts: one instruction at the entry with the exit counted
 //   ("At the roundabout, take the 2nd exit onto ...").
-// - Ramps: "Take the ramp onto <highway>" from a surface road, "Take the exit"
-//   from a highway; a ramp merging into a highway adds no instruction.
+// - Ramps: "Take the ramp on the LEFT onto QZ 40 W toward Oakport" from a
+//   surface road, "Take the exit on the RIGHT toward Oakport" from a highway; a
+//   ramp merging into a highway adds no instruction. The side is the side the
+//   ramp leaves on; the direction is the ramp's destination:ref, else the
+//   highway's ref with the compass letter of its heading; "toward" names the
+//   ramp's first destination, else the road it leads to.
 // - Street names are shortened the USPS way (Street -> St) and made safe for
 //   the device: no '&', '<', '>' or '"' (an '&' reads "and").
 
 #include "service/map/road_map.h"
 #include "service/routing/router.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +39,8 @@ namespace tw::service {
 
 inline constexpr double kShortNameChangeMetres = 100.0;
 inline constexpr double kShortPieceMetres = 30.0;
+// A first road shorter than this is left at once: its heading is never driven.
+inline constexpr double kUndrivenStartMetres = 10.0;
 
 enum class Emphasis { Plain, Bold };
 
@@ -56,12 +68,25 @@ struct Instruction {
 struct RouteEnds {
     std::string startLabel;
     std::string arriveLabel;
+    std::optional<Coordinate> arrivePlace;  // the address itself, for the side of the road
 };
 
 // Returns the instructions for `route`, Start first and Arrive last. Never
 // throws for a route whose edges exist on `map`; an empty route gives just
 // Start and Arrive.
 std::vector<Instruction> buildInstructions(const RoadMap& map, const Route& route, const RouteEnds& ends);
+
+inline constexpr double kMovedEndMetres = 50.0;
+
+enum class RouteEnd { Start, Destination };
+
+// Returns the sentence for the page when a route cannot begin or end at the
+// address itself: its street has no road a car may use (`onItsStreet` false),
+// or the road point is more than kMovedEndMetres from the place. For example
+// "1612 7th St is 40 ft from 7th St; directions end there." Returns "" when
+// the end lies on the address's own street within that distance.
+std::string movedEndNote(const RoadMap& map, std::string_view label, bool onItsStreet, Coordinate place,
+                         const Snap& snap, RouteEnd end);
 
 // Returns the instruction's text without emphasis ("Turn LEFT onto Oak Ave - go 0.4 mi").
 std::string plainText(const Instruction& instruction);

@@ -24,7 +24,7 @@ namespace {
 // other byte order fails the magic check.
 constexpr std::uint32_t kMagic = 0x434D5754u;
 // Raise on every change to what is written (layout or import rules).
-constexpr std::uint32_t kFormatVersion = 2;
+constexpr std::uint32_t kFormatVersion = 3;
 
 // Writes the cache in chunks to a file descriptor, keeping a running CRC-32.
 class Writer {
@@ -220,6 +220,8 @@ void putEdge(Writer& w, const Edge& e)
     w.put(e.twin);
     w.put(e.name);
     w.put(e.ref);
+    w.put(e.destination);
+    w.put(e.destinationRef);
     w.put(e.shapeFirst);
     w.put(e.shapeCount);
     w.put(e.metres);
@@ -229,12 +231,12 @@ void putEdge(Writer& w, const Edge& e)
     w.put(e.flags);
     w.put(e.speedKmh);
 }
-constexpr std::size_t kEdgeBytes = 7 * 4 + 4 + 4 + 8 + 3;
+constexpr std::size_t kEdgeBytes = 9 * 4 + 4 + 4 + 8 + 3;
 
 bool getEdge(Reader& r, Edge& e)
 {
     std::uint8_t roadClass = 0;
-    const bool ok = r.get(e.source) && r.get(e.target) && r.get(e.twin) && r.get(e.name) && r.get(e.ref) &&
+    const bool ok = r.get(e.source) && r.get(e.target) && r.get(e.twin) && r.get(e.name) && r.get(e.ref) && r.get(e.destination) && r.get(e.destinationRef) &&
                     r.get(e.shapeFirst) && r.get(e.shapeCount) && r.get(e.metres) && r.get(e.deciseconds) &&
                     r.get(e.wayId) && r.get(roadClass) && r.get(e.flags) && r.get(e.speedKmh);
     if (!ok || roadClass >= kRoadClassCount) {
@@ -257,6 +259,29 @@ void putKey(Writer& w, const CacheKey& key)
     w.putString(key.sourcePath);
     w.put(key.sourceSize);
     w.put(key.sourceMtime);
+}
+
+void putIds(Writer& w, const std::vector<std::uint32_t>& ids)
+{
+    w.put<std::uint64_t>(ids.size());
+    for (std::uint32_t id : ids) {
+        w.put(id);
+    }
+}
+
+bool getIds(Reader& r, std::vector<std::uint32_t>& ids)
+{
+    std::size_t count = 0;
+    if (!r.getCount(count, 4)) {
+        return false;
+    }
+    ids.resize(count);
+    for (std::uint32_t& id : ids) {
+        if (!r.get(id)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool serialise(Writer& w, const CacheKey& key, const RoadMap& map)
@@ -296,6 +321,15 @@ bool serialise(Writer& w, const CacheKey& key, const RoadMap& map)
         w.put(l.shapeFirst);
         w.put(l.shapeCount);
     }
+    w.put<std::uint64_t>(map.restrictions.size());
+    for (const TurnRestriction& r : map.restrictions) {
+        w.put(r.first);
+        w.put(r.count);
+        w.put(static_cast<std::uint8_t>(r.kind));
+    }
+    putIds(w, map.restrictionEdges);
+    putIds(w, map.barrierNodes);
+    w.put(map.counts);
     return w.finish();
 }
 
@@ -361,6 +395,20 @@ std::optional<RoadMap> deserialise(Reader& r, const CacheKey& key)
             return std::nullopt;
         }
         l.parity = static_cast<Parity>(parity);
+    }
+    if (!r.getCount(count, 9)) {
+        return std::nullopt;
+    }
+    map.restrictions.resize(count);
+    for (TurnRestriction& t : map.restrictions) {
+        std::uint8_t kind = 0;
+        if (!(r.get(t.first) && r.get(t.count) && r.get(kind)) || kind > static_cast<std::uint8_t>(RestrictionKind::Only)) {
+            return std::nullopt;
+        }
+        t.kind = static_cast<RestrictionKind>(kind);
+    }
+    if (!getIds(r, map.restrictionEdges) || !getIds(r, map.barrierNodes) || !r.get(map.counts)) {
+        return std::nullopt;
     }
     if (!r.finishedIntact()) {
         return std::nullopt;

@@ -5,6 +5,7 @@
 
 #include <osmium/io/any_input.hpp>
 #include <osmium/osm/node.hpp>
+#include <osmium/osm/relation.hpp>
 #include <osmium/osm/way.hpp>
 
 #include <algorithm>
@@ -14,8 +15,10 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace tw::service {
 
@@ -109,6 +112,49 @@ Direction directionOf(const osmium::TagList& tags, const ClassInfo& info, bool r
     return (info.impliedOneway || roundabout) ? Direction::Forward : Direction::Both;
 }
 
+// The access tags of a barrier node, if any says yes or no to cars.
+std::optional<bool> barrierOpenToCars(const osmium::TagList& tags)
+{
+    for (const char* key : {"motorcar", "motor_vehicle", "vehicle", "access"}) {
+        if (const char* value = tags[key]) {
+            return !isOneOf(value, {"no", "private", "agricultural", "forestry", "emergency", "military",
+                                    "delivery", "permit"});
+        }
+    }
+    return std::nullopt;
+}
+
+// Whether a node's barrier=* stops cars. Access tags on the barrier decide when
+// present; a locked barrier is closed. Otherwise barriers built to let traffic
+// through (gates, lift gates, toll booths, cattle grids ...) are open, and
+// barriers built to keep vehicles out (bollards, blocks, chains, fences ...)
+// are closed.
+bool barrierStopsCars(const osmium::TagList& tags)
+{
+    const char* barrier = tags["barrier"];
+    if (barrier == nullptr || isOneOf(barrier, {"no", "none"})) {
+        return false;
+    }
+    if (const std::optional<bool> open = barrierOpenToCars(tags)) {
+        return !*open;
+    }
+    if (isOneOf(tags["locked"], {"yes"})) {
+        return true;
+    }
+    return !isOneOf(barrier, {"gate", "lift_gate", "swing_gate", "sliding_gate", "hampshire_gate", "toll_booth",
+                              "border_control", "cattle_grid", "entrance", "height_restrictor", "sally_port",
+                              "kerb", "speed_bump", "checkpoint", "yes"});
+}
+
+// A restriction relation as read, members by OSM id.
+struct RawRestriction {
+    RestrictionKind kind = RestrictionKind::No;
+    std::vector<std::int64_t> from;
+    std::vector<std::int64_t> via;  // way ids; empty when via a node
+    std::int64_t viaNode = 0;       // 0 when via ways
+    std::vector<std::int64_t> to;
+};
+
 // A drivable way remembered from the first pass.
 struct RoadWay {
     std::int64_t id = 0;
@@ -116,6 +162,8 @@ struct RoadWay {
     std::uint32_t refCount = 0;
     StringId name = 0;
     StringId ref = 0;
+    StringId destination = 0;
+    StringId destinationRef = 0;
     RoadClass roadClass = RoadClass::Residential;
     std::uint8_t flags = 0;
     std::uint8_t speedKmh = 0;
@@ -205,7 +253,9 @@ public:
             ImportProgress progress(m_progress, "Building the road graph", m_start);
             progress.update(0, 1);
             buildGraph(map);
+            buildRestrictions(map);
         }
+        map.counts = m_counts;
         buildAddresses(map);
         map.strings = m_strings.take();
         map.finishIndexes();
@@ -216,10 +266,15 @@ private:
     void readWays()
     {
         ImportProgress progress(m_progress, "Reading roads", m_start);
-        osmium::io::Reader reader(osmium::io::File(m_path), osmium::osm_entity_bits::way);
+        osmium::io::Reader reader(osmium::io::File(m_path),
+                                  osmium::osm_entity_bits::way | osmium::osm_entity_bits::relation);
         while (osmium::memory::Buffer buffer = reader.read()) {
-            for (const osmium::Way& way : buffer.select<osmium::Way>()) {
-                takeWay(way);
+            for (const osmium::OSMObject& object : buffer.select<osmium::OSMObject>()) {
+                if (object.type() == osmium::item_type::way) {
+                    takeWay(static_cast<const osmium::Way&>(object));
+                } else if (object.type() == osmium::item_type::relation) {
+                    takeRelation(static_cast<const osmium::Relation&>(object));
+                }
             }
             progress.update(reader.offset(), reader.file_size());
         }
@@ -239,9 +294,77 @@ private:
         count = static_cast<std::uint32_t>(m_refs.size() - first);
     }
 
+    void takeRelation(const osmium::Relation& relation)
+    {
+        const osmium::TagList& tags = relation.tags();
+        if (!isOneOf(tags["type"], {"restriction"})) {
+            return;
+        }
+        const char* value = tags["restriction:motorcar"];
+        bool forCars = true;
+        if (value == nullptr) {
+            value = tags["restriction"];
+            if (const char* except = tags["except"]) {
+                const std::string_view list(except);
+                forCars = list.find("motorcar") == std::string_view::npos &&
+                          list.find("motor_vehicle") == std::string_view::npos;
+            }
+        }
+        if (value == nullptr) {
+            // Only for other vehicles (restriction:hgv ...) or only at times.
+            forCars = tags["restriction:conditional"] == nullptr;
+            if (forCars) {
+                ++m_counts.restrictionsNotForCars;
+            } else {
+                ++m_counts.restrictionsMalformed;
+            }
+            return;
+        }
+        if (!forCars) {
+            ++m_counts.restrictionsNotForCars;
+            return;
+        }
+        RawRestriction raw;
+        if (std::strncmp(value, "no_", 3) == 0) {
+            raw.kind = RestrictionKind::No;
+        } else if (std::strncmp(value, "only_", 5) == 0) {
+            raw.kind = RestrictionKind::Only;
+        } else {
+            ++m_counts.restrictionsMalformed;
+            return;
+        }
+        bool wellFormed = true;
+        for (const osmium::RelationMember& member : relation.members()) {
+            const std::string_view role = member.role();
+            const bool isWay = member.type() == osmium::item_type::way;
+            if (role == "from" && isWay) {
+                raw.from.push_back(member.ref());
+            } else if (role == "to" && isWay) {
+                raw.to.push_back(member.ref());
+            } else if (role == "via" && isWay && raw.viaNode == 0) {
+                raw.via.push_back(member.ref());
+            } else if (role == "via" && member.type() == osmium::item_type::node && raw.viaNode == 0 &&
+                       raw.via.empty()) {
+                raw.viaNode = member.ref();
+            } else if (role == "from" || role == "to" || role == "via") {
+                wellFormed = false;
+            }
+        }
+        // no_entry may have several "from" ways and no_exit several "to" ways;
+        // an only_* restriction has one way out.
+        if (!wellFormed || raw.from.empty() || raw.to.empty() || (raw.viaNode == 0 && raw.via.empty()) ||
+            (raw.kind == RestrictionKind::Only && raw.to.size() > 1) || raw.via.size() > 8 ||
+            raw.from.size() * raw.to.size() > 16) {
+            ++m_counts.restrictionsMalformed;
+            return;
+        }
+        m_rawRestrictions.push_back(std::move(raw));
+    }
+
     void takeWay(const osmium::Way& way)
     {
         const osmium::TagList& tags = way.tags();
+        m_wayIds.push_back(way.id());
         if (way.nodes().size() < 2) {
             return;
         }
@@ -287,6 +410,10 @@ private:
         road.direction = direction;
         road.name = m_strings.intern(tags["name"]);
         road.ref = m_strings.intern(tags["ref"]);
+        // Signs hold for the way's direction; a two-way road's backward sign
+        // has its own key.
+        road.destination = m_strings.intern(tags["destination"]);
+        road.destinationRef = m_strings.intern(tags["destination:ref"]);
         int speed = 0;
         if (const char* maxspeed = tags["maxspeed"]) {
             speed = parseMaxspeed(maxspeed);
@@ -324,6 +451,7 @@ private:
         std::vector<std::int64_t>().swap(m_refs);
         m_locations.assign(m_nodeIds.size(), osmium::Location());
         m_onInterpolation.assign(m_nodeIds.size(), false);
+        m_barrier.assign(m_nodeIds.size(), false);
         for (const InterpolationWay& way : m_interpolationWays) {
             for (std::uint32_t i = way.refFirst; i < way.refFirst + way.refCount; ++i) {
                 m_onInterpolation[m_refIndex[i]] = true;
@@ -373,6 +501,9 @@ private:
         const std::optional<std::uint32_t> index = nodeIndex(node.id());
         if (index) {
             m_locations[*index] = location;
+            if (node.tags()["barrier"] != nullptr && barrierStopsCars(node.tags())) {
+                m_barrier[*index] = true;
+            }
         }
         if (!addressed) {
             return;
@@ -433,13 +564,20 @@ private:
             uses[nodes.front()] = 2;
             uses[nodes.back()] = 2;
         }
-        std::vector<NodeId> junctionOf(m_nodeIds.size(), kNoId);
+        // A barrier on a road is a junction: routes may reach it, never pass.
+        std::vector<NodeId>& junctionOf = m_junctionOf;
+        junctionOf.assign(m_nodeIds.size(), kNoId);
         for (std::size_t n = 0; n < m_nodeIds.size(); ++n) {
-            if (uses[n] >= 2) {
+            const bool barrier = uses[n] >= 1 && m_barrier[n];
+            if (uses[n] >= 2 || barrier) {
                 junctionOf[n] = static_cast<NodeId>(map.nodes.size());
+                if (barrier) {
+                    map.barrierNodes.push_back(junctionOf[n]);
+                }
                 map.nodes.push_back(toCoordinate(m_locations[n]));
             }
         }
+        m_counts.barriers = static_cast<std::uint32_t>(map.barrierNodes.size());
         std::vector<std::uint8_t>().swap(uses);
 
         std::vector<Edge> edges;
@@ -490,6 +628,164 @@ private:
         map.edges = std::move(edges);
     }
 
+    // Turns the restriction relations read into paths of directed edges.
+    void buildRestrictions(RoadMap& map)
+    {
+        std::sort(m_wayIds.begin(), m_wayIds.end());
+        std::unordered_map<std::int64_t, std::vector<EdgeId>> edgesOfWay;
+        for (const RawRestriction& raw : m_rawRestrictions) {
+            for (const auto* list : {&raw.from, &raw.via, &raw.to}) {
+                for (std::int64_t id : *list) {
+                    edgesOfWay.try_emplace(id);
+                }
+            }
+        }
+        for (EdgeId id = 0; id < map.edges.size(); ++id) {
+            if (auto it = edgesOfWay.find(map.edges[id].wayId); it != edgesOfWay.end()) {
+                it->second.push_back(id);
+            }
+        }
+        for (const RawRestriction& raw : m_rawRestrictions) {
+            addRestriction(map, raw, edgesOfWay);
+        }
+        std::vector<RawRestriction>().swap(m_rawRestrictions);
+    }
+
+    enum class Outcome { Used, Incomplete, Malformed, NotForCars };
+
+    // Why a member way gives no edge: not in the file, or not a road for cars.
+    Outcome missingWay(std::int64_t id) const
+    {
+        return std::binary_search(m_wayIds.begin(), m_wayIds.end(), id) ? Outcome::NotForCars
+                                                                         : Outcome::Incomplete;
+    }
+
+    void addRestriction(RoadMap& map, const RawRestriction& raw,
+                        const std::unordered_map<std::int64_t, std::vector<EdgeId>>& edgesOfWay)
+    {
+        const Outcome outcome = resolveRestriction(map, raw, edgesOfWay);
+        switch (outcome) {
+        case Outcome::Used: ++m_counts.restrictionsUsed; break;
+        case Outcome::Incomplete: ++m_counts.restrictionsIncomplete; break;
+        case Outcome::Malformed: ++m_counts.restrictionsMalformed; break;
+        case Outcome::NotForCars: ++m_counts.restrictionsNotForCars; break;
+        }
+    }
+
+    Outcome resolveRestriction(RoadMap& map, const RawRestriction& raw,
+                               const std::unordered_map<std::int64_t, std::vector<EdgeId>>& edgesOfWay)
+    {
+        for (const auto* list : {&raw.from, &raw.via, &raw.to}) {
+            for (std::int64_t id : *list) {
+                if (edgesOfWay.at(id).empty()) {
+                    return missingWay(id);
+                }
+            }
+        }
+        std::vector<std::vector<EdgeId>> paths;
+        for (std::int64_t fromWay : raw.from) {
+            for (std::int64_t toWay : raw.to) {
+                std::vector<std::vector<EdgeId>> found;
+                if (raw.viaNode != 0) {
+                    const std::optional<std::uint32_t> index = lookupNode(raw.viaNode);
+                    if (!index) {
+                        return Outcome::Incomplete;
+                    }
+                    const NodeId via = m_junctionOf[*index];
+                    if (via == kNoId) {
+                        return Outcome::Malformed;
+                    }
+                    for (EdgeId from : edgesOfWay.at(fromWay)) {
+                        for (EdgeId to : edgesOfWay.at(toWay)) {
+                            if (map.edges[from].target == via && map.edges[to].source == via) {
+                                found.push_back({from, to});
+                            }
+                        }
+                    }
+                } else {
+                    found = viaWayPaths(map, raw.via, edgesOfWay.at(fromWay), edgesOfWay.at(toWay));
+                }
+                // A way that runs on through the via point leaves the side of
+                // the turn open: such a relation is not used rather than guessed.
+                if (found.size() != 1) {
+                    return Outcome::Malformed;
+                }
+                paths.push_back(std::move(found.front()));
+            }
+        }
+        for (const std::vector<EdgeId>& path : paths) {
+            TurnRestriction r;
+            r.first = static_cast<std::uint32_t>(map.restrictionEdges.size());
+            r.count = static_cast<std::uint32_t>(path.size());
+            r.kind = raw.kind;
+            map.restrictionEdges.insert(map.restrictionEdges.end(), path.begin(), path.end());
+            map.restrictions.push_back(r);
+        }
+        return Outcome::Used;
+    }
+
+    // Every path from an edge of the "from" way along edges of the via ways
+    // (each used, no junction twice) to an edge of the "to" way.
+    static std::vector<std::vector<EdgeId>> viaWayPaths(const RoadMap& map, const std::vector<std::int64_t>& viaWays,
+                                                        const std::vector<EdgeId>& fromEdges,
+                                                        const std::vector<EdgeId>& toEdges)
+    {
+        std::vector<std::vector<EdgeId>> found;
+        std::vector<EdgeId> path;
+        auto viaIndex = [&](EdgeId e) {
+            const auto it = std::find(viaWays.begin(), viaWays.end(), map.edges[e].wayId);
+            return it == viaWays.end() ? -1 : static_cast<int>(it - viaWays.begin());
+        };
+        const std::uint32_t allVias = (1u << viaWays.size()) - 1;
+        std::function<void(std::uint32_t)> extend = [&](std::uint32_t used) {
+            const Edge& last = map.edges[path.back()];
+            if (used == allVias) {
+                for (EdgeId to : toEdges) {
+                    if (map.edges[to].source == last.target && to != last.twin) {
+                        found.push_back(path);
+                        found.back().push_back(to);
+                    }
+                }
+            }
+            if (path.size() > 64 || found.size() > 1) {
+                return;
+            }
+            for (const Edge& next : map.outEdges(last.target)) {
+                const int index = viaIndex(map.edgeId(next));
+                const bool revisits = std::any_of(path.begin(), path.end(), [&](EdgeId e) {
+                    return map.edges[e].source == next.target;
+                });
+                if (index >= 0 && map.edgeId(next) != last.twin && !revisits) {
+                    path.push_back(map.edgeId(next));
+                    extend(used | (1u << index));
+                    path.pop_back();
+                }
+            }
+        };
+        for (EdgeId from : fromEdges) {
+            path.assign(1, from);
+            for (const Edge& next : map.outEdges(map.edges[from].target)) {
+                const int index = viaIndex(map.edgeId(next));
+                if (index >= 0 && map.edgeId(next) != map.edges[from].twin) {
+                    path.push_back(map.edgeId(next));
+                    extend(1u << index);
+                    path.pop_back();
+                }
+            }
+        }
+        return found;
+    }
+
+    std::optional<std::uint32_t> lookupNode(std::int64_t id) const
+    {
+        const auto it = std::lower_bound(m_nodeIds.begin(), m_nodeIds.end(), id);
+        if (it == m_nodeIds.end() || *it != id) {
+            return std::nullopt;
+        }
+        const auto index = static_cast<std::uint32_t>(it - m_nodeIds.begin());
+        return m_locations[index].valid() ? std::optional(index) : std::nullopt;
+    }
+
     void addSegment(RoadMap& map, std::vector<Edge>& edges, const RoadWay& road,
                     std::span<const std::uint32_t> nodes, const std::vector<NodeId>& junctionOf)
     {
@@ -506,6 +802,10 @@ private:
             e.target = junctionOf[forward ? nodes.back() : nodes.front()];
             e.name = road.name;
             e.ref = road.ref;
+            if (forward || road.direction == Direction::Backward) {
+                e.destination = road.destination;
+                e.destinationRef = road.destinationRef;
+            }
             e.shapeFirst = static_cast<std::uint32_t>(map.shape.size());
             e.shapeCount = static_cast<std::uint32_t>(nodes.size());
             if (forward) {
@@ -625,6 +925,11 @@ private:
     std::size_t m_cursor = 0;                // where the last id lookup ended
     std::vector<osmium::Location> m_locations;  // per m_nodeIds entry
     std::vector<bool> m_onInterpolation;        // per m_nodeIds entry
+    std::vector<bool> m_barrier;                // per m_nodeIds entry: a barrier that stops cars
+    std::vector<NodeId> m_junctionOf;           // per m_nodeIds entry: its junction, or kNoId
+    std::vector<std::int64_t> m_wayIds;         // every way in the file (sorted once read)
+    std::vector<RawRestriction> m_rawRestrictions;
+    ImportCounts m_counts;
     std::unordered_map<std::uint32_t, AddressFields> m_nodeAddress;  // numbered nodes on those
     std::vector<AddressPoint> m_addresses;
 };

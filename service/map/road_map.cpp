@@ -1,5 +1,6 @@
 #include "service/map/road_map.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -42,6 +43,29 @@ std::span<const Coordinate> RoadMap::edgeShape(EdgeId edge) const
 std::span<const Coordinate> RoadMap::interpolationShape(const InterpolationLine& line) const
 {
     return std::span<const Coordinate>(shape).subspan(line.shapeFirst, line.shapeCount);
+}
+
+std::span<const EdgeId> RoadMap::restrictionPath(const TurnRestriction& restriction) const
+{
+    return std::span<const EdgeId>(restrictionEdges).subspan(restriction.first, restriction.count);
+}
+
+bool RoadMap::isBarrier(NodeId node) const
+{
+    return std::binary_search(barrierNodes.begin(), barrierNodes.end(), node);
+}
+
+std::string RoadMap::restrictionSummary() const
+{
+    const ImportCounts& c = counts;
+    const std::uint32_t skipped = c.restrictionsIncomplete + c.restrictionsMalformed + c.restrictionsNotForCars;
+    std::string out = "turn restrictions: " + std::to_string(c.restrictionsUsed) + " obeyed";
+    if (skipped > 0) {
+        out += ", " + std::to_string(skipped) + " skipped (" + std::to_string(c.restrictionsIncomplete) +
+               " incomplete, " + std::to_string(c.restrictionsMalformed) + " malformed, " +
+               std::to_string(c.restrictionsNotForCars) + " not for cars)";
+    }
+    return out + "; " + std::to_string(c.barriers) + " barriers";
 }
 
 std::span<const EdgeId> RoadMap::streetEdges(StringId name) const
@@ -152,7 +176,8 @@ std::string RoadMap::validate() const
                                     edges[e.twin].source != e.target || edges[e.twin].target != e.source)) {
                 return "edge twin inconsistent";
             }
-            if (e.name >= strings.size() || e.ref >= strings.size()) {
+            if (e.name >= strings.size() || e.ref >= strings.size() || e.destination >= strings.size() ||
+                e.destinationRef >= strings.size()) {
                 return "edge text id out of range";
             }
             if (!validRange(e.shapeFirst, e.shapeCount, shape.size())) {
@@ -177,6 +202,23 @@ std::string RoadMap::validate() const
             l.state >= strings.size() || !validRange(l.shapeFirst, l.shapeCount, shape.size()) ||
             static_cast<int>(l.parity) > static_cast<int>(Parity::Even)) {
             return "interpolation line invalid";
+        }
+    }
+    for (const TurnRestriction& r : restrictions) {
+        if (r.count < 2 || r.first > restrictionEdges.size() || r.count > restrictionEdges.size() - r.first ||
+            static_cast<int>(r.kind) > static_cast<int>(RestrictionKind::Only)) {
+            return "turn restriction out of range";
+        }
+        for (std::uint32_t i = r.first; i < r.first + r.count; ++i) {
+            if (restrictionEdges[i] >= edges.size() ||
+                (i > r.first && edges[restrictionEdges[i - 1]].target != edges[restrictionEdges[i]].source)) {
+                return "turn restriction path broken";
+            }
+        }
+    }
+    for (std::size_t i = 0; i < barrierNodes.size(); ++i) {
+        if (barrierNodes[i] >= n || (i > 0 && barrierNodes[i - 1] >= barrierNodes[i])) {
+            return "barrier list invalid";
         }
     }
     if (auto fault = checkCsr(firstInEdge, n, edges.size(), "incoming edge"); !fault.empty()) {

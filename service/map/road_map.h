@@ -17,6 +17,12 @@
 // - Every index stored in a RoadMap is in range; validate() checks that and the
 //   loader calls it on everything it reads, so code using a loaded map may index
 //   without checks.
+// - Turn restrictions are stored on directed edges: a path of edges (from, the
+//   via edges if any, to) that must not be driven in a row (No) or that must be
+//   driven on once its first two edges have been (Only). Barriers that stop cars
+//   are junctions (the importer splits roads there) listed in barrierNodes:
+//   nothing drives through them. The routing layer's TurnModel turns these into
+//   the cost of each turn; the map only holds the facts.
 // - A RoadMap is immutable once built; concurrent readers need no locking.
 
 #include <cstdint>
@@ -78,6 +84,8 @@ struct Edge {
     EdgeId twin = kNoId;        // the same road driven the other way, if allowed
     StringId name = 0;          // street name (0: unnamed)
     StringId ref = 0;           // route number such as "I 880" (0: none)
+    StringId destination = 0;     // where a ramp or road leads, as signed ("Oakport;Lowtown")
+    StringId destinationRef = 0;  // the route numbers signed there ("QZ 40 West")
     std::uint32_t shapeFirst = 0;  // polyline: shape[shapeFirst .. shapeFirst+shapeCount)
     std::uint32_t shapeCount = 0;  // >= 2, first = source, last = target
     float metres = 0.0f;           // length along the polyline
@@ -117,6 +125,33 @@ struct InterpolationLine {
     StringId state = 0;
 };
 
+enum class RestrictionKind : std::uint8_t {
+    No,    // restriction=no_*: the path is never driven
+    Only,  // restriction=only_*: from the first edge, only this path
+};
+
+// A turn restriction as imported: restrictionEdges[first .. first+count) is the
+// path of directed edges from the "from" edge through every via edge (none for
+// a restriction via a node) to the "to" edge; consecutive edges meet (the
+// target of one is the source of the next). count >= 2.
+struct TurnRestriction {
+    std::uint32_t first = 0;
+    std::uint32_t count = 0;
+    RestrictionKind kind = RestrictionKind::No;
+};
+
+// What the importer made of the map's restriction relations and barrier nodes.
+// A relation that cannot be used (members missing or cut off by the extract's
+// edge, a via that does not join its ways, ways that are not roads for cars) is
+// skipped and counted here, never an error.
+struct ImportCounts {
+    std::uint32_t restrictionsUsed = 0;        // relations that became TurnRestrictions
+    std::uint32_t restrictionsIncomplete = 0;  // members missing from the file
+    std::uint32_t restrictionsMalformed = 0;   // via does not join, unknown or odd type
+    std::uint32_t restrictionsNotForCars = 0;  // members not drivable, or except=motorcar
+    std::uint32_t barriers = 0;                // barrier nodes on roads that stop cars
+};
+
 struct RoadMap {
     // Graph.
     std::vector<Coordinate> nodes;          // junction coordinates
@@ -135,6 +170,12 @@ struct RoadMap {
     // Addresses.
     std::vector<AddressPoint> addresses;
     std::vector<InterpolationLine> interpolations;
+
+    // Turn restrictions and barriers (see the contract above).
+    std::vector<TurnRestriction> restrictions;
+    std::vector<EdgeId> restrictionEdges;
+    std::vector<NodeId> barrierNodes;       // sorted, unique
+    ImportCounts counts;
 
     // Street lookup (derived, built by finishIndexes()): the edges named n are
     // nameEdges[firstNameEdge[n] .. firstNameEdge[n+1]), for every StringId n.
@@ -157,6 +198,16 @@ struct RoadMap {
     // Returns the polyline of an edge, source to target.
     std::span<const Coordinate> edgeShape(EdgeId edge) const;
     std::span<const Coordinate> interpolationShape(const InterpolationLine& line) const;
+
+    // Returns the path of a restriction, from edge first.
+    std::span<const EdgeId> restrictionPath(const TurnRestriction& restriction) const;
+
+    // Returns whether cars cannot pass through the junction (a barrier).
+    bool isBarrier(NodeId node) const;
+
+    // Returns one line on the restrictions and barriers imported, for logs:
+    // "turn restrictions: 12 obeyed, 2 skipped (1 incomplete, 1 malformed); 3 barriers".
+    std::string restrictionSummary() const;
 
     // Returns the edge ids of the street with this name id (empty when none).
     std::span<const EdgeId> streetEdges(StringId name) const;

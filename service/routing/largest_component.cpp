@@ -5,32 +5,35 @@
 
 namespace tw::service {
 
-std::vector<std::uint8_t> largestComponent(const RoadMap& map)
+std::vector<std::uint8_t> largestComponent(const TurnModel& model)
 {
-    const std::size_t n = map.nodeCount();
-    // Kosaraju: finishing order on the graph, then components on the reverse
-    // graph in reverse finishing order.
-    std::vector<NodeId> order;
+    const RoadMap& map = model.map();
+    const std::size_t n = model.stateCount();
+    // Kosaraju: finishing order over allowed turns, then components over the
+    // turns reversed in reverse finishing order.
+    std::vector<StateId> order;
     order.reserve(n);
     {
         std::vector<std::uint8_t> seen(n, 0);
-        std::vector<std::pair<NodeId, EdgeId>> stack;
-        for (NodeId root = 0; root < n; ++root) {
+        // (state, next out-edge of the junction where the state's edge ends)
+        std::vector<std::pair<StateId, EdgeId>> stack;
+        for (StateId root = 0; root < n; ++root) {
             if (seen[root] != 0) {
                 continue;
             }
             seen[root] = 1;
-            stack.emplace_back(root, map.firstEdge[root]);
+            stack.emplace_back(root, map.firstEdge[map.edges[model.roadEdge(root)].target]);
             while (!stack.empty()) {
-                auto& [node, next] = stack.back();
-                if (next < map.firstEdge[node + 1]) {
-                    const NodeId target = map.edges[next++].target;
-                    if (seen[target] == 0) {
-                        seen[target] = 1;
-                        stack.emplace_back(target, map.firstEdge[target]);
+                auto& [state, next] = stack.back();
+                const NodeId junction = map.edges[model.roadEdge(state)].target;
+                if (next < map.firstEdge[junction + 1]) {
+                    const TurnModel::Turn turn = model.turn(state, next++);
+                    if (turn.cost != TurnModel::kForbidden && seen[turn.to] == 0) {
+                        seen[turn.to] = 1;
+                        stack.emplace_back(turn.to, map.firstEdge[map.edges[model.roadEdge(turn.to)].target]);
                     }
                 } else {
-                    order.push_back(node);
+                    order.push_back(state);
                     stack.pop_back();
                 }
             }
@@ -39,7 +42,7 @@ std::vector<std::uint8_t> largestComponent(const RoadMap& map)
     std::vector<std::uint32_t> component(n, kNoId);
     std::vector<std::size_t> sizes;
     {
-        std::vector<NodeId> stack;
+        std::vector<StateId> stack;
         for (auto it = order.rbegin(); it != order.rend(); ++it) {
             if (component[*it] != kNoId) {
                 continue;
@@ -49,25 +52,24 @@ std::vector<std::uint8_t> largestComponent(const RoadMap& map)
             component[*it] = id;
             stack.push_back(*it);
             while (!stack.empty()) {
-                const NodeId node = stack.back();
+                const StateId state = stack.back();
                 stack.pop_back();
                 ++sizes[id];
-                for (EdgeId e : map.inEdgeIds(node)) {
-                    const NodeId source = map.edges[e].source;
-                    if (component[source] == kNoId) {
-                        component[source] = id;
-                        stack.push_back(source);
+                model.forEachTurnInto(state, [&](StateId from, std::uint32_t) {
+                    if (component[from] == kNoId) {
+                        component[from] = id;
+                        stack.push_back(from);
                     }
-                }
+                });
             }
         }
     }
-    std::vector<std::uint8_t> inLargest(n, 0);
+    std::vector<std::uint8_t> inLargest(map.edges.size(), 0);
     if (sizes.empty()) {
         return inLargest;
     }
     const auto largest = static_cast<std::uint32_t>(std::max_element(sizes.begin(), sizes.end()) - sizes.begin());
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < inLargest.size(); ++i) {
         inLargest[i] = component[i] == largest ? 1 : 0;
     }
     return inLargest;

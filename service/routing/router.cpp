@@ -21,7 +21,9 @@ constexpr double kRad = 3.14159265358979323846 / 180.0;
 // Parents of nodes reached straight from a snapped end carry this bit.
 constexpr std::uint32_t kSeedBit = 0x80000000u;
 
-// One direction of the bidirectional search. Reused between queries on a
+// One direction of the bidirectional search, over TurnModel states: forward,
+// dist is the time from the start to the end of the state's edge; backward, the
+// time from the end of the state's edge to the end point. Reused between queries on a
 // thread; only the touched entries are reset. Queue keys are distance plus
 // potential (A*); entries whose distance is stale are skipped.
 struct SearchSide {
@@ -32,8 +34,9 @@ struct SearchSide {
         bool operator>(const Entry& other) const { return key > other.key; }
     };
     std::vector<double> dist;
-    std::vector<std::uint32_t> parent;  // edge id (| kSeedBit for seeds)
-    std::vector<NodeId> touched;
+    std::vector<std::uint32_t> parent;  // the state before (forward) or after (backward); seeds:
+                                        // kSeedBit | the start or end point's edge
+    std::vector<StateId> touched;
     std::priority_queue<Entry, std::vector<Entry>, std::greater<>> queue;
 
     void prepare(std::size_t nodeCount)
@@ -80,10 +83,10 @@ struct Workspace {
     std::vector<double> potential;
     std::vector<NodeId> potentialTouched;
 
-    void prepare(std::size_t nodeCount)
+    void prepare(std::size_t nodeCount, std::size_t stateCount)
     {
-        forward.prepare(nodeCount);
-        backward.prepare(nodeCount);
+        forward.prepare(stateCount);
+        backward.prepare(stateCount);
         for (NodeId n : potentialTouched) {
             potential[n] = kInfinity;
         }
@@ -111,19 +114,14 @@ struct Router::Grid {
     SegmentGrid segments;
 };
 
-Router::Router(const RoadMap& map) : m_map(map), m_nodeInMain(largestComponent(map)), m_grid(std::make_unique<Grid>())
+Router::Router(const RoadMap& map)
+    : m_map(map), m_model(map), m_edgeInMain(largestComponent(m_model)), m_grid(std::make_unique<Grid>())
 {
     m_grid->segments.build(map, [this](EdgeId e) { return isConnected(e); });
 
-    m_forwardArcs.reserve(map.edges.size());
     double fastest = 0.0;  // metres per decisecond
     for (const Edge& e : map.edges) {
-        m_forwardArcs.push_back(Arc{e.target, e.deciseconds});
         fastest = std::max(fastest, static_cast<double>(e.metres) / e.deciseconds);
-    }
-    m_backwardArcs.reserve(map.inEdges.size());
-    for (EdgeId id : map.inEdges) {
-        m_backwardArcs.push_back(Arc{map.edges[id].source, map.edges[id].deciseconds});
     }
     // Longitude degrees scaled for the map's highest latitude, where they are
     // shortest, and a margin for the flat projection and rounding: the bound
@@ -137,7 +135,16 @@ Router::Router(const RoadMap& map) : m_map(map), m_nodeInMain(largestComponent(m
     }
     m_metresPerLonDegree = kMetresPerDegree * std::cos(std::min(maxAbsLat, 89.0) * kRad);
     m_decisecondsPerMetre = fastest > 0.0 ? 0.98 / fastest : 0.0;
-    m_landmarks.build(map, m_nodeInMain);
+    // Landmark times ignore turn costs and restrictions: they only add time, so
+    // the times stay lower bounds of the turn-aware ones.
+    std::vector<std::uint8_t> nodeInMain(map.nodeCount(), 0);
+    for (EdgeId id = 0; id < map.edges.size(); ++id) {
+        if (m_edgeInMain[id] != 0) {
+            nodeInMain[map.edges[id].source] = 1;
+            nodeInMain[map.edges[id].target] = 1;
+        }
+    }
+    m_landmarks.build(map, nodeInMain);
     m_nodeXY.reserve(map.nodes.size());
     for (const Coordinate& c : map.nodes) {
         m_nodeXY.emplace_back(static_cast<float>(c.lon), static_cast<float>(c.lat));
@@ -158,8 +165,7 @@ bool Router::isConnected(EdgeId edge) const
     if (edge >= m_map.edges.size()) {
         return false;
     }
-    const Edge& e = m_map.edges[edge];
-    return m_nodeInMain[e.source] != 0 && m_nodeInMain[e.target] != 0;
+    return m_edgeInMain[edge] != 0;
 }
 
 std::optional<Snap> Router::snap(Coordinate where, StringId street) const
@@ -193,7 +199,7 @@ std::optional<Route> Router::route(const Snap& from, const Snap& to) const
 {
     const std::size_t edgeCount = m_map.edges.size();
     if (from.edge >= edgeCount || to.edge >= edgeCount || !(from.fraction >= 0.0 && from.fraction <= 1.0) ||
-        !(to.fraction >= 0.0 && to.fraction <= 1.0) || edgeCount >= kSeedBit) {
+        !(to.fraction >= 0.0 && to.fraction <= 1.0) || m_model.stateCount() >= kSeedBit) {
         return std::nullopt;
     }
     const Edge& startEdge = m_map.edges[from.edge];
@@ -225,7 +231,7 @@ std::optional<Route> Router::route(const Snap& from, const Snap& to) const
     Workspace& space = workspace();
     SearchSide& fw = space.forward;
     SearchSide& bw = space.backward;
-    space.prepare(m_map.nodeCount());
+    space.prepare(m_map.nodeCount(), m_model.stateCount());
 
     // Potentials: half the bound to the end minus half the bound from the
     // start (the same reduced costs for both searches).
@@ -303,32 +309,41 @@ std::optional<Route> Router::route(const Snap& from, const Snap& to) const
         return cached;
     };
 
-    // Seeds: the junctions reachable from the start point along its edge (and
-    // twin), and the junctions from which the end point is reached.
-    auto seedForward = [&](NodeId node, double d, EdgeId via) { fw.improve(node, d, potential(node), via | kSeedBit); };
-    auto seedBackward = [&](NodeId node, double d, EdgeId via) { bw.improve(node, d, -potential(node), via | kSeedBit); };
-    seedForward(startEdge.target, partTime(startEdge, 1.0 - from.fraction), from.edge);
-    if (startEdge.twin != kNoId) {
-        const Edge& twin = m_map.edges[startEdge.twin];
-        seedForward(twin.target, partTime(twin, from.fraction), startEdge.twin);
+    // States carry the potential of the junction where their edge ends.
+    auto statePotential = [&](StateId state) { return potential(m_map.edges[m_model.roadEdge(state)].target); };
+
+    // Seeds. Forward: the start point's edge and its twin, driven to their end.
+    // Backward: every state that may turn onto the end point's edge (or twin),
+    // costed from its end: the turn and the part of the edge up to the point.
+    for (const auto& [startId, startAt] : starts) {
+        if (startId != kNoId) {
+            fw.improve(startId, partTime(m_map.edges[startId], 1.0 - startAt), statePotential(startId),
+                       startId | kSeedBit);
+        }
     }
-    seedBackward(endEdge.source, partTime(endEdge, to.fraction), to.edge);
-    if (endEdge.twin != kNoId) {
-        const Edge& twin = m_map.edges[endEdge.twin];
-        seedBackward(twin.source, partTime(twin, 1.0 - to.fraction), endEdge.twin);
+    for (const auto& [endId, endAt] : ends) {
+        if (endId == kNoId) {
+            continue;
+        }
+        const double part = partTime(m_map.edges[endId], endAt);
+        m_model.forEachStateOf(endId, [&](StateId endState) {
+            m_model.forEachTurnInto(endState, [&](StateId before, std::uint32_t cost) {
+                bw.improve(before, cost + part, -statePotential(before), endId | kSeedBit);
+            });
+        });
     }
 
-    NodeId meeting = kNoId;
-    auto consider = [&](NodeId node) {
-        const double total = fw.dist[node] + bw.dist[node];
+    StateId meeting = kNoId;
+    auto consider = [&](StateId state) {
+        const double total = fw.dist[state] + bw.dist[state];
         if (total < best) {
             best = total;
-            meeting = node;
+            meeting = state;
         }
     };
-    for (NodeId n : fw.touched) {
-        if (bw.dist[n] < kInfinity) {
-            consider(n);
+    for (StateId state : fw.touched) {
+        if (bw.dist[state] < kInfinity) {
+            consider(state);
         }
     }
 
@@ -339,26 +354,24 @@ std::optional<Route> Router::route(const Snap& from, const Snap& to) const
             break;
         }
         if (topF <= topB) {
-            const NodeId node = fw.queue.top().node;
+            const StateId state = fw.queue.top().node;
             const double d = fw.queue.top().dist;
             fw.queue.pop();
-            for (EdgeId id = m_map.firstEdge[node]; id < m_map.firstEdge[node + 1]; ++id) {
-                const Arc arc = m_forwardArcs[id];
-                if (fw.improve(arc.node, d + arc.weight, potential(arc.node), id) && bw.dist[arc.node] < kInfinity) {
-                    consider(arc.node);
+            m_model.forEachTurn(state, [&](const TurnModel::Turn& turn) {
+                const double next = d + turn.cost + m_model.driveTime(turn.to);
+                if (fw.improve(turn.to, next, statePotential(turn.to), state) && bw.dist[turn.to] < kInfinity) {
+                    consider(turn.to);
                 }
-            }
+            });
         } else {
-            const NodeId node = bw.queue.top().node;
-            const double d = bw.queue.top().dist;
+            const StateId state = bw.queue.top().node;
+            const double d = bw.queue.top().dist + m_model.driveTime(state);
             bw.queue.pop();
-            for (EdgeId i = m_map.firstInEdge[node]; i < m_map.firstInEdge[node + 1]; ++i) {
-                const Arc arc = m_backwardArcs[i];
-                if (bw.improve(arc.node, d + arc.weight, -potential(arc.node), m_map.inEdges[i]) &&
-                    fw.dist[arc.node] < kInfinity) {
-                    consider(arc.node);
+            m_model.forEachTurnInto(state, [&](StateId before, std::uint32_t cost) {
+                if (bw.improve(before, d + cost, -statePotential(before), state) && fw.dist[before] < kInfinity) {
+                    consider(before);
                 }
-            }
+            });
         }
     }
 
@@ -369,24 +382,23 @@ std::optional<Route> Router::route(const Snap& from, const Snap& to) const
     if (meeting == kNoId) {
         route = std::move(direct);
     } else {
-        for (NodeId n = meeting;;) {
-            const std::uint32_t via = fw.parent[n];
-            const EdgeId edge = via & ~kSeedBit;
-            route.edges.push_back(edge);
+        for (StateId state = meeting;;) {
+            route.edges.push_back(m_model.roadEdge(state));
+            const std::uint32_t via = fw.parent[state];
             if ((via & kSeedBit) != 0) {
                 break;
             }
-            n = m_map.edges[edge].source;
+            state = via;
         }
         std::reverse(route.edges.begin(), route.edges.end());
-        for (NodeId n = meeting;;) {
-            const std::uint32_t via = bw.parent[n];
-            const EdgeId edge = via & ~kSeedBit;
-            route.edges.push_back(edge);
+        for (StateId state = meeting;;) {
+            const std::uint32_t via = bw.parent[state];
             if ((via & kSeedBit) != 0) {
+                route.edges.push_back(via & ~kSeedBit);
                 break;
             }
-            n = m_map.edges[edge].target;
+            route.edges.push_back(m_model.roadEdge(via));
+            state = via;
         }
         route.firstFraction = route.edges.front() == from.edge ? from.fraction : 1.0 - from.fraction;
         route.lastFraction = route.edges.back() == to.edge ? to.fraction : 1.0 - to.fraction;

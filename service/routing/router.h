@@ -3,23 +3,26 @@
 // travel time) between two snapped points, over a RoadMap.
 //
 // Contract:
-// - Construction indexes the map (a spatial grid over edge segments, and the
-//   largest strongly connected component of the graph). It keeps a reference
-//   to the map, which must outlive the Router.
+// - Construction indexes the map (the TurnModel, a spatial grid over edge
+//   segments, and the largest strongly connected component of the turn graph).
+//   It keeps a reference to the map, which must outlive the Router.
 // - snap() only ever lands on edges inside the largest strongly connected
 //   component, so a route between any two snaps exists unless the map is empty;
 //   an address on a cut-off fragment snaps to the nearest road that is connected.
 // - route() is const and thread-safe: many requests may route at once. It is a
-//   bidirectional A* on travel time with lower bounds from straight-line
-//   distance and from landmarks, so it finds exactly the fastest route a plain
-//   Dijkstra finds. Construction of a million-junction router takes seconds
-//   (the landmark times); small maps are instant.
-// - Routes respect one-way rules (the graph holds only legal directions) and
-//   never use roads closed to cars (the importer leaves those out).
+//   bidirectional A* over the TurnModel's states (directed edges), on travel
+//   time plus turn costs, with lower bounds from straight-line distance and from
+//   landmarks, so it finds exactly the route referenceRoute() finds (the same
+//   cost to the decisecond). Construction of a million-junction router takes
+//   seconds (the landmark times); small maps are instant.
+// - Routes respect one-way rules (the graph holds only legal directions), turn
+//   restrictions and barriers (the TurnModel forbids those turns) and never use
+//   roads closed to cars (the importer leaves those out).
 
 #include "service/map/geo.h"
 #include "service/map/road_map.h"
 #include "service/routing/landmarks.h"
+#include "service/routing/turn_model.h"
 
 #include <cstdint>
 #include <memory>
@@ -61,22 +64,20 @@ public:
     // qualifies or `where` is not a finite coordinate.
     std::optional<Snap> snap(Coordinate where, StringId street = 0) const;
 
-    // Returns the fastest route from `from` to `to`, or nothing when no road
-    // connects them (or a snap does not name a valid edge). A route from a point
-    // to itself is a single-edge route of zero length.
+    // Returns the fastest route from `from` to `to` (cost as reference_router.h
+    // defines it), or nothing when no road connects them (or a snap does not
+    // name a valid edge). A route from a point to itself is a single-edge route
+    // of zero length.
     std::optional<Route> route(const Snap& from, const Snap& to) const;
 
     // Returns whether the edge lies in the largest strongly connected component.
     bool isConnected(EdgeId edge) const;
 
     const RoadMap& map() const { return m_map; }
+    const TurnModel& turnModel() const { return m_model; }
 
 private:
     struct Grid;
-    struct Arc {
-        NodeId node;          // target (forward) or source (backward)
-        std::uint32_t weight; // deciseconds
-    };
 
     // Returns a lower bound of the driving time in deciseconds between two
     // points from their straight-line distance (consistent: never more than
@@ -84,12 +85,9 @@ private:
     double lowerBound(double lon1, double lat1, double lon2, double lat2) const;
 
     const RoadMap& m_map;
-    std::vector<std::uint8_t> m_nodeInMain;  // per node: 1 when in the main component
+    TurnModel m_model;
+    std::vector<std::uint8_t> m_edgeInMain;  // per edge: 1 when in the main component
     std::unique_ptr<Grid> m_grid;
-    // The graph again, compact for the search: forward arcs in CSR order (as
-    // RoadMap::edges), backward arcs in the order of RoadMap::inEdges.
-    std::vector<Arc> m_forwardArcs;
-    std::vector<Arc> m_backwardArcs;
     // Node positions for the straight-line bound (degrees; projected on use).
     std::vector<std::pair<float, float>> m_nodeXY;  // (lon, lat) per node
     double m_metresPerLonDegree = 0.0;

@@ -5,6 +5,7 @@
 #include "service/server/page_writer.h"
 
 #include <cctype>
+#include <tuple>
 #include <string_view>
 
 namespace tw::service {
@@ -165,7 +166,13 @@ Reply DirectionsSite::result(const QueryParams& params) const
         if (!match->note.empty())
             page.notes.push_back(match->note);
     }
-    page.steps = buildInstructions(m_map, *route, {start.label, dest.label});
+    for (const auto& [match, snap, end] : {std::tuple{&start, &*startSnap, RouteEnd::Start},
+                                           std::tuple{&dest, &*destSnap, RouteEnd::Destination}}) {
+        std::string moved = movedEndNote(m_map, match->label, match->street != 0, match->location, *snap, end);
+        if (!moved.empty())
+            page.notes.push_back(std::move(moved));
+    }
+    page.steps = buildInstructions(m_map, *route, {start.label, dest.label, dest.location});
     page.changeHref = again;
     return {200, writeResultPage(page), {}};
 }

@@ -43,10 +43,31 @@ public:
         return *this;
     }
 
+    // A relation; each member is (type "node"/"way", id, role).
+    struct Member {
+        std::string type;
+        std::int64_t ref;
+        std::string role;
+    };
+    OsmXml& relation(std::int64_t id, const std::vector<Member>& members, const Tags& tags)
+    {
+        std::ostringstream out;
+        out << "  <relation id=\"" << id << "\" version=\"1\">\n";
+        for (const Member& m : members) {
+            out << "    <member type=\"" << m.type << "\" ref=\"" << m.ref << "\" role=\"" << m.role << "\"/>\n";
+        }
+        for (const auto& [key, value] : tags) {
+            out << "    <tag k=\"" << key << "\" v=\"" << value << "\"/>\n";
+        }
+        out << "  </relation>\n";
+        m_relations += out.str();
+        return *this;
+    }
+
     std::string text() const
     {
         return "<?xml version='1.0' encoding='UTF-8'?>\n<osm version=\"0.6\" generator=\"test\">\n" + m_nodes +
-               m_ways + "</osm>\n";
+               m_ways + m_relations + "</osm>\n";
     }
 
     // Writes the file and returns its path.
@@ -72,6 +93,7 @@ private:
 
     std::string m_nodes;
     std::string m_ways;
+    std::string m_relations;
 };
 
 class TempFolder {

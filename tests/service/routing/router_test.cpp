@@ -1,9 +1,10 @@
-// The router against a brute-force Dijkstra on random maps, one-way and access
-// rules, snapping that never strands an end on a fragment, and a real extract.
+// The router against the reference search under the same turn model on random
+// maps (with restrictions and barriers), one-way and access rules, snapping that never strands an end on a fragment, and a real extract.
 
 #include "service/generator/synthetic_region.h"
 #include "service/map/geo.h"
 #include "service/map/map_loader.h"
+#include "service/routing/reference_router.h"
 #include "service/routing/router.h"
 #include "service/routing/segment_grid.h"
 #include "tests/service/map/osm_xml.h"
@@ -33,7 +34,8 @@ RoadMap importText(const OsmXml& xml)
 }
 
 // A square grid of streets, each block its own way, with random one-ways
-// (either direction), speeds, a few private and a few missing blocks.
+// (either direction), speeds, a few private and a few missing blocks, bollards
+// on a few junctions and turn restrictions (via a junction and via a block).
 OsmXml randomGrid(int side, unsigned seed)
 {
     std::mt19937 random(seed);
@@ -43,10 +45,12 @@ OsmXml randomGrid(int side, unsigned seed)
     auto nodeId = [side](int row, int column) { return static_cast<std::int64_t>(row * side + column + 1); };
     for (int r = 0; r < side; ++r) {
         for (int c = 0; c < side; ++c) {
-            xml.node(nodeId(r, c), 41.0 + r * 0.001, -99.0 + c * 0.0013);
+            xml.node(nodeId(r, c), 41.0 + r * 0.001, -99.0 + c * 0.0013,
+                     percent(random) < 2 ? Tags{{"barrier", "bollard"}} : Tags{});
         }
     }
     std::int64_t way = 1;
+    std::vector<std::vector<std::pair<std::int64_t, std::int64_t>>> waysAt(side * side + 1);  // (way, other end)
     auto block = [&](std::int64_t a, std::int64_t b, const std::string& name) {
         const int roll = percent(random);
         if (roll < 4) {
@@ -61,6 +65,8 @@ OsmXml randomGrid(int side, unsigned seed)
         } else if (roll < 28) {
             tags.emplace_back("oneway", "-1");
         }
+        waysAt[a].emplace_back(way, b);
+        waysAt[b].emplace_back(way, a);
         xml.way(way++, {a, b}, tags);
     };
     for (int r = 0; r < side; ++r) {
@@ -73,61 +79,39 @@ OsmXml randomGrid(int side, unsigned seed)
             }
         }
     }
+    const char* const kinds[] = {"no_left_turn", "no_straight_on", "no_u_turn", "only_straight_on", "only_right_turn"};
+    std::uniform_int_distribution<std::int64_t> anyNode(1, side * side);
+    for (int i = 0; i < side * side / 6; ++i) {
+        const std::int64_t via = anyNode(random);
+        const auto& ways = waysAt[via];
+        if (ways.empty()) {
+            continue;
+        }
+        const auto& from = ways[random() % ways.size()];
+        const Tags tags = {{"type", "restriction"}, {"restriction", kinds[random() % 5]}};
+        if (i % 3 != 0) {
+            xml.relation(1000000 + i, {{"way", from.first, "from"}, {"node", via, "via"},
+                                       {"way", ways[random() % ways.size()].first, "to"}}, tags);
+            continue;
+        }
+        const auto& beyond = waysAt[from.second];  // from's far end: the via block leads on from there
+        const auto& after = waysAt[via];
+        if (beyond.size() > 1) {
+            const auto& viaWay = beyond[random() % beyond.size()];
+            const auto& next = waysAt[viaWay.second];
+            if (viaWay.first != from.first && !next.empty() && !after.empty()) {
+                xml.relation(1000000 + i, {{"way", from.first, "to"}, {"way", viaWay.first, "via"},
+                                           {"way", next[random() % next.size()].first, "from"}}, tags);
+            }
+        }
+    }
     return xml;
 }
 
-// Single-source Dijkstra from the start point over every edge, then the
-// cheapest way into the end point; deciseconds.
-double bruteForceTime(const RoadMap& map, const Snap& from, const Snap& to)
-{
-    std::vector<double> dist(map.nodeCount(), kInfinity);
-    using Entry = std::pair<double, NodeId>;
-    std::priority_queue<Entry, std::vector<Entry>, std::greater<>> queue;
-    auto reach = [&](NodeId n, double d) {
-        if (d < dist[n]) {
-            dist[n] = d;
-            queue.emplace(d, n);
-        }
-    };
-    const Edge& a = map.edges[from.edge];
-    reach(a.target, a.deciseconds * (1.0 - from.fraction));
-    if (a.twin != kNoId) {
-        reach(map.edges[a.twin].target, map.edges[a.twin].deciseconds * from.fraction);
-    }
-    while (!queue.empty()) {
-        const auto [d, n] = queue.top();
-        queue.pop();
-        if (d > dist[n]) {
-            continue;
-        }
-        for (const Edge& e : map.outEdges(n)) {
-            reach(e.target, d + e.deciseconds);
-        }
-    }
-    const Edge& b = map.edges[to.edge];
-    double best = dist[b.source] + b.deciseconds * to.fraction;
-    if (b.twin != kNoId) {
-        best = std::min(best, dist[map.edges[b.twin].source] + map.edges[b.twin].deciseconds * (1.0 - to.fraction));
-    }
-    // Along the one edge, without passing a junction.
-    if (from.edge == to.edge && from.fraction <= to.fraction) {
-        best = std::min(best, a.deciseconds * (to.fraction - from.fraction));
-    }
-    if (a.twin != kNoId && a.twin == to.edge && 1.0 - from.fraction <= to.fraction) {
-        best = std::min(best, b.deciseconds * (to.fraction - (1.0 - from.fraction)));
-    }
-    if (from.edge == to.edge && a.twin != kNoId && to.fraction <= from.fraction) {
-        best = std::min(best, map.edges[a.twin].deciseconds * (from.fraction - to.fraction));
-    }
-    if (b.twin != kNoId && b.twin == from.edge && from.fraction <= 1.0 - to.fraction) {
-        best = std::min(best, a.deciseconds * (1.0 - to.fraction - from.fraction));
-    }
-    return best;
-}
-
 // Checks that a route is drivable as given and that its totals add up.
-void expectSoundRoute(const RoadMap& map, const Route& route, const Snap& from, const Snap& to)
+void expectSoundRoute(const Router& router, const Route& route, const Snap& from, const Snap& to)
 {
+    const RoadMap& map = router.map();
     ASSERT_FALSE(route.edges.empty());
     const EdgeId first = route.edges.front();
     const EdgeId last = route.edges.back();
@@ -150,7 +134,8 @@ void expectSoundRoute(const RoadMap& map, const Route& route, const Snap& from, 
         EXPECT_GE(part, -1e-9);
         deciseconds += e.deciseconds * part;
     }
-    EXPECT_NEAR(route.seconds, deciseconds / 10.0, 1e-6);
+    EXPECT_GE(route.seconds, deciseconds / 10.0 - 1e-6);
+    EXPECT_NEAR(route.seconds, routeCost(router.turnModel(), route) / 10.0, 1e-6) << "turns forbidden or miscounted";
     EXPECT_GE(route.metres, 0.0);
 }
 
@@ -177,8 +162,10 @@ void compareWithBruteForce(const RoadMap& map, int pairs, unsigned seed)
         ASSERT_TRUE(router.isConnected(from->edge) && router.isConnected(to->edge));
         const std::optional<Route> route = router.route(*from, *to);
         ASSERT_TRUE(route.has_value()) << "pair " << i;
-        EXPECT_NEAR(route->seconds, bruteForceTime(map, *from, *to) / 10.0, 1e-6) << "pair " << i;
-        expectSoundRoute(map, *route, *from, *to);
+        const std::optional<Route> reference = referenceRoute(router.turnModel(), *from, *to);
+        ASSERT_TRUE(reference.has_value()) << "pair " << i;
+        EXPECT_NEAR(route->seconds, reference->seconds, 1e-6) << "pair " << i;
+        expectSoundRoute(router, *route, *from, *to);
     }
 }
 
@@ -187,6 +174,8 @@ TEST(Router, EqualsBruteForceDijkstraOnRandomGrids)
     for (unsigned seed : {1u, 2u, 3u}) {
         SCOPED_TRACE(seed);
         const RoadMap map = importText(randomGrid(18, seed));
+        EXPECT_GT(map.counts.restrictionsUsed, 20u);
+        EXPECT_GT(map.counts.barriers, 0u);
         compareWithBruteForce(map, 150, seed);
     }
 }
@@ -344,8 +333,8 @@ TEST(Router, RoutesWithinOneEdgeInEitherDirection)
         const auto route = router.route(*from, *to);
         ASSERT_TRUE(route.has_value());
         EXPECT_EQ(route->edges.size() == 1, c.direct);
-        EXPECT_NEAR(route->seconds, bruteForceTime(map, *from, *to) / 10.0, 1e-6);
-        expectSoundRoute(map, *route, *from, *to);
+        EXPECT_NEAR(route->seconds, referenceRoute(router.turnModel(), *from, *to)->seconds, 1e-6);
+        expectSoundRoute(router, *route, *from, *to);
         if (c.direct) {
             EXPECT_NEAR(route->metres, distanceMetres(from->point, to->point), 1.0);
         }
@@ -457,8 +446,8 @@ TEST(Router, RoutesBetweenTwoStreetsOfTheRealWestOaklandExtract)
     const auto route = router.route(*from, *to);
     ASSERT_TRUE(route.has_value()) << map.text(pair.first) << " to " << map.text(pair.second);
     EXPECT_GT(route->metres, farthest * 0.9);
-    EXPECT_NEAR(route->seconds, bruteForceTime(map, *from, *to) / 10.0, 1e-6);
-    expectSoundRoute(map, *route, *from, *to);
+    EXPECT_NEAR(route->seconds, referenceRoute(router.turnModel(), *from, *to)->seconds, 1e-6);
+    expectSoundRoute(router, *route, *from, *to);
 }
 
 }  // namespace

@@ -76,7 +76,7 @@ TEST_F(DirectionsSiteTest, connectedAddressesGiveTheDirectionsTable)
     }
     EXPECT_NE(table.find("<TR><TD>1.</TD><TD>Start at <B>103 Main St</B>"), std::string::npos) << table;
     EXPECT_NE(table.find("Turn <B>LEFT</B> onto <B>Oak Ave</B> - go "), std::string::npos) << table;
-    EXPECT_NE(table.find("<TD>Arrive at <B>15 Oak Ave</B></TD></TR>"), std::string::npos) << table;
+    EXPECT_NE(table.find("<TD>Arrive at <B>15 Oak Ave</B>, on the <B>RIGHT</B></TD></TR>"), std::string::npos) << table;
     EXPECT_NE(html.find("From: <b>103 Main Street, Testville QZ 11111</b>"), std::string::npos);
     EXPECT_EQ(html.find("Start at"), start) << "the start marker must not appear before the table";
 }

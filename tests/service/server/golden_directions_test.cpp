@@ -73,7 +73,7 @@ TEST_F(GoldenDirections, sampleTownRoutesReadWellAfterExtraction)
          "3.Turn LEFT onto 3rd St - go 0.5 mi\r\n"
          "4.Turn LEFT onto Birch Ave - go 450 ft\r\n"
          "5.Turn LEFT onto 2nd St - go 150 ft\r\n"
-         "6.Arrive at 235 2nd St\r\n"},
+         "6.Arrive at 235 2nd St, on the LEFT\r\n"},
         {"one-way pair: 3rd Street west only, back by 2nd Street",
          "181 3rd st", "halverby qz 58911", "765 Third Street", "  ",
          "1.Start at 181 3rd St heading west - go 350 ft\r\n"
@@ -81,51 +81,47 @@ TEST_F(GoldenDirections, sampleTownRoutesReadWellAfterExtraction)
          "3.Turn LEFT onto 2nd St - go 0.6 mi\r\n"
          "4.Turn LEFT onto Hazel Ave - go 450 ft\r\n"
          "5.Turn LEFT onto 3rd St - go 150 ft\r\n"
-         "6.Arrive at 765 3rd St\r\n"},
+         "6.Arrive at 765 3rd St, on the RIGHT\r\n"},
         {"the bridge, then straight through the roundabout",
          "335 1st Street", kNorth, "135 Thistle Lane", kSouth,
          "1.Start at 335 1st St heading east - go 0.1 mi\r\n"
-         "2.Turn RIGHT onto N Main St - go 0.2 mi\r\n"
-         "3.Continue onto S Main St - go 0.5 mi\r\n"
-         "4.At the roundabout, take the 2nd exit onto S Main St - go 0.3 mi\r\n"
-         "5.Turn RIGHT onto Thistle Ln - go 0.3 mi\r\n"
-         "6.Arrive at 135 Thistle Ln\r\n"},
+         "2.Turn RIGHT onto N Main St - go 0.6 mi\r\n"
+         "3.At the roundabout, take the 2nd exit onto S Main St - go 0.3 mi\r\n"
+         "4.Turn RIGHT onto Thistle Ln - go 0.3 mi\r\n"
+         "5.Arrive at 135 Thistle Ln, on the RIGHT\r\n"},
         {"roundabout straight across",
          "151 Millbrook Road", kSouth, "151 Larkspur Road", kSouth,
          "1.Start at 151 Millbrook Rd heading east - go 200 ft\r\n"
          "2.At the roundabout, take the 2nd exit onto Larkspur Rd - go 0.1 mi\r\n"
-         "3.Arrive at 151 Larkspur Rd\r\n"},
+         "3.Arrive at 151 Larkspur Rd, on the LEFT\r\n"},
         {"roundabout first exit, then the bridge",
          "151 Larkspur Rd", kSouth, "319 Alder Ave", kNorth,
          "1.Start at 151 Larkspur Rd heading west - go 200 ft\r\n"
-         "2.At the roundabout, take the 1st exit onto S Main St - go 0.5 mi\r\n"
-         "3.Continue onto N Main St - go 0.2 mi\r\n"
-         "4.Turn LEFT onto 1st St - go 0.3 mi\r\n"
-         "5.Turn RIGHT onto Alder Ave - go 0.1 mi\r\n"
-         "6.Arrive at 319 Alder Ave\r\n"},
+         "2.At the roundabout, take the 1st exit onto S Main St - go 0.7 mi\r\n"
+         "3.Turn LEFT onto 1st St - go 0.3 mi\r\n"
+         "4.Turn RIGHT onto Alder Ave - go 0.1 mi\r\n"
+         "5.Arrive at 319 Alder Ave, on the LEFT\r\n"},
         {"highway eastbound and the off-ramp",
          "1657 Kestrel Parkway", kNorth, "119 Wren Court", kNorth,
          "1.Start at 1657 Kestrel Pkwy heading north - go 250 ft\r\n"
          "2.Turn SLIGHT RIGHT onto QZ 40 - go 1.2 mi\r\n"
-         "3.Take the exit toward N Main St - go 0.3 mi\r\n"
+         "3.Take the exit on the RIGHT toward N Main St - go 0.3 mi\r\n"
          "4.Turn RIGHT onto N Main St - go 0.3 mi\r\n"
-         "5.Turn LEFT onto Wren Ct - go 80 ft\r\n"
-         "6.Arrive at 119 Wren Ct\r\n"},
+         "5.Arrive at 119 Wren Ct, on the LEFT\r\n"},
         {"on-ramp and the highway westbound",
          "119 Wren Ct", kNorth, "1657 Kestrel Pkwy", kNorth,
          "1.Start at 119 Wren Ct heading west - go 80 ft\r\n"
          "2.Turn RIGHT onto N Main St - go 0.3 mi\r\n"
-         "3.Take the ramp onto QZ 40 - go 1.5 mi\r\n"
+         "3.Take the ramp on the LEFT onto QZ 40 W - go 1.5 mi\r\n"
          "4.Continue onto Kestrel Pkwy - go 250 ft\r\n"
-         "5.Arrive at 1657 Kestrel Pkwy\r\n"},
+         "5.Arrive at 1657 Kestrel Pkwy, on the RIGHT\r\n"},
         {"interpolated start, the bridge",
          "151 Osprey Lane", kSouth, "165 Dogwood Avenue", kNorth,
          "1.Start at 151 Osprey Ln heading east - go 0.3 mi\r\n"
-         "2.Turn LEFT onto S Main St - go 0.2 mi\r\n"
-         "3.Continue onto N Main St - go 450 ft\r\n"
-         "4.Turn LEFT onto Front St - go 450 ft\r\n"
-         "5.Turn RIGHT onto Dogwood Ave - go 300 ft\r\n"
-         "6.Arrive at 165 Dogwood Ave\r\n"},
+         "2.Turn LEFT onto S Main St - go 0.3 mi\r\n"
+         "3.Turn LEFT onto Front St - go 450 ft\r\n"
+         "4.Turn RIGHT onto Dogwood Ave - go 300 ft\r\n"
+         "5.Arrive at 165 Dogwood Ave, on the LEFT\r\n"},
     };
     for (const auto& c : cases) {
         const std::string text = appText(c.addr, c.csz, c.taddr, c.tcsz);

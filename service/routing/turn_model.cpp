@@ -1,0 +1,200 @@
+#include "service/routing/turn_model.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tw::service {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+// The heading of an edge's end is taken over this far along it: far enough to
+// look past a kink at the junction, near enough to see the road's direction there.
+constexpr double kHeadingProbeMetres = 15.0;
+
+double flatMetres(Coordinate a, Coordinate b)
+{
+    const double x = (b.lon - a.lon) * std::cos((a.lat + b.lat) * kPi / 360.0);
+    const double y = b.lat - a.lat;
+    return std::sqrt(x * x + y * y) * 111195.0;
+}
+
+// Returns the compass heading from a to b in 256ths of a full turn.
+std::uint8_t heading(Coordinate a, Coordinate b)
+{
+    const double x = (b.lon - a.lon) * std::cos((a.lat + b.lat) * kPi / 360.0);
+    const double y = b.lat - a.lat;
+    double turns = std::atan2(x, y) / (2 * kPi);
+    if (turns < 0) {
+        turns += 1.0;
+    }
+    return static_cast<std::uint8_t>(static_cast<int>(std::lround(turns * 256.0)) & 0xFF);
+}
+
+// Importance for the yield rule: a ramp counts as the road it serves.
+std::uint8_t rankOf(RoadClass roadClass)
+{
+    switch (roadClass) {
+    case RoadClass::MotorwayLink: return static_cast<std::uint8_t>(RoadClass::Motorway);
+    case RoadClass::TrunkLink: return static_cast<std::uint8_t>(RoadClass::Trunk);
+    case RoadClass::PrimaryLink: return static_cast<std::uint8_t>(RoadClass::Primary);
+    case RoadClass::SecondaryLink: return static_cast<std::uint8_t>(RoadClass::Secondary);
+    case RoadClass::TertiaryLink: return static_cast<std::uint8_t>(RoadClass::Tertiary);
+    default: return static_cast<std::uint8_t>(roadClass);
+    }
+}
+
+}  // namespace
+
+TurnModel::TurnModel(const RoadMap& map) : m_map(map)
+{
+    const std::size_t edgeCount = map.edges.size();
+    m_entryHeading.resize(edgeCount);
+    m_exitHeading.resize(edgeCount);
+    m_rank.resize(edgeCount);
+    m_bestRankAt.assign(map.nodeCount(), 0xFF);
+    for (EdgeId id = 0; id < edgeCount; ++id) {
+        const auto shape = map.edgeShape(id);
+        std::size_t k = 1;
+        while (k + 1 < shape.size() && flatMetres(shape.front(), shape[k]) < kHeadingProbeMetres) {
+            ++k;
+        }
+        m_entryHeading[id] = heading(shape.front(), shape[k]);
+        k = shape.size() - 2;
+        while (k > 0 && flatMetres(shape[k], shape.back()) < kHeadingProbeMetres) {
+            --k;
+        }
+        m_exitHeading[id] = heading(shape[k], shape.back());
+        const Edge& e = map.edges[id];
+        m_rank[id] = rankOf(e.roadClass);
+        m_bestRankAt[e.source] = std::min(m_bestRankAt[e.source], m_rank[id]);
+        m_bestRankAt[e.target] = std::min(m_bestRankAt[e.target], m_rank[id]);
+    }
+    m_nodeBits.assign(map.nodeCount(), 0);
+    for (NodeId barrier : map.barrierNodes) {
+        m_nodeBits[barrier] = 1;
+    }
+
+    m_ruleBits.assign(edgeCount, 0);
+    for (const TurnRestriction& restriction : map.restrictions) {
+        const auto path = map.restrictionPath(restriction);
+        const bool only = restriction.kind == RestrictionKind::Only;
+        StateId state = path.front();
+        for (std::size_t i = 1; i + 1 < path.size(); ++i) {
+            if (only) {
+                rulesOf(state).only = path[i];
+            }
+            state = addCopy(state, path[i]);
+        }
+        Rules& rules = rulesOf(state);
+        if (only) {
+            rules.only = path.back();
+        } else {
+            rules.forbidden.push_back(path.back());
+        }
+    }
+}
+
+TurnModel::Rules& TurnModel::rulesOf(StateId state)
+{
+    m_ruleBits[state] |= kHasRules;
+    return m_rules[state];
+}
+
+StateId TurnModel::addCopy(StateId parent, EdgeId road)
+{
+    Rules& rules = rulesOf(parent);
+    for (const auto& [childRoad, child] : rules.children) {
+        if (childRoad == road) {
+            return child;
+        }
+    }
+    const auto id = static_cast<StateId>(m_map.edges.size() + m_copies.size());
+    m_copies.push_back(Copy{road, parent});
+    m_ruleBits.push_back(0);
+    m_rules[parent].children.emplace_back(road, id);
+    m_ruleBits[road] |= kHasCopies;
+    m_copiesOf[road].push_back(id);
+    return id;
+}
+
+std::span<const StateId> TurnModel::copiesOf(EdgeId road) const
+{
+    const auto it = m_copiesOf.find(road);
+    return it == m_copiesOf.end() ? std::span<const StateId>() : std::span<const StateId>(it->second);
+}
+
+std::uint32_t TurnModel::geometricCost(EdgeId from, EdgeId next) const
+{
+    const Edge& a = m_map.edges[from];
+    const Edge& b = m_map.edges[next];
+    const NodeId junction = a.target;
+    const bool barrier = m_nodeBits[junction] != 0;
+    const auto delta = static_cast<std::int8_t>(static_cast<std::uint8_t>(m_entryHeading[next] - m_exitHeading[from]));
+    const int degrees = std::abs(static_cast<int>(delta)) * 360 / 256;
+    if (barrier) {
+        return next == a.twin ? kDeadEndUTurn : kForbidden;
+    }
+    if (next == a.twin || degrees >= 170) {
+        const bool deadEnd = m_map.firstEdge[junction + 1] - m_map.firstEdge[junction] == 1;
+        return deadEnd ? kDeadEndUTurn : kUTurn;
+    }
+    if (a.has(kEdgeRoundabout) && b.has(kEdgeRoundabout)) {
+        return 0;
+    }
+    std::uint32_t cost = 0;
+    if (degrees > 120) {
+        cost = delta > 0 ? kSharpRightTurn : kSharpLeftTurn;
+    } else if (degrees > 40) {
+        cost = delta > 0 ? kRightTurn : kLeftTurn;
+    } else if (degrees > 20) {
+        cost = kSlightTurn;
+    }
+    if (m_bestRankAt[junction] < std::min(m_rank[from], m_rank[next])) {
+        cost += kYieldToHigherClass;
+    }
+    return cost;
+}
+
+TurnModel::Turn TurnModel::turn(StateId from, EdgeId next) const
+{
+    const EdgeId road = roadEdge(from);
+    const std::uint32_t cost = geometricCost(road, next);
+    if (cost == kForbidden) {
+        return {};
+    }
+    StateId to = next;
+    if ((m_ruleBits[from] & kHasRules) != 0) {
+        const Rules& rules = m_rules.at(from);
+        if ((rules.only != kNoId && rules.only != next) ||
+            std::find(rules.forbidden.begin(), rules.forbidden.end(), next) != rules.forbidden.end()) {
+            return {};
+        }
+        for (const auto& [childRoad, child] : rules.children) {
+            if (childRoad == next) {
+                to = child;
+            }
+        }
+    }
+    // Restrictions via a node on the road edge hold on its copies too.
+    if (from != road && (m_ruleBits[road] & kHasRules) != 0) {
+        const Rules& rules = m_rules.at(road);
+        if ((rules.only != kNoId && rules.only != next) ||
+            std::find(rules.forbidden.begin(), rules.forbidden.end(), next) != rules.forbidden.end()) {
+            return {};
+        }
+    }
+    return Turn{to, cost};
+}
+
+std::uint32_t TurnModel::turnCost(StateId from, StateId to) const
+{
+    if (from >= stateCount() || to >= stateCount() ||
+        m_map.edges[roadEdge(from)].target != m_map.edges[roadEdge(to)].source) {
+        return kForbidden;
+    }
+    const Turn t = turn(from, roadEdge(to));
+    return t.to == to ? t.cost : kForbidden;
+}
+
+}  // namespace tw::service
