@@ -1,5 +1,6 @@
 #include "service/routing/contraction_router.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -33,42 +34,32 @@ void measure(const RoadMap& map, Route& route)
 
 } // namespace
 
-TurnCostFunction routingTurnCosts(const RoadMap& map)
-{
-    (void)map;
-    return [](EdgeId, EdgeId) -> std::uint32_t { return 0; };
-}
-
-std::vector<WeightedArc> turnArcs(const RoadMap& map, const TurnCostFunction& turnCost)
+std::vector<WeightedArc> turnArcs(const TurnModel& model)
 {
     std::vector<WeightedArc> arcs;
-    arcs.reserve(map.edges.size() * 3);
-    for (EdgeId a = 0; a < map.edges.size(); ++a) {
-        const Edge& in = map.edges[a];
-        for (EdgeId b = map.firstEdge[in.target]; b < map.firstEdge[in.target + 1]; ++b) {
-            const std::uint32_t cost = turnCost(a, b);
-            if (cost == kForbiddenTurn) {
-                continue;
-            }
-            const std::uint64_t weight = static_cast<std::uint64_t>(in.deciseconds) + cost;
-            arcs.push_back(WeightedArc{a, b, static_cast<std::uint32_t>(std::min<std::uint64_t>(weight, 0x7FFFFFFFu))});
-        }
+    const auto states = static_cast<StateId>(model.stateCount());
+    arcs.reserve(static_cast<std::size_t>(states) * 3);
+    for (StateId a = 0; a < states; ++a) {
+        const std::uint32_t drive = model.driveTime(a);
+        model.forEachTurn(a, [&](const TurnModel::Turn& turn) {
+            const std::uint64_t weight = static_cast<std::uint64_t>(drive) + turn.cost;
+            arcs.push_back(WeightedArc{a, turn.to, static_cast<std::uint32_t>(std::min<std::uint64_t>(weight, 0x7FFFFFFFu))});
+        });
     }
     return arcs;
 }
 
-ContractionHierarchy prepareHierarchy(const RoadMap& map, const TurnCostFunction& turnCost,
-                                      const ChProgress& progress)
+ContractionHierarchy prepareHierarchy(const TurnModel& model, const ChProgress& progress)
 {
-    return ContractionHierarchy::build(static_cast<std::uint32_t>(map.edges.size()), turnArcs(map, turnCost),
-                                       progress);
+    return ContractionHierarchy::build(static_cast<std::uint32_t>(model.stateCount()), turnArcs(model), progress);
 }
 
-std::optional<Route> routeWithHierarchy(const RoadMap& map, const ContractionHierarchy& hierarchy,
-                                        const TurnCostFunction& turnCost, const Snap& from, const Snap& to)
+std::optional<Route> routeWithHierarchy(const TurnModel& model, const ContractionHierarchy& hierarchy,
+                                        const Snap& from, const Snap& to)
 {
+    const RoadMap& map = model.map();
     const std::size_t edgeCount = map.edges.size();
-    if (hierarchy.nodeCount() != edgeCount || from.edge >= edgeCount || to.edge >= edgeCount
+    if (hierarchy.nodeCount() != model.stateCount() || from.edge >= edgeCount || to.edge >= edgeCount
         || !(from.fraction >= 0.0 && from.fraction <= 1.0) || !(to.fraction >= 0.0 && to.fraction <= 1.0)) {
         return std::nullopt;
     }
@@ -93,31 +84,31 @@ std::optional<Route> routeWithHierarchy(const RoadMap& map, const ContractionHie
         }
     }
 
-    // Otherwise: leave the start's edge at its end, turning onto any edge
-    // allowed from there, and enter the end's edge.
+    // Otherwise: leave the start's edge at its end by any move the model
+    // allows, and enter the end's edge (or any restriction copy of it).
     std::vector<ChSeed> sources;
     std::vector<const Start*> sourceStart;
     for (const Start& s : starts) {
         if (s.edge == kNoId) {
             continue;
         }
-        const Edge& edge = map.edges[s.edge];
-        const double rest = edge.deciseconds * (1.0 - s.fraction);
-        for (EdgeId next = map.firstEdge[edge.target]; next < map.firstEdge[edge.target + 1]; ++next) {
-            const std::uint32_t cost = turnCost(s.edge, next);
-            if (cost != kForbiddenTurn) {
-                sources.push_back(ChSeed{next, rest + cost});
-                sourceStart.push_back(&s);
-            }
-        }
+        const double rest = map.edges[s.edge].deciseconds * (1.0 - s.fraction);
+        model.forEachTurn(s.edge, [&](const TurnModel::Turn& turn) {
+            sources.push_back(ChSeed{turn.to, rest + turn.cost});
+            sourceStart.push_back(&s);
+        });
     }
     std::vector<ChSeed> targets;
     std::vector<const Start*> targetEnd;
     for (const Start& e : ends) {
-        if (e.edge != kNoId) {
-            targets.push_back(ChSeed{e.edge, map.edges[e.edge].deciseconds * e.fraction});
-            targetEnd.push_back(&e);
+        if (e.edge == kNoId) {
+            continue;
         }
+        const double part = map.edges[e.edge].deciseconds * e.fraction;
+        model.forEachStateOf(e.edge, [&](StateId state) {
+            targets.push_back(ChSeed{state, part});
+            targetEnd.push_back(&e);
+        });
     }
     if (std::optional<ChPath> path = hierarchy.shortestPath(sources, targets); path && path->cost < best) {
         best = path->cost;
@@ -126,7 +117,9 @@ std::optional<Route> routeWithHierarchy(const RoadMap& map, const ContractionHie
         route.edges.clear();
         route.edges.reserve(path->nodes.size() + 1);
         route.edges.push_back(s.edge);
-        route.edges.insert(route.edges.end(), path->nodes.begin(), path->nodes.end());
+        for (const std::uint32_t state : path->nodes) {
+            route.edges.push_back(model.roadEdge(state));
+        }
         route.firstFraction = s.fraction;
         route.lastFraction = e.fraction;
     }

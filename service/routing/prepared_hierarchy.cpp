@@ -24,6 +24,7 @@ struct SourceRecord {
     std::uint64_t size;
     std::int64_t mtime;
     std::uint64_t edgeCount;
+    std::uint64_t stateCount;
     std::uint64_t fingerprint;
 };
 
@@ -39,9 +40,10 @@ std::uint64_t fingerprint(const RoadMap& map)
     return hash;
 }
 
-SourceRecord recordOf(const CacheKey& key, const RoadMap& map)
+SourceRecord recordOf(const CacheKey& key, const TurnModel& model)
 {
-    return SourceRecord{key.sourceSize, key.sourceMtime, map.edges.size(), fingerprint(map)};
+    return SourceRecord{key.sourceSize, key.sourceMtime, model.map().edges.size(), model.stateCount(),
+                        fingerprint(model.map())};
 }
 
 } // namespace
@@ -57,10 +59,10 @@ std::string preparedPathInUserFolder(const CacheKey& key)
     return path.substr(0, path.size() - std::string(".twcache").size()) + ".twch";
 }
 
-bool writePreparedHierarchy(const std::string& path, const CacheKey& key, const RoadMap& map,
+bool writePreparedHierarchy(const std::string& path, const CacheKey& key, const TurnModel& model,
                             const ContractionHierarchy& hierarchy)
 {
-    const SourceRecord record = recordOf(key, map);
+    const SourceRecord record = recordOf(key, model);
     MappedFileWriter writer(kPreparedFormatVersion);
     writer.add(kSource, std::span<const SourceRecord>(&record, 1));
     writer.add(kSourcePath, std::span<const char>(key.sourcePath));
@@ -73,7 +75,7 @@ bool writePreparedHierarchy(const std::string& path, const CacheKey& key, const 
 }
 
 std::optional<ContractionHierarchy> readPreparedHierarchy(const std::string& path, const CacheKey& key,
-                                                          const RoadMap& map)
+                                                          const TurnModel& model)
 {
     std::error_code error;
     if (!std::filesystem::exists(path, error)) {
@@ -90,16 +92,16 @@ std::optional<ContractionHierarchy> readPreparedHierarchy(const std::string& pat
     if (record.size() != 1) {
         throw MapError("The prepared map " + path + " has a damaged source record");
     }
-    const SourceRecord expected = recordOf(key, map);
+    const SourceRecord expected = recordOf(key, model);
     if (std::string_view(sourcePath.data(), sourcePath.size()) != key.sourcePath || record[0].size != expected.size
         || record[0].mtime != expected.mtime || record[0].edgeCount != expected.edgeCount
-        || record[0].fingerprint != expected.fingerprint) {
+        || record[0].stateCount != expected.stateCount || record[0].fingerprint != expected.fingerprint) {
         return std::nullopt;
     }
     ContractionHierarchy hierarchy = ContractionHierarchy::fromParts(
         file->section<std::uint32_t>(kRank), file->section<std::uint32_t>(kUpFirst), file->section<ChArc>(kUpArcs),
         file->section<std::uint32_t>(kDownFirst), file->section<ChArc>(kDownArcs), file);
-    if (hierarchy.nodeCount() != map.edges.size()) {
+    if (hierarchy.nodeCount() != model.stateCount()) {
         throw MapError("The prepared map " + path + " does not match its map");
     }
     if (const std::string fault = hierarchy.validate(); !fault.empty()) {
@@ -108,8 +110,8 @@ std::optional<ContractionHierarchy> readPreparedHierarchy(const std::string& pat
     return hierarchy;
 }
 
-ContractionHierarchy loadOrPrepareHierarchy(const std::string& sourcePath, const RoadMap& map,
-                                            const TurnCostFunction& turnCost, PrepareProgress progress,
+ContractionHierarchy loadOrPrepareHierarchy(const std::string& sourcePath, const TurnModel& model,
+                                            PrepareProgress progress,
                                             DamagedPrepared damaged, bool* prepared)
 {
     if (prepared != nullptr) {
@@ -123,7 +125,7 @@ ContractionHierarchy loadOrPrepareHierarchy(const std::string& sourcePath, const
     const std::string inUserFolder = preparedPathInUserFolder(*key);
     for (const std::string& path : {beside, inUserFolder}) {
         try {
-            if (std::optional<ContractionHierarchy> hierarchy = readPreparedHierarchy(path, *key, map)) {
+            if (std::optional<ContractionHierarchy> hierarchy = readPreparedHierarchy(path, *key, model)) {
                 return std::move(*hierarchy);
             }
         } catch (const MapError&) {
@@ -153,10 +155,10 @@ ContractionHierarchy loadOrPrepareHierarchy(const std::string& sourcePath, const
                          done * 100.0, std::chrono::duration<double>(now - start).count());
         };
     }
-    ContractionHierarchy hierarchy = prepareHierarchy(map, turnCost, report);
+    ContractionHierarchy hierarchy = prepareHierarchy(model, report);
     const std::string folder = std::filesystem::absolute(sourcePath).parent_path().string();
-    const bool written = (::access(folder.c_str(), W_OK) == 0 && writePreparedHierarchy(beside, *key, map, hierarchy))
-                         || writePreparedHierarchy(inUserFolder, *key, map, hierarchy);
+    const bool written = (::access(folder.c_str(), W_OK) == 0 && writePreparedHierarchy(beside, *key, model, hierarchy))
+                         || writePreparedHierarchy(inUserFolder, *key, model, hierarchy);
     if (!written && progress == PrepareProgress::Stderr) {
         std::fprintf(stderr, "tarnwickley-directions: could not save the prepared map; the next start prepares it again\n");
     }
@@ -164,7 +166,7 @@ ContractionHierarchy loadOrPrepareHierarchy(const std::string& sourcePath, const
     // with the others on the same map instead of keeping a private copy.
     for (const std::string& path : {beside, inUserFolder}) {
         try {
-            if (std::optional<ContractionHierarchy> mapped = readPreparedHierarchy(path, *key, map)) {
+            if (std::optional<ContractionHierarchy> mapped = readPreparedHierarchy(path, *key, model)) {
                 return std::move(*mapped);
             }
         } catch (const MapError&) {

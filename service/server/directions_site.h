@@ -37,7 +37,8 @@ using QueryParams = std::multimap<std::string, std::string>;
 class DirectionsSite {
 public:
     // Indexes `map` for addresses and routing; `map` must outlive the site.
-    explicit DirectionsSite(const RoadMap& map);
+    // Throws MapError when `routing` names a damaged prepared file.
+    explicit DirectionsSite(const RoadMap& map, const RouterOptions& routing = {});
 
     Reply form(const QueryParams& params) const;
     Reply result(const QueryParams& params) const;

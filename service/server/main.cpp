@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <netdb.h>
@@ -94,8 +95,8 @@ int prepareOnly(const std::string& mapPath)
         say("loading map " + mapPath);
         const RoadMap map = loadMap(mapPath);
         bool prepared = false;
-        loadOrPrepareHierarchy(mapPath, map, routingTurnCosts(map), PrepareProgress::Stderr,
-                               DamagedPrepared::Replace, &prepared);
+        const TurnModel model(map);
+        loadOrPrepareHierarchy(mapPath, model, PrepareProgress::Stderr, DamagedPrepared::Replace, &prepared);
         say(prepared ? "prepared " + mapPath : mapPath + " was already prepared");
         return kExitOk;
     } catch (const MapError& e) {
@@ -160,7 +161,16 @@ int main(int argc, char** argv)
             say(e.what());
             return kExitMapCorrupt;
         }
-        DirectionsSite site(map);
+        // Routes come from the contraction hierarchy in the map's prepared
+        // file, mapped at once when current, else prepared now and saved.
+        std::unique_ptr<DirectionsSite> prepared;
+        try {
+            prepared = std::make_unique<DirectionsSite>(map, RouterOptions{RouteSearch::Hierarchy, mapPath, true});
+        } catch (const MapError& e) {
+            say(std::string(e.what()) + " (remove it, or run --prepare again)");
+            return kExitMapCorrupt;
+        }
+        DirectionsSite& site = *prepared;
         say("map ready: " + std::to_string(map.nodeCount()) + " junctions, " + std::to_string(map.edgeCount())
             + " road pieces, " + std::to_string(site.geocoder().streetCount()) + " streets, "
             + std::to_string(map.addresses.size()) + " addresses");

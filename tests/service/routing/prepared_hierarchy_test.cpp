@@ -32,10 +32,6 @@ RoadMap grid(int side)
     return builder.build();
 }
 
-std::uint32_t noTurnCost(EdgeId, EdgeId)
-{
-    return 0;
-}
 
 std::string readAll(const std::string& path)
 {
@@ -53,16 +49,19 @@ struct Fixture {
     test::TempFolder folder;
     std::string source = (folder / "town.osm").string();
     std::string prepared = (folder / "town.osm.twch").string();
-    RoadMap map = grid(6);
+    RoadMap map;
+    std::unique_ptr<TurnModel> model;
     CacheKey key;
     ContractionHierarchy ch;
 
-    Fixture()
+    explicit Fixture(int side = 6)
     {
         writeAll(source, "stand-in for the source map");
         key = *cacheKeyOf(source);
-        ch = prepareHierarchy(map, noTurnCost);
-        EXPECT_TRUE(writePreparedHierarchy(prepared, key, map, ch));
+        map = grid(side);
+        model = std::make_unique<TurnModel>(map);
+        ch = prepareHierarchy(*model);
+        EXPECT_TRUE(writePreparedHierarchy(prepared, key, *model, ch));
     }
 
     // Writes a file whose checksums are sound around the given arrays.
@@ -70,7 +69,7 @@ struct Fixture {
     {
         const auto crafted = ContractionHierarchy::fromParts(rank, upFirst, upArcs, ch.downFirst(), ch.downArcs(),
                                                              nullptr);
-        EXPECT_TRUE(writePreparedHierarchy(prepared, key, map, crafted));
+        EXPECT_TRUE(writePreparedHierarchy(prepared, key, *model, crafted));
     }
 };
 
@@ -162,18 +161,18 @@ TEST(PreparedHierarchy, DamagedFilesAreRefusedAndStaleOnesIgnored)
         {"made from another source file", [](Fixture& f) {
              CacheKey other = f.key;
              other.sourceMtime += 1;
-             writePreparedHierarchy(f.prepared, other, f.map, f.ch);
+             writePreparedHierarchy(f.prepared, other, *f.model, f.ch);
          }, Outcome::Stale},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Fixture f;
-        ASSERT_TRUE(readPreparedHierarchy(f.prepared, f.key, f.map).has_value());
+        ASSERT_TRUE(readPreparedHierarchy(f.prepared, f.key, *f.model).has_value());
         c.damage(f);
         if (c.outcome == Outcome::Refused) {
-            EXPECT_THROW(readPreparedHierarchy(f.prepared, f.key, f.map), MapError);
+            EXPECT_THROW(readPreparedHierarchy(f.prepared, f.key, *f.model), MapError);
         } else {
-            EXPECT_FALSE(readPreparedHierarchy(f.prepared, f.key, f.map).has_value());
+            EXPECT_FALSE(readPreparedHierarchy(f.prepared, f.key, *f.model).has_value());
         }
     }
 }
@@ -181,15 +180,15 @@ TEST(PreparedHierarchy, DamagedFilesAreRefusedAndStaleOnesIgnored)
 TEST(PreparedHierarchy, StaleFileIsPreparedAgainAndAMappingOutlivesItsReplacement)
 {
     Fixture f;
-    const ContractionHierarchy mapped = *readPreparedHierarchy(f.prepared, f.key, f.map);
+    const ContractionHierarchy mapped = *readPreparedHierarchy(f.prepared, f.key, *f.model);
     const ChSeed from{0, 0.0};
-    const ChSeed to{static_cast<std::uint32_t>(f.map.edges.size() - 1), 0.0};
+    const ChSeed to{static_cast<std::uint32_t>(f.map.edges.size() / 2), 0.0};
     const double before = mapped.shortestPath({&from, 1}, {&to, 1})->cost;
 
     // Source touched: the next start prepares and replaces the file.
     writeAll(f.source, "a changed source map, longer than before");
-    const ContractionHierarchy fresh = loadOrPrepareHierarchy(f.source, f.map, noTurnCost, PrepareProgress::Quiet);
-    EXPECT_TRUE(readPreparedHierarchy(f.prepared, *cacheKeyOf(f.source), f.map).has_value());
+    const ContractionHierarchy fresh = loadOrPrepareHierarchy(f.source, *f.model, PrepareProgress::Quiet);
+    EXPECT_TRUE(readPreparedHierarchy(f.prepared, *cacheKeyOf(f.source), *f.model).has_value());
     EXPECT_EQ(fresh.shortestPath({&from, 1}, {&to, 1})->cost, before);
     // The running mapping still reads the old inode, whole.
     EXPECT_EQ(mapped.validate(), "");
@@ -219,11 +218,8 @@ std::pair<long, long> residency(const std::string& path)
 
 TEST(PreparedHierarchy, TwoProcessesShareTheMappedPages)
 {
-    Fixture f;
-    f.map = grid(20);
-    f.ch = prepareHierarchy(f.map, noTurnCost);
-    ASSERT_TRUE(writePreparedHierarchy(f.prepared, f.key, f.map, f.ch));
-    const ContractionHierarchy mine = *readPreparedHierarchy(f.prepared, f.key, f.map);
+    Fixture f(20);
+    const ContractionHierarchy mine = *readPreparedHierarchy(f.prepared, f.key, *f.model);
     ASSERT_EQ(mine.validate(), ""); // touches every page
 
     int toParent[2];
@@ -234,7 +230,7 @@ TEST(PreparedHierarchy, TwoProcessesShareTheMappedPages)
         // A second process maps the file on its own and reads it all.
         int code = 1;
         try {
-            const ContractionHierarchy theirs = *readPreparedHierarchy(f.prepared, f.key, f.map);
+            const ContractionHierarchy theirs = *readPreparedHierarchy(f.prepared, f.key, *f.model);
             code = theirs.validate().empty() ? 0 : 1;
             const auto [rss, pss] = residency(f.prepared);
             const long sizes[2] = {rss, pss};
