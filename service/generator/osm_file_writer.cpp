@@ -97,7 +97,7 @@ void OsmFileWriter::flushIfFull()
 
 void OsmFileWriter::addNode(std::int64_t id, double lat, double lon, std::span<const OsmTag> tags)
 {
-    if (m_wayCount != 0 || id <= m_lastNodeId) {
+    if (m_wayCount != 0 || m_lastRelationId != 0 || id <= m_lastNodeId) {
         throw GeneratorError("internal error: node " + std::to_string(id) + " written out of order");
     }
     m_lastNodeId = id;
@@ -131,6 +131,28 @@ void OsmFileWriter::addWay(std::int64_t id, std::span<const std::int64_t> nodeId
     }
     m_state->buffer.commit();
     ++m_wayCount;
+    flushIfFull();
+}
+
+void OsmFileWriter::addRelation(std::int64_t id, std::span<const Member> members, std::span<const OsmTag> tags)
+{
+    if (id <= m_lastRelationId) {
+        throw GeneratorError("internal error: relation " + std::to_string(id) + " written out of order");
+    }
+    m_lastRelationId = id;
+    {
+        osmium::builder::RelationBuilder builder{m_state->buffer};
+        builder.set_id(id);
+        {
+            osmium::builder::RelationMemberListBuilder list{builder};
+            for (const Member& member : members) {
+                list.add_member(member.type == 'n' ? osmium::item_type::node : osmium::item_type::way, member.ref,
+                                member.role);
+            }
+        }
+        addTags(builder, tags);
+    }
+    m_state->buffer.commit();
     flushIfFull();
 }
 

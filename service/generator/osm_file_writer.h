@@ -5,7 +5,7 @@
 // id). Memory stays bounded: objects are handed to libosmium in small buffers.
 //
 // Contract:
-// - Nodes first, then ways, each with strictly increasing ids (the order every
+// - Nodes first, then ways, then relations, each with strictly increasing ids (the order every
 //   reader of sorted files expects); a violation throws GeneratorError.
 // - The data goes to a temporary file beside the target; commit() flushes,
 //   syncs and renames it over the target. Destroying the writer without commit()
@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -42,6 +43,15 @@ public:
     void addNode(std::int64_t id, double lat, double lon, std::span<const OsmTag> tags = {});
     void addWay(std::int64_t id, std::span<const std::int64_t> nodeIds, std::span<const OsmTag> tags);
 
+    // A relation member: 'n' (node) or 'w' (way), its id and role.
+    struct Member {
+        char type;
+        std::int64_t ref;
+        std::string role;
+    };
+    // Relations come after every way, in increasing id order.
+    void addRelation(std::int64_t id, std::span<const Member> members, std::span<const OsmTag> tags);
+
     // Finishes the file and moves it to the target name.
     void commit();
 
@@ -58,6 +68,7 @@ private:
     std::unique_ptr<State> m_state;
     std::int64_t m_lastNodeId = 0;
     std::int64_t m_lastWayId = 0;
+    std::int64_t m_lastRelationId = 0;
     std::uint64_t m_nodeCount = 0;
     std::uint64_t m_wayCount = 0;
     bool m_committed = false;

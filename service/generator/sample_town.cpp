@@ -109,8 +109,10 @@ StreetSpec culDeSac(std::string name, LocalPoint from, LocalPoint to)
     return planned;
 }
 
-void addDowntown(TownPlan& plan)
+// Returns the index of 4th Street, where Kestrel Parkway joins downtown.
+std::size_t addDowntown(TownPlan& plan)
 {
+    std::size_t fourthStreet = 0;
     const std::vector<std::string> streetNames{"Front Street", "1st Street", "2nd Street", "3rd Street",
                                                "4th Street", "5th Street", "6th Street"};
     for (std::size_t i = 0; i < kStreetY.size(); ++i) {
@@ -136,7 +138,10 @@ void addDowntown(TownPlan& plan)
                 planned.wayDirection = WayDirection::AgainstPoints;
             }
         }
-        plan.addStreet(std::move(planned));
+        const std::size_t index = plan.addStreet(std::move(planned));
+        if (name == "4th Street") {
+            fourthStreet = index;
+        }
     }
 
     const std::vector<std::string> avenueNames{"Alder Avenue", "Birch Avenue", "Cedar Avenue",
@@ -156,9 +161,10 @@ void addDowntown(TownPlan& plan)
         planned.addresses = {{0.0, kGridHeight, addressing}};
         plan.addStreet(std::move(planned));
     }
+    return fourthStreet;
 }
 
-void addNorthSide(TownPlan& plan)
+void addNorthSide(TownPlan& plan, std::size_t fourthStreet)
 {
     // North Main Street: from the bridge through downtown (shops, mapped as
     // buildings), past two cul-de-sacs, to the interchange and under the highway.
@@ -183,7 +189,9 @@ void addNorthSide(TownPlan& plan)
                                 roadTags("secondary", "45 mph"), Addressing::None);
     kestrel.addresses = {{0.0, kEverywhere, Addressing::Nodes}};
     kestrel.houseSpacing = 40.0;
-    plan.addStreet(std::move(kestrel));
+    const std::size_t kestrelIndex = plan.addStreet(std::move(kestrel));
+    // Where the parkway meets Alder Avenue it may only go straight on into 4th Street.
+    plan.addRestriction("only_straight_on", kestrelIndex, {-520, 720}, fourthStreet);
 
     // QZ 40: two carriageways from the end of Kestrel Parkway, bending east, over
     // North Main Street, to where they merge into the two-way trunk road.
@@ -211,12 +219,26 @@ void addNorthSide(TownPlan& plan)
     plan.addStreet(street("", {{1500, 1700}, {2200, 1700}, {3000, 1700}}, trunk, Addressing::None));
 
     // The diamond interchange with North Main Street.
+    // Each ramp is signed: the on-ramps with the highway's direction and the
+    // next town that way, the off-ramps with Halverby.
     TagList ramp = roadTags("motorway_link", "35 mph");
     ramp.emplace_back("oneway", "yes");
-    plan.addStreet(street("", {{-450, 1690}, {-300, 1682}, {-150, 1665}, {-60, 1648}, {0, 1640}}, ramp, Addressing::None));
-    plan.addStreet(street("", {{0, 1640}, {60, 1648}, {150, 1665}, {300, 1682}, {450, 1690}}, ramp, Addressing::None));
-    plan.addStreet(street("", {{450, 1710}, {300, 1718}, {150, 1735}, {60, 1752}, {0, 1760}}, ramp, Addressing::None));
-    plan.addStreet(street("", {{0, 1760}, {-60, 1752}, {-150, 1735}, {-300, 1718}, {-450, 1710}}, ramp, Addressing::None));
+    const auto signed_ = [&ramp](const char* destination, const char* destinationRef) {
+        TagList tags = ramp;
+        tags.emplace_back("destination", destination);
+        if (destinationRef != nullptr) {
+            tags.emplace_back("destination:ref", destinationRef);
+        }
+        return tags;
+    };
+    plan.addStreet(street("", {{-450, 1690}, {-300, 1682}, {-150, 1665}, {-60, 1648}, {0, 1640}},
+                          signed_("Halverby", nullptr), Addressing::None));
+    plan.addStreet(street("", {{0, 1640}, {60, 1648}, {150, 1665}, {300, 1682}, {450, 1690}},
+                          signed_("Marlow Springs", "QZ 40 E"), Addressing::None));
+    plan.addStreet(street("", {{450, 1710}, {300, 1718}, {150, 1735}, {60, 1752}, {0, 1760}},
+                          signed_("Halverby", nullptr), Addressing::None));
+    plan.addStreet(street("", {{0, 1760}, {-60, 1752}, {-150, 1735}, {-300, 1718}, {-450, 1710}},
+                          signed_("Oakport", "QZ 40 W"), Addressing::None));
 
     // Quarry Road: north of the highway, bending east to the quarry gate.
     StreetSpec quarry = street("Quarry Road", curve({0, 1760}, {0, 2150}, {200, 2300}, {500, 2300}, 20.0),
@@ -263,27 +285,38 @@ void addSouthSide(TownPlan& plan)
 
     plan.addStreet(street("Millbrook Road", {{-30, -700}, {-300, -700}, {-600, -700}, {-1400, -700}},
                           roadTags("tertiary"), Addressing::Nodes));
-    plan.addStreet(street("Larkspur Road", {{30, -700}, {600, -700}, {1000, -700}, {1400, -700}},
+    plan.addStreet(street("Larkspur Road", {{30, -700}, {300, -700}, {600, -700}, {1000, -700}, {1400, -700}},
                           roadTags("tertiary"), Addressing::Nodes));
     plan.addStreet(street("Osprey Lane", {{-600, -300}, {-300, -300}, {0, -300}, {600, -300}},
                           roadTags("residential"), Addressing::Interpolation));
-    plan.addStreet(street("Thistle Lane", {{-600, -1100}, {0, -1100}, {300, -1100}, {600, -1100}, {1000, -1100}},
-                          roadTags("residential"), Addressing::Nodes));
-    plan.addStreet(street("Copperfield Drive", {{-600, -300}, {-600, -700}, {-600, -1100}},
-                          roadTags("residential"), Addressing::Nodes));
+    const std::size_t thistle =
+        plan.addStreet(street("Thistle Lane", {{-600, -1100}, {0, -1100}, {300, -1100}, {600, -1100}, {1000, -1100}},
+                              roadTags("residential"), Addressing::Nodes));
+    const std::size_t copperfield = plan.addStreet(street("Copperfield Drive", {{-600, -300}, {-600, -700}, {-600, -1100}},
+                                                          roadTags("residential"), Addressing::Nodes));
+    // At the corner where Copperfield Drive ends in Thistle Lane, no left turn.
+    plan.addRestriction("no_left_turn", copperfield, {-600, -1100}, thistle);
     plan.addStreet(street("Sorrel Drive", {{600, -300}, {600, -700}, {600, -1100}},
                           roadTags("residential"), Addressing::Nodes));
     plan.addStreet(culDeSac("Plover Court", {-300, -300}, {-300, -450}));
     plan.addStreet(culDeSac("Bramble Court", {300, -1100}, {300, -950}));
 
-    // A gated lane: a shortcut between Larkspur Road and Thistle Lane that cars
+    // A private lane: a shortcut between Larkspur Road and Thistle Lane that cars
     // may not use.
     TagList privateRoad = roadTags("residential");
     privateRoad.emplace_back("access", "private");
     plan.addStreet(street("Fallow Lane", {{1000, -700}, {1000, -1100}}, privateRoad, Addressing::None));
 
-    // A footpath from the end of Plover Court to Millbrook Road.
-    plan.addFeature({{-300, -450}, {-300, -700}}, {{"highway", "footway"}});
+    // A service lane from the end of Bramble Court to Larkspur Road, closed by
+    // a private gate halfway: the shortcut a route must not take.
+    plan.addStreet(street("", {{300, -950}, {300, -825}, {300, -700}}, roadTags("service"), Addressing::None));
+    plan.tagPoint({300, -825}, {{"barrier", "gate"}, {"access", "private"}});
+
+    // A footpath from the end of Plover Court to Millbrook Road, Plover Walk,
+    // with a few houses that no car can reach on the path itself.
+    StreetSpec walk = street("Plover Walk", {{-300, -450}, {-300, -700}}, {{"highway", "footway"}}, Addressing::Nodes);
+    walk.houseSpacing = 100.0;
+    plan.addStreet(std::move(walk));
 }
 
 void addRiver(TownPlan& plan)
@@ -303,8 +336,8 @@ void writeSampleTown(const std::filesystem::path& path)
                         return std::string(point.y > 0.0 ? kSampleTownNorthZip : kSampleTownSouthZip);
                     }};
     TownPlan plan(kSampleTownOriginLat, kSampleTownOriginLon, std::move(place));
-    addDowntown(plan);
-    addNorthSide(plan);
+    const std::size_t fourthStreet = addDowntown(plan);
+    addNorthSide(plan, fourthStreet);
     addSouthSide(plan);
     addRiver(plan);
     plan.write(path);

@@ -143,9 +143,20 @@ TownPlan::TownPlan(double originLat, double originLon, PlanPlace place)
 {
 }
 
-void TownPlan::addStreet(StreetSpec street)
+std::size_t TownPlan::addStreet(StreetSpec street)
 {
     m_streets.push_back(std::move(street));
+    return m_streets.size() - 1;
+}
+
+void TownPlan::addRestriction(std::string value, std::size_t fromStreet, LocalPoint via, std::size_t toStreet)
+{
+    m_restrictions.push_back({std::move(value), fromStreet, via, toStreet});
+}
+
+void TownPlan::tagPoint(LocalPoint point, TagList tags)
+{
+    m_pointTags.emplace_back(point, std::move(tags));
 }
 
 void TownPlan::addFeature(std::vector<LocalPoint> points, TagList tags)
@@ -197,7 +208,14 @@ void TownPlan::write(const std::filesystem::path& path) const
         featureRefs.push_back(std::move(refs));
     }
 
-    // 2. The roads and features themselves.
+    for (const auto& [point, tags] : m_pointTags) {
+        const std::int64_t id = plan.pointNode(point);
+        for (const auto& [key, value] : tags) {
+            plan.tagNode(id, key, value);
+        }
+    }
+
+    // 2. The roads and features themselves (street s is way s + 1).
     for (std::size_t s = 0; s < m_streets.size(); ++s) {
         const StreetSpec& street = m_streets[s];
         std::vector<std::int64_t> refs = streetRefs[s];
@@ -323,6 +341,15 @@ void TownPlan::write(const std::filesystem::path& path) const
     for (std::size_t i = 0; i < plan.ways().size(); ++i) {
         const std::vector<OsmTag> tags = osmTags(plan.ways()[i].tags);
         writer.addWay(static_cast<std::int64_t>(i) + 1, plan.ways()[i].refs, tags);
+    }
+    for (std::size_t i = 0; i < m_restrictions.size(); ++i) {
+        const Restriction& r = m_restrictions[i];
+        const std::vector<OsmFileWriter::Member> members = {
+            {'w', static_cast<std::int64_t>(r.from) + 1, "from"},
+            {'n', plan.pointNode(r.via), "via"},
+            {'w', static_cast<std::int64_t>(r.to) + 1, "to"}};
+        const TagList tags = {{"type", "restriction"}, {"restriction", r.value}};
+        writer.addRelation(static_cast<std::int64_t>(i) + 1, members, osmTags(tags));
     }
     writer.commit();
 }

@@ -74,8 +74,14 @@ class TownPlan {
 public:
     TownPlan(double originLat, double originLon, PlanPlace place);
 
-    // A street (or any highway way) with its houses.
-    void addStreet(StreetSpec street);
+    // A street (or any highway way) with its houses. Returns its index for
+    // addRestriction.
+    std::size_t addStreet(StreetSpec street);
+    // A turn restriction (restriction=`value`) from one street via the point
+    // where they meet onto another; both ways should end at that point.
+    void addRestriction(std::string value, std::size_t fromStreet, LocalPoint via, std::size_t toStreet);
+    // Tags on the node at a point of a street (a gate, a bollard).
+    void tagPoint(LocalPoint point, TagList tags);
     // A way without houses (a river, a footway); it shares nodes like a street.
     void addFeature(std::vector<LocalPoint> points, TagList tags);
 
@@ -97,6 +103,14 @@ private:
     PlanPlace m_place;
     std::vector<StreetSpec> m_streets;
     std::vector<Feature> m_features;
+    struct Restriction {
+        std::string value;
+        std::size_t from;
+        LocalPoint via;
+        std::size_t to;
+    };
+    std::vector<Restriction> m_restrictions;
+    std::vector<std::pair<LocalPoint, TagList>> m_pointTags;
 };
 
 } // namespace tw::service

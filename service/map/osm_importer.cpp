@@ -146,9 +146,30 @@ bool barrierStopsCars(const osmium::TagList& tags)
                               "kerb", "speed_bump", "checkpoint", "yes"});
 }
 
+// The turn a restriction names, when it names one (no_entry and no_exit do not).
+enum class TurnWord : std::uint8_t { Any, Left, Right, Straight, UTurn };
+
+TurnWord turnWordOf(std::string_view value)
+{
+    if (value.find("left") != std::string_view::npos) {
+        return TurnWord::Left;
+    }
+    if (value.find("right") != std::string_view::npos) {
+        return TurnWord::Right;
+    }
+    if (value.find("straight") != std::string_view::npos) {
+        return TurnWord::Straight;
+    }
+    if (value.find("u_turn") != std::string_view::npos) {
+        return TurnWord::UTurn;
+    }
+    return TurnWord::Any;
+}
+
 // A restriction relation as read, members by OSM id.
 struct RawRestriction {
     RestrictionKind kind = RestrictionKind::No;
+    TurnWord word = TurnWord::Any;
     std::vector<std::int64_t> from;
     std::vector<std::int64_t> via;  // way ids; empty when via a node
     std::int64_t viaNode = 0;       // 0 when via ways
@@ -325,6 +346,7 @@ private:
             return;
         }
         RawRestriction raw;
+        raw.word = turnWordOf(value);
         if (std::strncmp(value, "no_", 3) == 0) {
             raw.kind = RestrictionKind::No;
         } else if (std::strncmp(value, "only_", 5) == 0) {
@@ -702,11 +724,18 @@ private:
                             }
                         }
                     }
+                    // A way that runs on through the via node gives two
+                    // candidates; the turn the restriction names picks one.
+                    if (found.size() > 1 && raw.word != TurnWord::Any) {
+                        std::erase_if(found, [&](const std::vector<EdgeId>& pair) {
+                            return !turnMatches(map, pair[0], pair[1], raw.word);
+                        });
+                    }
                 } else {
                     found = viaWayPaths(map, raw.via, edgesOfWay.at(fromWay), edgesOfWay.at(toWay));
                 }
-                // A way that runs on through the via point leaves the side of
-                // the turn open: such a relation is not used rather than guessed.
+                // A way that runs on through the via point and a turn that
+                // does not tell which side: not used rather than guessed.
                 if (found.size() != 1) {
                     return Outcome::Malformed;
                 }
@@ -722,6 +751,29 @@ private:
             map.restrictions.push_back(r);
         }
         return Outcome::Used;
+    }
+
+    // Whether turning from edge `from` onto `to` is the turn `word` names:
+    // left or right beyond 30 degrees, straight within 45, a U-turn back
+    // along the road or beyond 150 degrees.
+    static bool turnMatches(const RoadMap& map, EdgeId from, EdgeId to, TurnWord word)
+    {
+        const auto in = map.edgeShape(from);
+        const auto out = map.edgeShape(to);
+        const auto heading = [](Coordinate a, Coordinate b) {
+            const double x = (b.lon - a.lon) * std::cos((a.lat + b.lat) * 3.14159265358979323846 / 360.0);
+            return std::atan2(x, b.lat - a.lat) * 180.0 / 3.14159265358979323846;
+        };
+        double delta = heading(out[0], out[1]) - heading(in[in.size() - 2], in[in.size() - 1]);
+        delta = std::remainder(delta, 360.0);
+        switch (word) {
+        case TurnWord::Left: return delta < -30.0 && delta > -170.0;
+        case TurnWord::Right: return delta > 30.0 && delta < 170.0;
+        case TurnWord::Straight: return std::abs(delta) <= 45.0;
+        case TurnWord::UTurn: return to == map.edges[from].twin || std::abs(delta) >= 150.0;
+        case TurnWord::Any: break;
+        }
+        return true;
     }
 
     // Every path from an edge of the "from" way along edges of the via ways

@@ -49,30 +49,32 @@ std::uint8_t rankOf(RoadClass roadClass)
 TurnModel::TurnModel(const RoadMap& map) : m_map(map)
 {
     const std::size_t edgeCount = map.edges.size();
-    m_entryHeading.resize(edgeCount);
-    m_exitHeading.resize(edgeCount);
-    m_rank.resize(edgeCount);
-    m_bestRankAt.assign(map.nodeCount(), 0xFF);
+    m_info.resize(edgeCount);
+    m_nodeInfo.assign(map.nodeCount(), NodeInfo{});
     for (EdgeId id = 0; id < edgeCount; ++id) {
         const auto shape = map.edgeShape(id);
+        const Edge& e = map.edges[id];
+        EdgeInfo& info = m_info[id];
         std::size_t k = 1;
         while (k + 1 < shape.size() && flatMetres(shape.front(), shape[k]) < kHeadingProbeMetres) {
             ++k;
         }
-        m_entryHeading[id] = heading(shape.front(), shape[k]);
+        info.entryHeading = heading(shape.front(), shape[k]);
         k = shape.size() - 2;
         while (k > 0 && flatMetres(shape[k], shape.back()) < kHeadingProbeMetres) {
             --k;
         }
-        m_exitHeading[id] = heading(shape[k], shape.back());
-        const Edge& e = map.edges[id];
-        m_rank[id] = rankOf(e.roadClass);
-        m_bestRankAt[e.source] = std::min(m_bestRankAt[e.source], m_rank[id]);
-        m_bestRankAt[e.target] = std::min(m_bestRankAt[e.target], m_rank[id]);
+        info.exitHeading = heading(shape[k], shape.back());
+        info.target = e.target;
+        info.twin = e.twin;
+        info.deciseconds = e.deciseconds;
+        info.rank = rankOf(e.roadClass);
+        info.roundabout = e.has(kEdgeRoundabout) ? 1 : 0;
+        m_nodeInfo[e.source].bestRank = std::min(m_nodeInfo[e.source].bestRank, info.rank);
+        m_nodeInfo[e.target].bestRank = std::min(m_nodeInfo[e.target].bestRank, info.rank);
     }
-    m_nodeBits.assign(map.nodeCount(), 0);
     for (NodeId barrier : map.barrierNodes) {
-        m_nodeBits[barrier] = 1;
+        m_nodeInfo[barrier].barrier = 1;
     }
 
     m_ruleBits.assign(edgeCount, 0);
@@ -124,45 +126,8 @@ std::span<const StateId> TurnModel::copiesOf(EdgeId road) const
     return it == m_copiesOf.end() ? std::span<const StateId>() : std::span<const StateId>(it->second);
 }
 
-std::uint32_t TurnModel::geometricCost(EdgeId from, EdgeId next) const
+TurnModel::Turn TurnModel::applyRules(StateId from, EdgeId road, EdgeId next, std::uint32_t cost) const
 {
-    const Edge& a = m_map.edges[from];
-    const Edge& b = m_map.edges[next];
-    const NodeId junction = a.target;
-    const bool barrier = m_nodeBits[junction] != 0;
-    const auto delta = static_cast<std::int8_t>(static_cast<std::uint8_t>(m_entryHeading[next] - m_exitHeading[from]));
-    const int degrees = std::abs(static_cast<int>(delta)) * 360 / 256;
-    if (barrier) {
-        return next == a.twin ? kDeadEndUTurn : kForbidden;
-    }
-    if (next == a.twin || degrees >= 170) {
-        const bool deadEnd = m_map.firstEdge[junction + 1] - m_map.firstEdge[junction] == 1;
-        return deadEnd ? kDeadEndUTurn : kUTurn;
-    }
-    if (a.has(kEdgeRoundabout) && b.has(kEdgeRoundabout)) {
-        return 0;
-    }
-    std::uint32_t cost = 0;
-    if (degrees > 120) {
-        cost = delta > 0 ? kSharpRightTurn : kSharpLeftTurn;
-    } else if (degrees > 40) {
-        cost = delta > 0 ? kRightTurn : kLeftTurn;
-    } else if (degrees > 20) {
-        cost = kSlightTurn;
-    }
-    if (m_bestRankAt[junction] < std::min(m_rank[from], m_rank[next])) {
-        cost += kYieldToHigherClass;
-    }
-    return cost;
-}
-
-TurnModel::Turn TurnModel::turn(StateId from, EdgeId next) const
-{
-    const EdgeId road = roadEdge(from);
-    const std::uint32_t cost = geometricCost(road, next);
-    if (cost == kForbidden) {
-        return {};
-    }
     StateId to = next;
     if ((m_ruleBits[from] & kHasRules) != 0) {
         const Rules& rules = m_rules.at(from);

@@ -79,7 +79,7 @@ public:
     }
 
     // Returns the time to drive the whole of a state's edge, in deciseconds.
-    std::uint32_t driveTime(StateId state) const { return m_map.edges[roadEdge(state)].deciseconds; }
+    std::uint32_t driveTime(StateId state) const { return m_info[roadEdge(state)].deciseconds; }
 
     // A move from one state onto the next edge.
     struct Turn {
@@ -90,7 +90,18 @@ public:
     // Returns the move from `from` onto the map edge `next`, which must leave the
     // junction where `from`'s edge ends: the state it enters (`next` itself or a
     // restriction copy of it) and the turn's cost, or kForbidden.
-    Turn turn(StateId from, EdgeId next) const;
+    Turn turn(StateId from, EdgeId next) const
+    {
+        const std::uint32_t cost = geometricCost(roadEdge(from), next);
+        if (cost == kForbidden) {
+            return {};
+        }
+        const EdgeId road = roadEdge(from);
+        if (((m_ruleBits[from] | m_ruleBits[road]) & kHasRules) != 0) {
+            return applyRules(from, road, next, cost);
+        }
+        return Turn{next, cost};
+    }
 
     // Returns the cost of the move from state `from` into state `to`, or
     // kForbidden when no allowed turn leads from one to the other.
@@ -100,8 +111,8 @@ public:
     template <typename Visit>
     void forEachTurn(StateId from, Visit&& visit) const
     {
-        const Edge& e = m_map.edges[roadEdge(from)];
-        for (EdgeId next = m_map.firstEdge[e.target]; next < m_map.firstEdge[e.target + 1]; ++next) {
+        const NodeId junction = m_info[roadEdge(from)].target;
+        for (EdgeId next = m_map.firstEdge[junction]; next < m_map.firstEdge[junction + 1]; ++next) {
             const Turn t = turn(from, next);
             if (t.cost != kForbidden) {
                 visit(t);
@@ -148,9 +159,55 @@ public:
     // Returns the plain (restriction-free) cost of turning from map edge `from`
     // onto map edge `next` at the junction between them, from the angle, the
     // road classes, U-turns and barriers only.
-    std::uint32_t geometricCost(EdgeId from, EdgeId next) const;
+    std::uint32_t geometricCost(EdgeId from, EdgeId next) const
+    {
+        const EdgeInfo& a = m_info[from];
+        const EdgeInfo& b = m_info[next];
+        const NodeId junction = a.target;
+        const NodeInfo node = m_nodeInfo[junction];
+        if (node.barrier != 0) {
+            return next == a.twin ? kDeadEndUTurn : kForbidden;
+        }
+        const auto delta = static_cast<std::int8_t>(static_cast<std::uint8_t>(b.entryHeading - a.exitHeading));
+        const int degrees = (delta < 0 ? -delta : delta) * 360 / 256;
+        if (next == a.twin || degrees >= 170) {
+            const bool deadEnd = m_map.firstEdge[junction + 1] - m_map.firstEdge[junction] == 1;
+            return deadEnd ? kDeadEndUTurn : kUTurn;
+        }
+        if (a.roundabout != 0 && b.roundabout != 0) {
+            return 0;
+        }
+        std::uint32_t cost = 0;
+        if (degrees > 120) {
+            cost = delta > 0 ? kSharpRightTurn : kSharpLeftTurn;
+        } else if (degrees > 40) {
+            cost = delta > 0 ? kRightTurn : kLeftTurn;
+        } else if (degrees > 20) {
+            cost = kSlightTurn;
+        }
+        if (node.bestRank < (a.rank < b.rank ? a.rank : b.rank)) {
+            cost += kYieldToHigherClass;
+        }
+        return cost;
+    }
 
 private:
+    // What the search needs of a map edge, packed: one cache line holds three.
+    struct EdgeInfo {
+        NodeId target = 0;
+        EdgeId twin = kNoId;
+        std::uint32_t deciseconds = 0;
+        std::uint8_t entryHeading = 0;  // leaving its source, 256ths of a turn
+        std::uint8_t exitHeading = 0;   // arriving at its target
+        std::uint8_t rank = 0;          // road class rank, 0 = most important
+        std::uint8_t roundabout = 0;
+    };
+    struct NodeInfo {
+        std::uint8_t bestRank = 0xFF;  // most important rank of its roads
+        std::uint8_t barrier = 0;
+    };
+
+    Turn applyRules(StateId from, EdgeId road, EdgeId next, std::uint32_t cost) const;
     enum RuleBit : std::uint8_t {
         kHasRules = 1u << 0,   // some restriction starts or passes here: look up m_rules
         kHasCopies = 1u << 1,  // the edge has restriction copies
@@ -184,11 +241,8 @@ private:
     std::vector<std::uint8_t> m_ruleBits;            // per state
     std::unordered_map<StateId, Rules> m_rules;      // states with kHasRules
     std::unordered_map<EdgeId, std::vector<StateId>> m_copiesOf;
-    std::vector<std::uint8_t> m_entryHeading;        // per map edge: heading leaving its source, 256ths of a turn
-    std::vector<std::uint8_t> m_exitHeading;         // per map edge: heading arriving at its target
-    std::vector<std::uint8_t> m_rank;                // per map edge: class rank, 0 = most important
-    std::vector<std::uint8_t> m_bestRankAt;          // per node: most important rank of its roads
-    std::vector<std::uint8_t> m_nodeBits;            // per node: 1 = barrier
+    std::vector<EdgeInfo> m_info;                    // per map edge
+    std::vector<NodeInfo> m_nodeInfo;                // per node
 };
 
 }  // namespace tw::service

@@ -141,7 +141,7 @@ void EndToEndTest::directionsFromTheServiceReachTheDevice()
     const QString directions = form->directionsText();
     QVERIFY2(directions.startsWith(QStringLiteral("1.Start at 151 Millbrook Rd heading ")), qPrintable(directions));
     QVERIFY(directions.contains(QStringLiteral("At the roundabout, take the 3rd exit onto S Main St")));
-    QVERIFY(directions.endsWith(QStringLiteral("Arrive at 319 Alder Ave\r\n")));
+    QVERIFY2(directions.endsWith(QStringLiteral("Arrive at 319 Alder Ave, on the LEFT\r\n")), qPrintable(directions));
     QVERIFY(directions.toUtf8().size() < 4096);
 
     QTest::mouseClick(control<QPushButton>(form, "btn_sync"), Qt::LeftButton);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace tw::service {
 namespace {
@@ -183,6 +184,32 @@ TEST(Turns, AStraightRouteAcrossAGridTurnsOnce)
         turns += routed.map.edges[routed.route->edges[i]].name != routed.map.edges[routed.route->edges[i - 1]].name;
     }
     EXPECT_EQ(turns, 1);
+}
+
+TEST(Turns, ARestrictionOntoAWayRunningThroughTheJunctionTakesTheSideItNames)
+{
+    // South St ends at the centre (1); Cross St runs on through it, west to east.
+    OsmXml xml;
+    xml.node(1, 41.0, -99.0).node(2, 40.999, -99.0).node(3, 41.0, -99.0013).node(4, 41.0, -98.9987);
+    xml.way(10, {2, 1}, {{"highway", "residential"}});
+    xml.way(11, {3, 1, 4}, {{"highway", "residential"}});
+    xml.relation(1, {{"way", 10, "from"}, {"node", 1, "via"}, {"way", 11, "to"}},
+                 {{"type", "restriction"}, {"restriction", "no_left_turn"}});
+    TempFolder folder;
+    const RoadMap map = loadMap(xml.save(folder / "cross.osm"), {ProgressReport::Quiet, CacheUse::Ignore});
+    ASSERT_EQ(map.counts.restrictionsUsed, 1u);
+    const TurnModel model(map);
+    auto edge = [&](std::int64_t way, double towardLat, double towardLon) {
+        for (EdgeId e = 0; e < map.edges.size(); ++e) {
+            const Coordinate to = map.nodes[map.edges[e].target];
+            if (map.edges[e].wayId == way && std::abs(to.lat - towardLat) < 1e-6 && std::abs(to.lon - towardLon) < 1e-6)
+                return e;
+        }
+        return kNoId;
+    };
+    const EdgeId north = edge(10, 41.0, -99.0);
+    EXPECT_EQ(model.turnCost(north, edge(11, 41.0, -99.0013)), TurnModel::kForbidden) << "left, to the west";
+    EXPECT_EQ(model.turnCost(north, edge(11, 41.0, -98.9987)), TurnModel::kRightTurn) << "right, to the east";
 }
 
 TEST(Turns, BrokenRelationsAreSkippedAndCounted)
