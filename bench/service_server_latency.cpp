@@ -2,6 +2,7 @@
 // loopback port, a client asking /dd_result for random pairs of addresses from
 // the map, p50 and p99 of the answer time, and requests per second with a few
 // clients at once. TW_BENCH_MAP=<file> replaces the million-junction region.
+// Routes come from the contraction hierarchy, as in the service.
 
 #include "service/generator/synthetic_region.h"
 #include "service/map/map_loader.h"
@@ -57,9 +58,19 @@ std::vector<std::pair<std::string, std::string>> randomAddresses(const RoadMap& 
     return out;
 }
 
+// The service's own router: the contraction hierarchy from the map's prepared
+// file (made on first use). TW_BENCH_SEARCH=landmarks measures the A* instead.
+RouterOptions routerOptions(const std::string& path)
+{
+    const char* search = std::getenv("TW_BENCH_SEARCH");
+    if (search != nullptr && std::string(search) == "landmarks")
+        return {RouteSearch::Landmarks, {}, false};
+    return {RouteSearch::Hierarchy, path, true};
+}
+
 struct Service {
     explicit Service(const std::string& path)
-        : map(loadMap(path, {ProgressReport::Auto})), site(map), server(site, RequestLog::Quiet)
+        : map(loadMap(path, {ProgressReport::Auto})), site(map, routerOptions(path)), server(site, RequestLog::Quiet)
     {
         port = server.bind("127.0.0.1", 0);
         thread = std::thread([this] { server.serve(); });
@@ -99,7 +110,7 @@ void latency(benchmark::State& state, const std::string& path)
         return;
     }
     Service service(path);
-    const std::vector<std::string> list = targets(service.map, 400);
+    const std::vector<std::string> list = targets(service.map, 1000);
     httplib::Client client("127.0.0.1", service.port);
     client.set_keep_alive(true);
     client.set_tcp_nodelay(true);

@@ -1,3 +1,6 @@
 # Fuzz target of service/map/: the OpenStreetMap importer on any XML bytes.
 tarnwickley_add_fuzzer(service_map_import_fuzz ${CMAKE_CURRENT_SOURCE_DIR}/service_map_import_fuzz.cpp)
 target_link_libraries(service_map_import_fuzz PRIVATE tw_service_map)
+# The prepared map loader (mapped file, contraction hierarchy) on any bytes.
+tarnwickley_add_fuzzer(service_map_prepared_fuzz ${CMAKE_CURRENT_SOURCE_DIR}/service_map_prepared_fuzz.cpp)
+target_link_libraries(service_map_prepared_fuzz PRIVATE tw_service_routing)

@@ -73,7 +73,10 @@ std::optional<Route> referenceRoute(const TurnModel& model, const Snap& from, co
     EdgeId lastEdge = kNoId;
     double lastAt = 0.0;
     while (!queue.empty()) {
-        const auto [d, state] = queue.top();
+        // Plain copies, not a structured binding: the lambda below captures
+        // them, which clang 14 refuses for bindings.
+        const double d = queue.top().first;
+        const StateId state = queue.top().second;
         queue.pop();
         if (d > dist[state]) {
             continue;

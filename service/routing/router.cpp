@@ -1,6 +1,8 @@
 #include "service/routing/router.h"
 
+#include "service/routing/contraction_router.h"
 #include "service/routing/largest_component.h"
+#include "service/routing/prepared_hierarchy.h"
 #include "service/routing/segment_grid.h"
 
 #include <algorithm>
@@ -114,7 +116,7 @@ struct Router::Grid {
     SegmentGrid segments;
 };
 
-Router::Router(const RoadMap& map)
+Router::Router(const RoadMap& map, const RouterOptions& options)
     : m_map(map), m_model(map), m_edgeInMain(largestComponent(m_model)), m_grid(std::make_unique<Grid>())
 {
     m_grid->segments.build(map, [this](EdgeId e) { return isConnected(e); });
@@ -144,7 +146,19 @@ Router::Router(const RoadMap& map)
             nodeInMain[map.edges[id].target] = 1;
         }
     }
-    m_landmarks.build(map, nodeInMain);
+    if (options.search == RouteSearch::Hierarchy) {
+        const PrepareProgress progress = options.progressOnStderr ? PrepareProgress::Stderr : PrepareProgress::Quiet;
+        if (options.mapPath.empty()) {
+            m_hierarchy = prepareHierarchy(m_model);
+        } else if (std::optional<ContractionHierarchy> found = findPreparedHierarchy(options.mapPath, m_model)) {
+            m_hierarchy = std::move(found);
+        } else if (m_model.stateCount() <= options.prepareAtMostStates) {
+            m_hierarchy = loadOrPrepareHierarchy(options.mapPath, m_model, progress);
+        }
+    }
+    if (!m_hierarchy) {
+        m_landmarks.build(map, nodeInMain);
+    }
     m_nodeXY.reserve(map.nodes.size());
     for (const Coordinate& c : map.nodes) {
         m_nodeXY.emplace_back(static_cast<float>(c.lon), static_cast<float>(c.lat));
@@ -197,6 +211,9 @@ std::optional<Snap> Router::snap(Coordinate where, StringId street) const
 
 std::optional<Route> Router::route(const Snap& from, const Snap& to) const
 {
+    if (m_hierarchy) {
+        return routeWithHierarchy(m_model, *m_hierarchy, from, to);
+    }
     const std::size_t edgeCount = m_map.edges.size();
     if (from.edge >= edgeCount || to.edge >= edgeCount || !(from.fraction >= 0.0 && from.fraction <= 1.0) ||
         !(to.fraction >= 0.0 && to.fraction <= 1.0) || m_model.stateCount() >= kSeedBit) {
@@ -326,9 +343,10 @@ std::optional<Route> Router::route(const Snap& from, const Snap& to) const
             continue;
         }
         const double part = partTime(m_map.edges[endId], endAt);
+        const EdgeId endEdge = endId; // clang 14 cannot capture the binding itself
         m_model.forEachStateOf(endId, [&](StateId endState) {
             m_model.forEachTurnInto(endState, [&](StateId before, std::uint32_t cost) {
-                bw.improve(before, cost + part, -statePotential(before), endId | kSeedBit);
+                bw.improve(before, cost + part, -statePotential(before), endEdge | kSeedBit);
             });
         });
     }

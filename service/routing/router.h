@@ -21,12 +21,14 @@
 
 #include "service/map/geo.h"
 #include "service/map/road_map.h"
+#include "service/routing/contraction_hierarchy.h"
 #include "service/routing/landmarks.h"
 #include "service/routing/turn_model.h"
 
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace tw::service {
@@ -51,9 +53,34 @@ struct Route {
     double metres = 0.0;
 };
 
+// How route() searches. Both find routes of the same cost.
+enum class RouteSearch {
+    // Bidirectional A* with landmarks: seconds of landmark times at start, no
+    // file; a few milliseconds per route on a million junctions.
+    Landmarks,
+    // Contraction hierarchy (contraction_router.h): prepared once (minutes on
+    // large maps) and kept in a file beside the map (prepared_hierarchy.h);
+    // well under a millisecond per route.
+    Hierarchy,
+};
+
+struct RouterOptions {
+    RouteSearch search = RouteSearch::Landmarks;
+    // For Hierarchy: the map file whose prepared file is read (or made and
+    // written); empty prepares in memory only.
+    std::string mapPath;
+    bool progressOnStderr = false; // while preparing
+    // For Hierarchy with a map file that has no current prepared file: prepare
+    // it now only when the turn model has at most this many states (seconds of
+    // work); a larger map is routed with landmarks until it is prepared on its
+    // own (tarnwickley-directions --prepare), which takes minutes to hours.
+    std::size_t prepareAtMostStates = static_cast<std::size_t>(-1);
+};
+
 class Router {
 public:
-    explicit Router(const RoadMap& map);
+    // Throws MapError when the options name a damaged prepared file.
+    explicit Router(const RoadMap& map, const RouterOptions& options = {});
     ~Router();
     Router(const Router&) = delete;
     Router& operator=(const Router&) = delete;
@@ -75,6 +102,8 @@ public:
 
     const RoadMap& map() const { return m_map; }
     const TurnModel& turnModel() const { return m_model; }
+    // Returns the hierarchy routes are searched in, null under Landmarks.
+    const ContractionHierarchy* hierarchy() const { return m_hierarchy ? &*m_hierarchy : nullptr; }
 
 private:
     struct Grid;
@@ -93,6 +122,7 @@ private:
     double m_metresPerLonDegree = 0.0;
     double m_decisecondsPerMetre = 0.0;  // at the map's highest effective speed
     Landmarks m_landmarks;
+    std::optional<ContractionHierarchy> m_hierarchy;
 };
 
 }  // namespace tw::service

@@ -57,6 +57,11 @@ CommandLineParse parseCommandLine(const std::vector<std::string>& args)
             if (!v || v->empty())
                 return {std::nullopt, "--map needs a file name"};
             options.mapPath = *v;
+        } else if (arg == "--prepare" || arg.rfind("--prepare=", 0) == 0) {
+            auto v = value("--prepare");
+            if (!v || v->empty())
+                return {std::nullopt, "--prepare needs a map file"};
+            options.preparePath = *v;
         } else if (arg == "--listen" || arg.rfind("--listen=", 0) == 0) {
             auto v = value("--listen");
             if (!v)
@@ -74,6 +79,7 @@ std::string usageText()
 {
     return "Usage: tarnwickley-directions [--map FILE] [--listen HOST:PORT] [--quiet]\n"
            "                              [--lease-socket PATH]\n"
+           "       tarnwickley-directions --prepare FILE\n"
            "\n"
            "Serves driving directions for Tarnwickley over HTTP: the form at /dd and\n"
            "the directions at /dd_result.\n"
@@ -89,6 +95,9 @@ std::string usageText()
            "  --lease-socket PATH serve while an application holds a connection to this\n"
            "                      Unix socket; stop 5 s after the last one closes (the\n"
            "                      application uses this for a service it starts itself)\n"
+           "  --prepare FILE      prepare that map for fast routing (FILE.twch beside it,\n"
+           "                      or in the cache folder) and exit; a service started\n"
+           "                      on the map later maps the prepared file at once\n"
            "  --help              show this text\n"
            "  --version           show the version\n"
            "\n"

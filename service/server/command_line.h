@@ -3,6 +3,7 @@
 //
 //   tarnwickley-directions [--map FILE] [--listen HOST:PORT] [--quiet]
 //                          [--lease-socket PATH] [--help] [--version]
+//   tarnwickley-directions --prepare FILE
 
 #include <optional>
 #include <string>
@@ -29,6 +30,7 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     std::string leaseSocket;    // set: stop once no application holds a lease (lease_watch.h)
+    std::string preparePath;    // --prepare FILE: prepare that map for fast routing, then exit
 };
 
 struct CommandLineParse {

@@ -93,8 +93,8 @@ std::vector<PageLink> suggestionLinks(const GeocodeResult& result, const Directi
 
 } // namespace
 
-DirectionsSite::DirectionsSite(const RoadMap& map)
-    : m_map(map), m_router(map), m_geocoder(map)
+DirectionsSite::DirectionsSite(const RoadMap& map, const RouterOptions& routing)
+    : m_map(map), m_router(map, routing), m_geocoder(map)
 {
 }
 

@@ -37,12 +37,14 @@ using QueryParams = std::multimap<std::string, std::string>;
 class DirectionsSite {
 public:
     // Indexes `map` for addresses and routing; `map` must outlive the site.
-    explicit DirectionsSite(const RoadMap& map);
+    // Throws MapError when `routing` names a damaged prepared file.
+    explicit DirectionsSite(const RoadMap& map, const RouterOptions& routing = {});
 
     Reply form(const QueryParams& params) const;
     Reply result(const QueryParams& params) const;
 
     const Geocoder& geocoder() const { return m_geocoder; }
+    const Router& router() const { return m_router; }
 
 private:
     // Returns the point on the found street nearest the place, or nothing when

@@ -3,6 +3,7 @@
 // and exit codes.
 
 #include "service/map/map_loader.h"
+#include "service/routing/prepared_hierarchy.h"
 #include "service/server/command_line.h"
 #include "service/server/directions_site.h"
 #include "service/server/http_server.h"
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <netdb.h>
@@ -29,6 +31,10 @@ void say(const std::string& text)
 {
     std::fprintf(stderr, "tarnwickley-directions: %s\n", text.c_str());
 }
+
+// A map without a prepared file is prepared at start up to this many turn
+// states (road pieces and their restriction copies): some tens of seconds.
+constexpr std::size_t kPrepareAtStartStates = 100000;
 
 // Returns the listening socket systemd handed over, or -1 when not socket-activated.
 int activatedSocket()
@@ -86,6 +92,28 @@ bool portLooksFree(const std::string& host, int port)
     return ok;
 }
 
+// --prepare: imports the map (or reads its cache) and writes its prepared file.
+int prepareOnly(const std::string& mapPath)
+{
+    if (const int code = checkMapFile(mapPath); code != kExitOk)
+        return code;
+    try {
+        say("loading map " + mapPath);
+        const RoadMap map = loadMap(mapPath);
+        bool prepared = false;
+        const TurnModel model(map);
+        loadOrPrepareHierarchy(mapPath, model, PrepareProgress::Stderr, DamagedPrepared::Replace, &prepared);
+        say(prepared ? "prepared " + mapPath : mapPath + " was already prepared");
+        return kExitOk;
+    } catch (const MapError& e) {
+        say(e.what());
+        return kExitMapCorrupt;
+    } catch (const std::exception& e) {
+        say(std::string("unexpected failure: ") + e.what());
+        return kExitInternal;
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -105,6 +133,8 @@ int main(int argc, char** argv)
         std::fputs(versionText().c_str(), stdout);
         return kExitOk;
     }
+    if (!options.preparePath.empty())
+        return prepareOnly(options.preparePath);
 
     std::string mapPath = options.mapPath;
     if (const std::string config = userConfigPath(); mapPath.empty() && !config.empty()) {
@@ -159,7 +189,27 @@ int main(int argc, char** argv)
             say(e.what());
             return kExitMapCorrupt;
         }
-        DirectionsSite site(map);
+        // Routes come from the contraction hierarchy in the map's prepared
+        // file, mapped at once when current. Without one, a small map is
+        // prepared now (and saved for the next start); a large one is routed
+        // with landmarks, since preparing it takes minutes to hours: that is
+        // --prepare's work. The bundled map is prepared in memory, so nothing
+        // is written into the installed data folder.
+        RouterOptions routing{RouteSearch::Hierarchy, mapPath, true};
+        routing.prepareAtMostStates = kPrepareAtStartStates;
+        if (loadOptions.cache == CacheUse::Ignore)
+            routing.mapPath.clear();
+        std::unique_ptr<DirectionsSite> prepared;
+        try {
+            prepared = std::make_unique<DirectionsSite>(map, routing);
+        } catch (const MapError& e) {
+            say(std::string(e.what()) + " (remove it, or run --prepare again)");
+            return kExitMapCorrupt;
+        }
+        DirectionsSite& site = *prepared;
+        if (site.router().hierarchy() == nullptr)
+            say("routing with landmarks: this map has no prepared file yet; run tarnwickley-directions --prepare "
+                + mapPath + " once for faster routes");
         say("map ready: " + std::to_string(map.nodeCount()) + " junctions, " + std::to_string(map.edgeCount())
             + " road pieces, " + std::to_string(site.geocoder().streetCount()) + " streets, "
             + std::to_string(map.addresses.size()) + " addresses");

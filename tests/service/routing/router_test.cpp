@@ -139,9 +139,11 @@ void expectSoundRoute(const Router& router, const Route& route, const Snap& from
     EXPECT_GE(route.metres, 0.0);
 }
 
-void compareWithBruteForce(const RoadMap& map, int pairs, unsigned seed)
+void compareWithBruteForce(const RoadMap& map, int pairs, unsigned seed,
+                           RouteSearch search = RouteSearch::Landmarks)
 {
-    const Router router(map);
+    const Router router(map, RouterOptions{search, {}, false});
+    ASSERT_EQ(router.hierarchy() != nullptr, search == RouteSearch::Hierarchy);
     double minLat = 90;
     double maxLat = -90;
     double minLon = 180;
@@ -177,6 +179,7 @@ TEST(Router, EqualsBruteForceDijkstraOnRandomGrids)
         EXPECT_GT(map.counts.restrictionsUsed, 20u);
         EXPECT_GT(map.counts.barriers, 0u);
         compareWithBruteForce(map, 150, seed);
+        compareWithBruteForce(map, 150, seed, RouteSearch::Hierarchy);
     }
 }
 
@@ -188,6 +191,7 @@ TEST(Router, EqualsBruteForceDijkstraOnTheSampleTown)
     }
     const RoadMap map = loadMap(path, {ProgressReport::Quiet, CacheUse::Ignore});
     compareWithBruteForce(map, 300, 7);
+    compareWithBruteForce(map, 300, 7, RouteSearch::Hierarchy);
 }
 
 TEST(Router, EqualsBruteForceDijkstraOnALargerGeneratedRegion)
@@ -208,6 +212,7 @@ TEST(Router, EqualsBruteForceDijkstraOnALargeRandomGrid)
     const RoadMap map = importText(randomGrid(60, 9));
     ASSERT_GT(map.nodeCount(), 2000u);
     compareWithBruteForce(map, 150, 9);
+    compareWithBruteForce(map, 150, 9, RouteSearch::Hierarchy);
 }
 
 TEST(Router, SnapsToTheNearestConnectedPointLikeAFullScan)

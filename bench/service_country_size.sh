@@ -1,0 +1,54 @@
+#!/bin/bash
+# Country-size figures of the directions service on a generated region:
+#   - import, and preparation for fast routing (time and peak memory),
+#   - start time from the prepared file (process start to "serving on"),
+#   - PSS of three service processes on the one mapped file.
+# HTTP route latency is tw_bench_service_server with TW_BENCH_MAP=<the map>.
+#
+# Usage: bench/service_country_size.sh BUILD_DIR JUNCTIONS [WORK_DIR]
+# The map and its prepared file are kept in WORK_DIR (default /tmp) for reruns.
+set -euo pipefail
+build=${1:?build folder}
+junctions=${2:?junction count}
+work=${3:-/tmp}
+service="$build/service/server/tarnwickley-directions"
+map="$work/tw-region-$junctions.osm.pbf"
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
+trap cleanup EXIT
+
+[ -f "$map" ] || "$build/service/generator/tarnwickley-mapgen" --junctions "$junctions" --out "$map"
+
+measure() { # label command...
+    /usr/bin/time -f "%e %M" -o "$work/tw-time.txt" "$@" 2>"$work/tw-stderr.txt" >/dev/null || {
+        cat "$work/tw-stderr.txt" >&2; exit 1; }
+    read -r seconds kb <"$work/tw-time.txt"
+    printf '%-34s %8.1f s  %8.0f MB peak\n' "$1" "$seconds" "$((kb / 1024))"
+}
+rm -f "$map.twcache" "$map.twch"
+"$service" --prepare "$map" 2>/dev/null >/dev/null || true   # import once (writes the cache)
+rm -f "$map.twch"
+measure "$service --prepare (from cache)" "$service" --prepare "$map"
+ls -l "$map.twch" | awk '{printf "prepared file                      %8.0f MB\n", $5 / 1048576}'
+
+start_service() { # port -> pid in $started
+    "$service" --map "$map" --listen "127.0.0.1:$1" --quiet 2>"$work/tw-serve-$1.txt" &
+    started=$!
+    pids+=("$started")
+    for _ in $(seq 1 600); do
+        grep -q "serving on" "$work/tw-serve-$1.txt" && return 0
+        sleep 0.05
+    done
+    echo "service on port $1 did not start" >&2; exit 1
+}
+for port in 47911 47912 47913; do
+    t0=$(date +%s.%N)
+    start_service "$port"
+    t1=$(date +%s.%N)
+    printf 'start to serving (port %s)          %8.2f s\n' "$port" "$(echo "$t1 - $t0" | bc)"
+done
+for p in "${pids[@]}"; do
+    awk -v pid="$p" '/^Rss:/ {r=$2} /^Pss:/ {s=$2} END {printf "process %-8s rss %6.0f MB  pss %6.0f MB\n", pid, r/1024, s/1024}' "/proc/$p/smaps_rollup"
+    awk -v f="$map.twch" '$0 ~ f {on=1; next} /^[0-9a-f]+-[0-9a-f]+ / {on=0} on && /^Rss:/ {r+=$2} on && /^Pss:/ {s+=$2}
+        END {printf "  of which the prepared file      rss %6.0f MB  pss %6.0f MB\n", r/1024, s/1024}' "/proc/$p/smaps"
+done

@@ -1,0 +1,205 @@
+#include "service/map/mapped_file.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tw::service {
+
+namespace {
+
+// "TWMF" as a host-order integer.
+constexpr std::uint32_t kMagic = 0x464D5754u;
+// Raise on any change to the header or the section table.
+constexpr std::uint32_t kLayoutVersion = 1;
+constexpr std::uint64_t kAlignment = 64;
+constexpr std::uint32_t kMaxSections = 256;
+
+struct Header {
+    std::uint32_t magic;
+    std::uint32_t layoutVersion;
+    std::uint32_t contentVersion;
+    std::uint32_t sectionCount;
+    std::uint64_t fileSize;
+    std::uint32_t tableCrc;
+    std::uint32_t reserved;
+};
+static_assert(sizeof(Header) == 32);
+
+std::uint32_t crcOf(const void* data, std::size_t bytes)
+{
+    return static_cast<std::uint32_t>(crc32_z(crc32_z(0L, Z_NULL, 0), static_cast<const Bytef*>(data), bytes));
+}
+
+std::uint64_t aligned(std::uint64_t offset)
+{
+    return (offset + kAlignment - 1) / kAlignment * kAlignment;
+}
+
+bool writeAll(int fd, const void* data, std::size_t size)
+{
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t written = ::write(fd, bytes, std::min<std::size_t>(size, 1u << 30));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+} // namespace
+
+MappedFile::~MappedFile()
+{
+    if (m_base != nullptr) {
+        ::munmap(const_cast<std::byte*>(m_base), m_size);
+    }
+}
+
+std::shared_ptr<const MappedFile> MappedFile::open(const std::string& path, std::uint32_t contentVersion)
+{
+    auto fail = [&path](const std::string& why) { return MapError("The prepared map " + path + " " + why); };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw fail(std::string("cannot be opened: ") + std::strerror(errno));
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        throw fail("is not a regular file");
+    }
+    const auto size = static_cast<std::size_t>(info.st_size);
+    if (size < sizeof(Header)) {
+        ::close(fd);
+        throw fail("is truncated");
+    }
+    void* base = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    ::close(fd);
+    if (base == MAP_FAILED) {
+        throw fail(std::string("cannot be mapped: ") + std::strerror(errno));
+    }
+    std::shared_ptr<MappedFile> file(new MappedFile());
+    file->m_base = static_cast<const std::byte*>(base);
+    file->m_size = size;
+    file->m_path = path;
+
+    Header header{};
+    std::memcpy(&header, base, sizeof header);
+    if (header.magic != kMagic) {
+        throw fail("is not a prepared map file");
+    }
+    if (header.layoutVersion != kLayoutVersion || header.contentVersion != contentVersion) {
+        throw MappedFileVersionError("The prepared map " + path + " was made by another version of this program");
+    }
+    if (header.fileSize != size) {
+        throw fail("is truncated or has trailing bytes");
+    }
+    const std::uint64_t tableEnd = sizeof(Header) + static_cast<std::uint64_t>(header.sectionCount) * sizeof(Section);
+    if (header.sectionCount > kMaxSections || tableEnd > size) {
+        throw fail("has a damaged section table");
+    }
+    const std::byte* table = file->m_base + sizeof(Header);
+    if (crcOf(table, tableEnd - sizeof(Header)) != header.tableCrc) {
+        throw fail("has a damaged section table (checksum)");
+    }
+    file->m_sections.resize(header.sectionCount);
+    std::memcpy(file->m_sections.data(), table, tableEnd - sizeof(Header));
+
+    std::vector<Section> byOffset = file->m_sections;
+    std::sort(byOffset.begin(), byOffset.end(), [](const Section& a, const Section& b) { return a.offset < b.offset; });
+    std::uint64_t end = tableEnd;
+    for (const Section& s : byOffset) {
+        if (s.itemSize == 0 || s.itemSize > kAlignment || s.offset % kAlignment != 0 || s.bytes % s.itemSize != 0
+            || s.offset < end || s.offset > size || s.bytes > size - s.offset) {
+            throw fail("has a section outside the file or overlapping another");
+        }
+        end = s.offset + s.bytes;
+    }
+    for (std::size_t i = 0; i < file->m_sections.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (file->m_sections[i].tag == file->m_sections[j].tag) {
+                throw fail("has a section twice");
+            }
+        }
+    }
+    for (const Section& s : file->m_sections) {
+        if (crcOf(file->m_base + s.offset, s.bytes) != s.crc) {
+            throw fail("is damaged (checksum)");
+        }
+    }
+    return file;
+}
+
+bool MappedFile::has(std::uint32_t tag) const
+{
+    return std::any_of(m_sections.begin(), m_sections.end(), [tag](const Section& s) { return s.tag == tag; });
+}
+
+const MappedFile::Section& MappedFile::find(std::uint32_t tag, std::size_t itemSize) const
+{
+    for (const Section& s : m_sections) {
+        if (s.tag == tag) {
+            if (s.itemSize != itemSize) {
+                throw MapError("The prepared map " + m_path + " has a section of the wrong kind");
+            }
+            return s;
+        }
+    }
+    throw MapError("The prepared map " + m_path + " lacks a section it needs");
+}
+
+bool MappedFileWriter::write(const std::string& path) const
+{
+    std::vector<MappedFile::Section> table;
+    std::uint64_t offset = sizeof(Header) + m_parts.size() * sizeof(MappedFile::Section);
+    for (const Part& part : m_parts) {
+        offset = aligned(offset);
+        table.push_back(MappedFile::Section{part.tag, part.itemSize, offset, part.bytes, crcOf(part.data, part.bytes), 0});
+        offset += part.bytes;
+    }
+    Header header{kMagic, kLayoutVersion, m_contentVersion, static_cast<std::uint32_t>(m_parts.size()), offset,
+                  crcOf(table.data(), table.size() * sizeof(MappedFile::Section)), 0};
+
+    std::error_code error;
+    const std::filesystem::path target(path);
+    if (target.has_parent_path()) {
+        std::filesystem::create_directories(target.parent_path(), error);
+    }
+    std::string temp = path + ".tmp-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = ::fchmod(fd, 0644) == 0 && writeAll(fd, &header, sizeof header)
+              && writeAll(fd, table.data(), table.size() * sizeof(MappedFile::Section));
+    std::uint64_t written = sizeof(Header) + table.size() * sizeof(MappedFile::Section);
+    static const std::byte zeros[kAlignment] = {};
+    for (std::size_t i = 0; ok && i < m_parts.size(); ++i) {
+        ok = writeAll(fd, zeros, table[i].offset - written) && writeAll(fd, m_parts[i].data, m_parts[i].bytes);
+        written = table[i].offset + m_parts[i].bytes;
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && std::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+    }
+    return ok;
+}
+
+} // namespace tw::service

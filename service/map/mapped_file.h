@@ -1,0 +1,129 @@
+#pragma once
+// MappedFile: a read-only file of named sections (arrays of fixed-size items)
+// mapped into memory, so that a start costs a check instead of a parse and
+// several processes on one file share one copy of its pages.
+//
+// Layout (host byte order; a file from a machine of the other order fails the
+// magic check):
+//   header   magic "TWMF", layout version, content version, section count,
+//            file size, CRC-32 of the section table
+//   table    per section: tag (four characters), item size, offset, bytes,
+//            CRC-32 of the bytes
+//   sections each at a 64-byte aligned offset
+//
+// Contract:
+// - open() checks the magic, both versions, the file size, that every section
+//   lies inside the file, is aligned for its items and a whole number of them,
+//   that no two sections overlap, and every checksum; any fault is a MapError
+//   naming the file. A file of another version gets its own message
+//   (VersionMismatch) so a caller can prepare it again instead.
+// - The mapping is PROT_READ and MAP_SHARED. Files are only ever written beside
+//   the old one and renamed over it (write()), never rewritten in place, so a
+//   running process keeps the inode it mapped, intact, however often the file
+//   is prepared again.
+// - section<T>() returns a view that stays valid while the MappedFile lives;
+//   holders keep the shared_ptr.
+
+#include "service/map/map_error.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+namespace tw::service {
+
+// Thrown by MappedFile::open for a sound file of another format version.
+class MappedFileVersionError : public MapError {
+public:
+    using MapError::MapError;
+};
+
+// Four characters as a section tag ("RANK").
+constexpr std::uint32_t sectionTag(std::string_view name)
+{
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(name[0]))
+           | static_cast<std::uint32_t>(static_cast<unsigned char>(name[1])) << 8
+           | static_cast<std::uint32_t>(static_cast<unsigned char>(name[2])) << 16
+           | static_cast<std::uint32_t>(static_cast<unsigned char>(name[3])) << 24;
+}
+
+class MappedFile {
+public:
+    ~MappedFile();
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    // Maps and checks `path`, which must carry `contentVersion`. Throws
+    // MappedFileVersionError for another version, MapError for anything else.
+    static std::shared_ptr<const MappedFile> open(const std::string& path, std::uint32_t contentVersion);
+
+    bool has(std::uint32_t tag) const;
+
+    // Returns the section as items of T. Throws MapError when it is missing or
+    // its items are not of T's size.
+    template <typename T>
+    std::span<const T> section(std::uint32_t tag) const
+    {
+        static_assert(std::is_trivially_copyable_v<T>);
+        const Section& s = find(tag, sizeof(T));
+        return {reinterpret_cast<const T*>(m_base + s.offset), static_cast<std::size_t>(s.bytes / sizeof(T))};
+    }
+
+    std::size_t size() const { return m_size; }
+    const std::string& path() const { return m_path; }
+
+private:
+    struct Section {
+        std::uint32_t tag;
+        std::uint32_t itemSize;
+        std::uint64_t offset;
+        std::uint64_t bytes;
+        std::uint32_t crc;
+        std::uint32_t reserved;
+    };
+    MappedFile() = default;
+    const Section& find(std::uint32_t tag, std::size_t itemSize) const;
+
+    const std::byte* m_base = nullptr;
+    std::size_t m_size = 0;
+    std::string m_path;
+    std::vector<Section> m_sections;
+
+    friend class MappedFileWriter;
+};
+
+// Collects sections and writes them as one MappedFile.
+class MappedFileWriter {
+public:
+    explicit MappedFileWriter(std::uint32_t contentVersion) : m_contentVersion(contentVersion) {}
+
+    // Adds a section; the data must stay alive until write() returns.
+    template <typename T>
+    void add(std::uint32_t tag, std::span<const T> items)
+    {
+        static_assert(std::is_trivially_copyable_v<T>);
+        m_parts.push_back(Part{tag, sizeof(T), reinterpret_cast<const std::byte*>(items.data()), items.size_bytes()});
+    }
+
+    // Writes the file to a temporary name beside `path`, flushes it and renames
+    // it over `path`. Returns false (removing the temporary) when any step
+    // fails; an old file at `path` is then untouched.
+    bool write(const std::string& path) const;
+
+private:
+    struct Part {
+        std::uint32_t tag;
+        std::uint32_t itemSize;
+        const std::byte* data;
+        std::size_t bytes;
+    };
+    std::uint32_t m_contentVersion;
+    std::vector<Part> m_parts;
+};
+
+} // namespace tw::service

@@ -1,0 +1,131 @@
+#pragma once
+// ContractionHierarchy: exact shortest paths on a fixed directed graph with
+// non-negative integer weights, answered in well under a millisecond on graphs
+// of millions of nodes after a one-time preprocessing.
+//
+// Preprocessing contracts the nodes one by one in the order of a priority
+// (edge difference, contracted neighbours, level): a contracted node leaves the
+// graph, and a shortcut u->w replaces a path u->v->w through it unless a limited
+// witness search finds a path u->w no longer without v. Every node gets a rank
+// (its place in that order). The result keeps, per node v,
+//   up(v):   arcs v -> x with rank(x) > rank(v)      (forward search)
+//   down(v): arcs x -> v with rank(x) > rank(v)      (backward search)
+// and for every shortcut the node it bypasses, so a path unpacks into the arcs
+// of the original graph.
+//
+// Query: a bidirectional Dijkstra that only climbs (forward over up, backward
+// over down), with stall-on-demand (a node reached more cheaply from above is
+// not expanded). Several sources and targets with starting costs are allowed,
+// which is how a point in the middle of a road enters the search.
+//
+// Contract:
+// - build() keeps every arc of the input's shortest paths: a shortest path
+//   query returns the same cost as a plain Dijkstra on the input graph.
+//   Parallel arcs and self-loops in the input are allowed (the cheapest counts).
+// - A hierarchy either owns its arrays (built here) or views arrays that live in
+//   a mapped file (fromParts); then the keep-alive handle holds the mapping.
+//   validate() checks every index and the rank order, so a hierarchy that passed
+//   it can be queried without further range checks; unpacking still checks each
+//   shortcut's two halves exist and returns nothing when they do not.
+// - shortestPath() is const and thread-safe; each thread keeps a small scratch
+//   table (it grows with the nodes a query touches, not with the graph).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tw::service {
+
+inline constexpr std::uint32_t kChNone = 0xFFFFFFFFu;
+
+// One arc of the graph to contract.
+struct WeightedArc {
+    std::uint32_t from = 0;
+    std::uint32_t to = 0;
+    std::uint32_t weight = 0;
+};
+
+// An arc of the finished hierarchy. In up(v) it leads from v to `node`; in
+// down(v) it leads from `node` into v. `middle` is the node a shortcut bypasses,
+// kChNone for an arc of the original graph.
+struct ChArc {
+    std::uint32_t node = 0;
+    std::uint32_t weight = 0;
+    std::uint32_t middle = kChNone;
+};
+
+// A place the search starts from (or, for targets, ends at) with its cost.
+struct ChSeed {
+    std::uint32_t node = 0;
+    double cost = 0.0;
+};
+
+struct ChPath {
+    double cost = 0.0;
+    std::vector<std::uint32_t> nodes; // original-graph nodes, source seed first, target seed last
+    std::size_t source = 0;           // index of the source seed the path starts from
+    std::size_t target = 0;           // index of the target seed it ends at
+};
+
+// Called now and then during build() with the share of nodes contracted.
+using ChProgress = std::function<void(double done)>;
+
+class ContractionHierarchy {
+public:
+    ContractionHierarchy() = default;
+
+    // Contracts the graph. `arcs` may be in any order; ids must be < nodeCount.
+    static ContractionHierarchy build(std::uint32_t nodeCount, std::vector<WeightedArc> arcs,
+                                      const ChProgress& progress = {});
+
+    // Views arrays kept elsewhere (a mapped file); `keepAlive` owns them. Call
+    // validate() before use.
+    static ContractionHierarchy fromParts(std::span<const std::uint32_t> rank, std::span<const std::uint32_t> upFirst,
+                                          std::span<const ChArc> upArcs, std::span<const std::uint32_t> downFirst,
+                                          std::span<const ChArc> downArcs, std::shared_ptr<const void> keepAlive);
+
+    // Returns "" when every index is in range, the CSR offsets are sound and
+    // every arc climbs in rank as its list says; else the first fault.
+    std::string validate() const;
+
+    // Returns the cheapest path from any source to any target (cost = source
+    // cost + arcs + target cost), or nothing when none connects them or a
+    // shortcut does not unpack.
+    std::optional<ChPath> shortestPath(std::span<const ChSeed> sources, std::span<const ChSeed> targets) const;
+
+    std::uint32_t nodeCount() const { return static_cast<std::uint32_t>(m_rank.size()); }
+    std::size_t arcCount() const { return m_upArcs.size() + m_downArcs.size(); }
+
+    std::span<const std::uint32_t> rank() const { return m_rank; }
+    std::span<const std::uint32_t> upFirst() const { return m_upFirst; }
+    std::span<const ChArc> upArcs() const { return m_upArcs; }
+    std::span<const std::uint32_t> downFirst() const { return m_downFirst; }
+    std::span<const ChArc> downArcs() const { return m_downArcs; }
+
+private:
+    struct Owned;
+
+    std::span<const ChArc> up(std::uint32_t v) const
+    {
+        return m_upArcs.subspan(m_upFirst[v], m_upFirst[v + 1] - m_upFirst[v]);
+    }
+    std::span<const ChArc> down(std::uint32_t v) const
+    {
+        return m_downArcs.subspan(m_downFirst[v], m_downFirst[v + 1] - m_downFirst[v]);
+    }
+    // Appends the nodes after `from` on the original path of arc from->to.
+    bool unpack(std::uint32_t from, std::uint32_t to, std::uint32_t middle, std::vector<std::uint32_t>& out) const;
+
+    std::span<const std::uint32_t> m_rank;
+    std::span<const std::uint32_t> m_upFirst;
+    std::span<const ChArc> m_upArcs;
+    std::span<const std::uint32_t> m_downFirst;
+    std::span<const ChArc> m_downArcs;
+    std::shared_ptr<const void> m_storage;
+};
+
+} // namespace tw::service

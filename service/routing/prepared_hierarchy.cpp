@@ -1,0 +1,189 @@
+#include "service/routing/prepared_hierarchy.h"
+
+#include "service/map/mapped_file.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include <unistd.h>
+
+namespace tw::service {
+
+namespace {
+
+constexpr std::uint32_t kSource = sectionTag("SRCE");
+constexpr std::uint32_t kSourcePath = sectionTag("PATH");
+constexpr std::uint32_t kRank = sectionTag("RANK");
+constexpr std::uint32_t kUpFirst = sectionTag("UPFI");
+constexpr std::uint32_t kUpArcs = sectionTag("UPAR");
+constexpr std::uint32_t kDownFirst = sectionTag("DNFI");
+constexpr std::uint32_t kDownArcs = sectionTag("DNAR");
+
+struct SourceRecord {
+    std::uint64_t size;
+    std::int64_t mtime;
+    std::uint64_t edgeCount;
+    std::uint64_t stateCount;
+    std::uint64_t fingerprint;
+};
+
+std::uint64_t fingerprint(const RoadMap& map)
+{
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    auto mix = [&hash](std::uint64_t value) { hash = (hash ^ value) * 0x100000001b3ull; };
+    for (const Edge& e : map.edges) {
+        mix(e.source);
+        mix(e.target);
+        mix(e.deciseconds);
+    }
+    return hash;
+}
+
+SourceRecord recordOf(const CacheKey& key, const TurnModel& model)
+{
+    return SourceRecord{key.sourceSize, key.sourceMtime, model.map().edges.size(), model.stateCount(),
+                        fingerprint(model.map())};
+}
+
+} // namespace
+
+std::string preparedPathBeside(const std::string& sourcePath)
+{
+    return sourcePath + ".twch";
+}
+
+std::string preparedPathInUserFolder(const CacheKey& key)
+{
+    std::string path = cachePathInUserFolder(key);
+    return path.substr(0, path.size() - std::string(".twcache").size()) + ".twch";
+}
+
+bool writePreparedHierarchy(const std::string& path, const CacheKey& key, const TurnModel& model,
+                            const ContractionHierarchy& hierarchy)
+{
+    const SourceRecord record = recordOf(key, model);
+    MappedFileWriter writer(kPreparedFormatVersion);
+    writer.add(kSource, std::span<const SourceRecord>(&record, 1));
+    writer.add(kSourcePath, std::span<const char>(key.sourcePath));
+    writer.add(kRank, hierarchy.rank());
+    writer.add(kUpFirst, hierarchy.upFirst());
+    writer.add(kUpArcs, hierarchy.upArcs());
+    writer.add(kDownFirst, hierarchy.downFirst());
+    writer.add(kDownArcs, hierarchy.downArcs());
+    return writer.write(path);
+}
+
+std::optional<ContractionHierarchy> readPreparedHierarchy(const std::string& path, const CacheKey& key,
+                                                          const TurnModel& model)
+{
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) {
+        return std::nullopt;
+    }
+    std::shared_ptr<const MappedFile> file;
+    try {
+        file = MappedFile::open(path, kPreparedFormatVersion);
+    } catch (const MappedFileVersionError&) {
+        return std::nullopt;
+    }
+    const auto record = file->section<SourceRecord>(kSource);
+    const auto sourcePath = file->section<char>(kSourcePath);
+    if (record.size() != 1) {
+        throw MapError("The prepared map " + path + " has a damaged source record");
+    }
+    const SourceRecord expected = recordOf(key, model);
+    if (std::string_view(sourcePath.data(), sourcePath.size()) != key.sourcePath || record[0].size != expected.size
+        || record[0].mtime != expected.mtime || record[0].edgeCount != expected.edgeCount
+        || record[0].stateCount != expected.stateCount || record[0].fingerprint != expected.fingerprint) {
+        return std::nullopt;
+    }
+    ContractionHierarchy hierarchy = ContractionHierarchy::fromParts(
+        file->section<std::uint32_t>(kRank), file->section<std::uint32_t>(kUpFirst), file->section<ChArc>(kUpArcs),
+        file->section<std::uint32_t>(kDownFirst), file->section<ChArc>(kDownArcs), file);
+    if (hierarchy.nodeCount() != model.stateCount()) {
+        throw MapError("The prepared map " + path + " does not match its map");
+    }
+    if (const std::string fault = hierarchy.validate(); !fault.empty()) {
+        throw MapError("The prepared map " + path + " is damaged: " + fault);
+    }
+    return hierarchy;
+}
+
+std::optional<ContractionHierarchy> findPreparedHierarchy(const std::string& sourcePath, const TurnModel& model,
+                                                          DamagedPrepared damaged)
+{
+    const std::optional<CacheKey> key = cacheKeyOf(sourcePath);
+    if (!key) {
+        throw MapError("Cannot read map file " + sourcePath);
+    }
+    for (const std::string& path : {preparedPathBeside(sourcePath), preparedPathInUserFolder(*key)}) {
+        try {
+            if (std::optional<ContractionHierarchy> hierarchy = readPreparedHierarchy(path, *key, model)) {
+                return hierarchy;
+            }
+        } catch (const MapError&) {
+            if (damaged == DamagedPrepared::Refuse) {
+                throw;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+ContractionHierarchy loadOrPrepareHierarchy(const std::string& sourcePath, const TurnModel& model,
+                                            PrepareProgress progress,
+                                            DamagedPrepared damaged, bool* prepared)
+{
+    if (prepared != nullptr) {
+        *prepared = false;
+    }
+    const std::optional<CacheKey> key = cacheKeyOf(sourcePath);
+    if (!key) {
+        throw MapError("Cannot read map file " + sourcePath);
+    }
+    if (std::optional<ContractionHierarchy> found = findPreparedHierarchy(sourcePath, model, damaged)) {
+        return std::move(*found);
+    }
+    if (prepared != nullptr) {
+        *prepared = true;
+    }
+
+    // Progress lines every few seconds, after the first two (small maps stay
+    // silent).
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    Clock::time_point lastLine = start;
+    ChProgress report;
+    if (progress == PrepareProgress::Stderr) {
+        report = [&](double done) {
+            const Clock::time_point now = Clock::now();
+            if (now - start < std::chrono::seconds(2) || (now - lastLine < std::chrono::seconds(5) && done < 1.0)) {
+                return;
+            }
+            lastLine = now;
+            std::fprintf(stderr, "tarnwickley-directions: preparing the map for fast routing: %3.0f%% (%.0f s)\n",
+                         done * 100.0, std::chrono::duration<double>(now - start).count());
+        };
+    }
+    ContractionHierarchy hierarchy = prepareHierarchy(model, report);
+    const std::string folder = std::filesystem::absolute(sourcePath).parent_path().string();
+    const bool written = (::access(folder.c_str(), W_OK) == 0 && writePreparedHierarchy(beside, *key, model, hierarchy))
+                         || writePreparedHierarchy(inUserFolder, *key, model, hierarchy);
+    if (!written && progress == PrepareProgress::Stderr) {
+        std::fprintf(stderr, "tarnwickley-directions: could not save the prepared map; the next start prepares it again\n");
+    }
+    // Serve from the file just written, so this process too shares its pages
+    // with the others on the same map instead of keeping a private copy.
+    for (const std::string& path : {beside, inUserFolder}) {
+        try {
+            if (std::optional<ContractionHierarchy> mapped = readPreparedHierarchy(path, *key, model)) {
+                return std::move(*mapped);
+            }
+        } catch (const MapError&) {
+        }
+    }
+    return hierarchy;
+}
+
+} // namespace tw::service

@@ -1,0 +1,62 @@
+#pragma once
+// The prepared file of a map: its contraction hierarchy in a MappedFile
+// (<map>.twch beside the map, or in the user's cache folder when that folder
+// is not writable), so the service prepares once and starts many times.
+//
+// The file is bound to its source: the map's path, size and modification time
+// (as the map cache), the road edge and turn-model state counts and a
+// fingerprint of the edges' ends and times. A file made from another source, or by another version of
+// the turn model, is stale: it is prepared again. A damaged file is an error.
+
+#include "service/map/map_cache.h"
+#include "service/map/road_map.h"
+#include "service/routing/contraction_hierarchy.h"
+#include "service/routing/contraction_router.h"
+
+#include <optional>
+#include <string>
+
+namespace tw::service {
+
+// Raise with any change to the turn model or to what the file holds.
+inline constexpr std::uint32_t kPreparedFormatVersion = 2;
+
+enum class PrepareProgress { Stderr, Quiet };
+
+// What loadOrPrepareHierarchy does with a damaged prepared file.
+enum class DamagedPrepared {
+    Refuse,  // throw MapError (a service start: the operator should know)
+    Replace, // prepare again over it (an explicit --prepare)
+};
+
+std::string preparedPathBeside(const std::string& sourcePath);
+std::string preparedPathInUserFolder(const CacheKey& key);
+
+// Writes the hierarchy of the model's map (made from `key`'s source) atomically: a
+// temporary beside the target, renamed over it. Returns false when it cannot.
+bool writePreparedHierarchy(const std::string& path, const CacheKey& key, const TurnModel& model,
+                            const ContractionHierarchy& hierarchy);
+
+// Returns the hierarchy mapped from `path`, or nothing when the file is missing,
+// of another version, or made from another source or map. Throws MapError when
+// the file is damaged (truncated, bad checksum, an index out of range).
+std::optional<ContractionHierarchy> readPreparedHierarchy(const std::string& path, const CacheKey& key,
+                                                          const TurnModel& model);
+
+// Returns the current prepared file of the map at `sourcePath` (beside it or in
+// the user's folder), mapped; nothing when there is none. A damaged file throws
+// MapError under DamagedPrepared::Refuse and counts as missing otherwise.
+std::optional<ContractionHierarchy> findPreparedHierarchy(const std::string& sourcePath, const TurnModel& model,
+                                                          DamagedPrepared damaged = DamagedPrepared::Refuse);
+
+// Returns the hierarchy for the map at `sourcePath`: the prepared file when it
+// is current, else prepared now (progress on stderr for large maps) and
+// written for the next start. `prepared`, when given, is set to whether the
+// hierarchy was made now. Throws MapError for a damaged prepared file under
+// DamagedPrepared::Refuse.
+ContractionHierarchy loadOrPrepareHierarchy(const std::string& sourcePath, const TurnModel& model,
+                                            PrepareProgress progress,
+                                            DamagedPrepared damaged = DamagedPrepared::Refuse,
+                                            bool* prepared = nullptr);
+
+} // namespace tw::service

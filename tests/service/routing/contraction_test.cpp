@@ -1,0 +1,104 @@
+// The contraction hierarchy on random directed graphs (zero weights, parallel
+// arcs, self-loops, unreachable parts) against a plain Dijkstra: the same cost
+// from several seeded sources to several seeded targets, and a path that
+// unpacks into arcs of the input whose weights add up to it. Road maps with
+// turn restrictions are compared in router_test.cpp.
+
+#include "service/routing/contraction_hierarchy.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <map>
+#include <queue>
+#include <random>
+
+namespace tw::service {
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+double dijkstra(std::uint32_t n, const std::vector<WeightedArc>& arcs, const std::vector<ChSeed>& sources,
+                const std::vector<ChSeed>& targets)
+{
+    std::vector<std::vector<WeightedArc>> out(n);
+    for (const WeightedArc& a : arcs)
+        out[a.from].push_back(a);
+    std::vector<double> dist(n, kInfinity);
+    using Entry = std::pair<double, std::uint32_t>;
+    std::priority_queue<Entry, std::vector<Entry>, std::greater<>> queue;
+    for (const ChSeed& s : sources) {
+        if (s.cost < dist[s.node]) {
+            dist[s.node] = s.cost;
+            queue.emplace(s.cost, s.node);
+        }
+    }
+    while (!queue.empty()) {
+        const auto [d, v] = queue.top();
+        queue.pop();
+        if (d > dist[v])
+            continue;
+        for (const WeightedArc& a : out[v]) {
+            if (d + a.weight < dist[a.to]) {
+                dist[a.to] = d + a.weight;
+                queue.emplace(dist[a.to], a.to);
+            }
+        }
+    }
+    double best = kInfinity;
+    for (const ChSeed& t : targets)
+        best = std::min(best, dist[t.node] + t.cost);
+    return best;
+}
+
+TEST(ContractionHierarchy, EqualsDijkstraOnRandomGraphsWithSeeds)
+{
+    std::mt19937 random(5);
+    for (int graph = 0; graph < 8; ++graph) {
+        const std::uint32_t n = 60 + graph * 40;
+        std::uniform_int_distribution<std::uint32_t> node(0, n - 1);
+        std::uniform_int_distribution<std::uint32_t> weight(0, graph % 2 == 0 ? 3 : 400);
+        std::vector<WeightedArc> arcs;
+        for (std::uint32_t i = 0; i < n * 3; ++i) {
+            // Mostly local arcs, as on roads, and a few long ones.
+            const std::uint32_t from = node(random);
+            const std::uint32_t to = i % 7 == 0 ? node(random) : (from + 1 + random() % 5) % n;
+            arcs.push_back({from, to, weight(random)});
+        }
+        std::map<std::pair<std::uint32_t, std::uint32_t>, std::uint32_t> cheapest;
+        for (const WeightedArc& a : arcs) {
+            auto [it, fresh] = cheapest.emplace(std::pair{a.from, a.to}, a.weight);
+            if (!fresh)
+                it->second = std::min(it->second, a.weight);
+        }
+        const ContractionHierarchy ch = ContractionHierarchy::build(n, arcs);
+        ASSERT_EQ(ch.validate(), "");
+        for (int query = 0; query < 200; ++query) {
+            std::vector<ChSeed> sources;
+            std::vector<ChSeed> targets;
+            for (int k = 0; k <= query % 3; ++k) {
+                sources.push_back({node(random), static_cast<double>(random() % 50)});
+                targets.push_back({node(random), static_cast<double>(random() % 50)});
+            }
+            const double expected = dijkstra(n, arcs, sources, targets);
+            const std::optional<ChPath> path = ch.shortestPath(sources, targets);
+            SCOPED_TRACE("graph " + std::to_string(graph) + " query " + std::to_string(query));
+            ASSERT_EQ(path.has_value(), expected < kInfinity);
+            if (!path)
+                continue;
+            EXPECT_DOUBLE_EQ(path->cost, expected);
+            ASSERT_EQ(path->nodes.front(), sources[path->source].node);
+            ASSERT_EQ(path->nodes.back(), targets[path->target].node);
+            double cost = sources[path->source].cost + targets[path->target].cost;
+            for (std::size_t i = 1; i < path->nodes.size(); ++i) {
+                const auto arc = cheapest.find({path->nodes[i - 1], path->nodes[i]});
+                ASSERT_NE(arc, cheapest.end()) << "no such arc";
+                cost += arc->second;
+            }
+            EXPECT_DOUBLE_EQ(cost, expected);
+        }
+    }
+}
+
+} // namespace
+} // namespace tw::service

@@ -1,0 +1,255 @@
+// The prepared map file: damaged files refused (a table of corruptions, some
+// with sound checksums around bad indexes), stale ones prepared again, an old
+// mapping kept intact when the file is prepared anew, and two processes on one
+// file sharing its pages.
+
+#include "service/map/mapped_file.h"
+#include "service/routing/prepared_hierarchy.h"
+#include "tests/service/guidance/test_map_builder.h"
+#include "tests/service/map/osm_xml.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <filesystem>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tw::service {
+namespace {
+
+RoadMap grid(int side)
+{
+    test::TestMapBuilder builder;
+    for (int r = 0; r < side; ++r) {
+        for (int c = 0; c + 1 < side; ++c) {
+            builder.road({{c * 100.0, r * 100.0}, {c * 100.0 + 100, r * 100.0}}, "East");
+            builder.road({{r * 100.0, c * 100.0}, {r * 100.0, c * 100.0 + 100}}, "North");
+        }
+    }
+    return builder.build();
+}
+
+
+std::string readAll(const std::string& path)
+{
+    std::string bytes(std::filesystem::file_size(path), '\0');
+    std::ifstream(path, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
+}
+
+void writeAll(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+struct Fixture {
+    test::TempFolder folder;
+    std::string source = (folder / "town.osm").string();
+    std::string prepared = (folder / "town.osm.twch").string();
+    RoadMap map;
+    std::unique_ptr<TurnModel> model;
+    CacheKey key;
+    ContractionHierarchy ch;
+
+    explicit Fixture(int side = 6)
+    {
+        writeAll(source, "stand-in for the source map");
+        key = *cacheKeyOf(source);
+        map = grid(side);
+        model = std::make_unique<TurnModel>(map);
+        ch = prepareHierarchy(*model);
+        EXPECT_TRUE(writePreparedHierarchy(prepared, key, *model, ch));
+    }
+
+    // Writes a file whose checksums are sound around the given arrays.
+    void writeCrafted(std::vector<std::uint32_t> rank, std::vector<std::uint32_t> upFirst, std::vector<ChArc> upArcs)
+    {
+        const auto crafted = ContractionHierarchy::fromParts(rank, upFirst, upArcs, ch.downFirst(), ch.downArcs(),
+                                                             nullptr);
+        EXPECT_TRUE(writePreparedHierarchy(prepared, key, *model, crafted));
+    }
+};
+
+enum class Outcome { Refused, Stale };
+
+TEST(PreparedHierarchy, DamagedFilesAreRefusedAndStaleOnesIgnored)
+{
+    struct Case {
+        const char* name;
+        std::function<void(Fixture&)> damage;
+        Outcome outcome;
+    };
+    auto flipAt = [](double where) {
+        return [where](Fixture& f) {
+            std::string bytes = readAll(f.prepared);
+            bytes[static_cast<std::size_t>(where * (bytes.size() - 1))] ^= 0x20;
+            writeAll(f.prepared, bytes);
+        };
+    };
+    auto truncateTo = [](double share) {
+        return [share](Fixture& f) {
+            const std::string bytes = readAll(f.prepared);
+            writeAll(f.prepared, bytes.substr(0, static_cast<std::size_t>(share * (bytes.size() - 1))));
+        };
+    };
+    const Case cases[] = {
+        {"empty file", truncateTo(0), Outcome::Refused},
+        {"cut inside the header", [](Fixture& f) { writeAll(f.prepared, readAll(f.prepared).substr(0, 20)); },
+         Outcome::Refused},
+        {"cut in half", truncateTo(0.5), Outcome::Refused},
+        {"last byte missing", truncateTo(1.0), Outcome::Refused},
+        {"a byte appended", [](Fixture& f) { writeAll(f.prepared, readAll(f.prepared) + "x"); }, Outcome::Refused},
+        {"magic damaged", flipAt(0.0), Outcome::Refused},
+        {"section table damaged", [](Fixture& f) {
+             std::string bytes = readAll(f.prepared);
+             bytes[40] ^= 1;
+             writeAll(f.prepared, bytes);
+         }, Outcome::Refused},
+        {"arc bytes damaged", flipAt(0.6), Outcome::Refused},
+        {"last byte damaged", flipAt(1.0), Outcome::Refused},
+        {"arc to a node out of range, sound checksums",
+         [](Fixture& f) {
+             std::vector<ChArc> arcs(f.ch.upArcs().begin(), f.ch.upArcs().end());
+             for (ChArc& arc : arcs)
+                 arc.node = 0xFFFFFFF0u;
+             f.writeCrafted({f.ch.rank().begin(), f.ch.rank().end()}, {f.ch.upFirst().begin(), f.ch.upFirst().end()},
+                            arcs);
+         },
+         Outcome::Refused},
+        {"offsets past the arcs, sound checksums",
+         [](Fixture& f) {
+             std::vector<std::uint32_t> first(f.ch.upFirst().begin(), f.ch.upFirst().end());
+             first[1] = 0x7FFFFFFF;
+             f.writeCrafted({f.ch.rank().begin(), f.ch.rank().end()}, first, {f.ch.upArcs().begin(), f.ch.upArcs().end()});
+         },
+         Outcome::Refused},
+        {"shortcut bypassing a higher node, sound checksums",
+         [](Fixture& f) {
+             std::vector<ChArc> arcs(f.ch.upArcs().begin(), f.ch.upArcs().end());
+             const auto top = static_cast<std::uint32_t>(
+                 std::find(f.ch.rank().begin(), f.ch.rank().end(), f.ch.nodeCount() - 1) - f.ch.rank().begin());
+             for (ChArc& arc : arcs)
+                 arc.middle = top;
+             f.writeCrafted({f.ch.rank().begin(), f.ch.rank().end()}, {f.ch.upFirst().begin(), f.ch.upFirst().end()},
+                            arcs);
+         },
+         Outcome::Refused},
+        {"ranks repeated, sound checksums",
+         [](Fixture& f) {
+             std::vector<std::uint32_t> rank(f.ch.nodeCount(), 0);
+             f.writeCrafted(rank, {f.ch.upFirst().begin(), f.ch.upFirst().end()},
+                            {f.ch.upArcs().begin(), f.ch.upArcs().end()});
+         },
+         Outcome::Refused},
+        {"a section missing",
+         [](Fixture& f) {
+             MappedFileWriter writer(kPreparedFormatVersion);
+             writer.add(sectionTag("RANK"), f.ch.rank());
+             writer.write(f.prepared);
+         },
+         Outcome::Refused},
+        {"another format version",
+         [](Fixture& f) {
+             MappedFileWriter writer(kPreparedFormatVersion + 1);
+             writer.add(sectionTag("RANK"), f.ch.rank());
+             writer.write(f.prepared);
+         },
+         Outcome::Stale},
+        {"made from another source file", [](Fixture& f) {
+             CacheKey other = f.key;
+             other.sourceMtime += 1;
+             writePreparedHierarchy(f.prepared, other, *f.model, f.ch);
+         }, Outcome::Stale},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        ASSERT_TRUE(readPreparedHierarchy(f.prepared, f.key, *f.model).has_value());
+        c.damage(f);
+        if (c.outcome == Outcome::Refused) {
+            EXPECT_THROW(readPreparedHierarchy(f.prepared, f.key, *f.model), MapError);
+        } else {
+            EXPECT_FALSE(readPreparedHierarchy(f.prepared, f.key, *f.model).has_value());
+        }
+    }
+}
+
+TEST(PreparedHierarchy, StaleFileIsPreparedAgainAndAMappingOutlivesItsReplacement)
+{
+    Fixture f;
+    const ContractionHierarchy mapped = *readPreparedHierarchy(f.prepared, f.key, *f.model);
+    const ChSeed from{0, 0.0};
+    const ChSeed to{static_cast<std::uint32_t>(f.map.edges.size() / 2), 0.0};
+    const double before = mapped.shortestPath({&from, 1}, {&to, 1})->cost;
+
+    // Source touched: the next start prepares and replaces the file.
+    writeAll(f.source, "a changed source map, longer than before");
+    const ContractionHierarchy fresh = loadOrPrepareHierarchy(f.source, *f.model, PrepareProgress::Quiet);
+    EXPECT_TRUE(readPreparedHierarchy(f.prepared, *cacheKeyOf(f.source), *f.model).has_value());
+    EXPECT_EQ(fresh.shortestPath({&from, 1}, {&to, 1})->cost, before);
+    // The running mapping still reads the old inode, whole.
+    EXPECT_EQ(mapped.validate(), "");
+    EXPECT_EQ(mapped.shortestPath({&from, 1}, {&to, 1})->cost, before);
+}
+
+// Resident and proportional kilobytes of this process's mapping of `path`.
+std::pair<long, long> residency(const std::string& path)
+{
+    std::ifstream smaps("/proc/self/smaps");
+    std::string line;
+    bool inside = false;
+    long rss = 0;
+    long pss = 0;
+    while (std::getline(smaps, line)) {
+        if (line.find('-') < line.find(' ') && line.find(' ') != std::string::npos && !line.empty()
+            && std::isxdigit(static_cast<unsigned char>(line[0]))) {
+            inside = line.size() >= path.size() && line.compare(line.size() - path.size(), path.size(), path) == 0;
+        } else if (inside && line.rfind("Rss:", 0) == 0) {
+            rss += std::stol(line.substr(4));
+        } else if (inside && line.rfind("Pss:", 0) == 0) {
+            pss += std::stol(line.substr(4));
+        }
+    }
+    return {rss, pss};
+}
+
+TEST(PreparedHierarchy, TwoProcessesShareTheMappedPages)
+{
+    Fixture f(20);
+    const ContractionHierarchy mine = *readPreparedHierarchy(f.prepared, f.key, *f.model);
+    ASSERT_EQ(mine.validate(), ""); // touches every page
+
+    int toParent[2];
+    ASSERT_EQ(pipe(toParent), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A second process maps the file on its own and reads it all.
+        int code = 1;
+        try {
+            const ContractionHierarchy theirs = *readPreparedHierarchy(f.prepared, f.key, *f.model);
+            code = theirs.validate().empty() ? 0 : 1;
+            const auto [rss, pss] = residency(f.prepared);
+            const long sizes[2] = {rss, pss};
+            (void)!write(toParent[1], sizes, sizeof sizes);
+        } catch (...) {
+        }
+        _exit(code);
+    }
+    long sizes[2] = {0, 0};
+    ASSERT_EQ(read(toParent[0], sizes, sizeof sizes), static_cast<ssize_t>(sizeof sizes));
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(toParent[0]);
+    close(toParent[1]);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    // Both processes hold every page: each is charged about half.
+    EXPECT_GT(sizes[0], 64);
+    EXPECT_LT(sizes[1] * 10, sizes[0] * 7) << "rss " << sizes[0] << " kB, pss " << sizes[1] << " kB";
+}
+
+} // namespace
+} // namespace tw::service
