@@ -167,6 +167,8 @@ ContractionHierarchy loadOrPrepareHierarchy(const std::string& sourcePath, const
         };
     }
     ContractionHierarchy hierarchy = prepareHierarchy(model, report);
+    const std::string beside = preparedPathBeside(sourcePath);
+    const std::string inUserFolder = preparedPathInUserFolder(*key);
     const std::string folder = std::filesystem::absolute(sourcePath).parent_path().string();
     const bool written = (::access(folder.c_str(), W_OK) == 0 && writePreparedHierarchy(beside, *key, model, hierarchy))
                          || writePreparedHierarchy(inUserFolder, *key, model, hierarchy);

@@ -343,10 +343,10 @@ std::optional<Route> Router::route(const Snap& from, const Snap& to) const
             continue;
         }
         const double part = partTime(m_map.edges[endId], endAt);
-        const EdgeId endEdge = endId; // clang 14 cannot capture the binding itself
+        const EdgeId seedEdge = endId; // clang 14 cannot capture the binding itself
         m_model.forEachStateOf(endId, [&](StateId endState) {
             m_model.forEachTurnInto(endState, [&](StateId before, std::uint32_t cost) {
-                bw.improve(before, cost + part, -statePotential(before), endEdge | kSeedBit);
+                bw.improve(before, cost + part, -statePotential(before), seedEdge | kSeedBit);
             });
         });
     }

@@ -253,3 +253,32 @@ TEST(PreparedHierarchy, TwoProcessesShareTheMappedPages)
 
 } // namespace
 } // namespace tw::service
+
+namespace tw::service {
+namespace {
+
+// A map too large to prepare at start, with no prepared file, is routed with
+// landmarks and gets no file; once prepared, the same start maps it.
+TEST(PreparedHierarchy, LargeMapWithoutPreparedFileRoutesWithLandmarks)
+{
+    test::TempFolder folder;
+    const std::string source = (folder / "region.osm").string();
+    writeAll(source, "stand-in for the source map");
+    const RoadMap map = grid(5);
+    RouterOptions options{RouteSearch::Hierarchy, source, false};
+    options.prepareAtMostStates = 0;
+    {
+        const Router router(map, options);
+        EXPECT_EQ(router.hierarchy(), nullptr);
+        EXPECT_FALSE(std::filesystem::exists(preparedPathBeside(source)));
+        const auto from = router.snap(test::TestMapBuilder::at(0, 0));
+        const auto to = router.snap(test::TestMapBuilder::at(400, 400));
+        ASSERT_TRUE(from && to);
+        EXPECT_TRUE(router.route(*from, *to).has_value());
+    }
+    loadOrPrepareHierarchy(source, TurnModel(map), PrepareProgress::Quiet);
+    EXPECT_NE(Router(map, options).hierarchy(), nullptr);
+}
+
+} // namespace
+} // namespace tw::service
