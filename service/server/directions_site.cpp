@@ -130,7 +130,7 @@ Reply DirectionsSite::form(const QueryParams& params) const
         page.problems.push_back({kStartWhich, from.problem, suggestionLinks(from, query, true)});
     if (!found(to))
         page.problems.push_back({kDestWhich, to.problem, suggestionLinks(to, query, false)});
-    return {200, writeFormPage(page), {}};
+    return {200, writeFormPage(page), {}, {from.status, to.status}};
 }
 
 Reply DirectionsSite::result(const QueryParams& params) const
@@ -144,7 +144,7 @@ Reply DirectionsSite::result(const QueryParams& params) const
     const GeocodeResult from = m_geocoder.geocode(query.addr, query.csz);
     const GeocodeResult to = m_geocoder.geocode(query.taddr, query.tcsz);
     if (!found(from) || !found(to))
-        return {302, {}, again};
+        return {302, {}, again, {from.status, to.status}};
 
     const GeocodeMatch& start = *from.match;
     const GeocodeMatch& dest = *to.match;
@@ -154,7 +154,7 @@ Reply DirectionsSite::result(const QueryParams& params) const
     if (startSnap && destSnap)
         route = m_router.route(*startSnap, *destSnap);
     if (!route)
-        return {200, writeNoRoutePage({fullLabel(start), fullLabel(dest), again}), {}};
+        return {200, writeNoRoutePage({fullLabel(start), fullLabel(dest), again}), {}, {from.status, to.status}};
 
     ResultPage page;
     page.fromLabel = fullLabel(start);
@@ -167,7 +167,7 @@ Reply DirectionsSite::result(const QueryParams& params) const
     }
     page.steps = buildInstructions(m_map, *route, {start.label, dest.label});
     page.changeHref = again;
-    return {200, writeResultPage(page), {}};
+    return {200, writeResultPage(page), {}, {from.status, to.status}};
 }
 
 } // namespace tw::service
