@@ -20,7 +20,9 @@
 #include <array>
 #include <climits>
 #include <cstdio>
+#include <mutex>
 #include <optional>
+#include <unordered_map>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -129,6 +131,13 @@ public:
     class Session;
 
     void accept();
+    // The open connections, so that a graceful stop can close the idle ones.
+    void remember(const std::shared_ptr<Session>& session);
+    void forget(Session* session);
+    void closeIdleSessions();
+    std::mutex m_sessionsMutex;
+    std::unordered_map<Session*, std::weak_ptr<Session>> m_sessions;
+
     Answer answer(const http::request<http::string_body>& request, Page page);
 
     // The metrics outlive the context: sessions still pending when the context
@@ -166,13 +175,27 @@ public:
     {
         m_engine.m_metrics.connectionOpened();
     }
-    ~Session() { m_engine.m_metrics.connectionClosed(); }
+    ~Session()
+    {
+        m_engine.forget(this);
+        m_engine.m_metrics.connectionClosed();
+    }
 
     void start()
     {
+        m_engine.remember(shared_from_this());
         beast::error_code ignored;
         m_stream.socket().set_option(tcp::no_delay(true), ignored);
         waitForRequest();
+    }
+
+    net::any_io_executor executor() { return m_stream.get_executor(); }
+
+    // On its strand: closes the connection if it is waiting for a next request.
+    void closeIfIdle()
+    {
+        if (m_idle)
+            close();
     }
 
 private:
@@ -185,6 +208,9 @@ private:
             readHeader();
             return;
         }
+        if (m_engine.m_stopping)
+            return lingeringClose();
+        m_idle = true;
         m_stream.expires_after(kIdleTimeout);
         m_stream.async_read_some(net::buffer(m_first),
                                  [self = shared_from_this()](beast::error_code ec, std::size_t n) {
@@ -194,6 +220,7 @@ private:
 
     void onFirstBytes(beast::error_code ec, std::size_t n)
     {
+        m_idle = false;
         if (ec)
             return close();
         m_buffer.commit(net::buffer_copy(m_buffer.prepare(n), net::buffer(m_first, n)));
@@ -395,7 +422,29 @@ private:
     std::string_view m_path; // into the parser's target or the buffer; valid until the answer is written
     Page m_page = Page::Other;
     std::size_t m_drained = 0;
+    bool m_idle = false; // waiting for the first byte of a request
 };
+
+void HttpServer::Engine::remember(const std::shared_ptr<Session>& session)
+{
+    const std::lock_guard lock(m_sessionsMutex);
+    m_sessions.emplace(session.get(), session);
+}
+
+void HttpServer::Engine::forget(Session* session)
+{
+    const std::lock_guard lock(m_sessionsMutex);
+    m_sessions.erase(session);
+}
+
+void HttpServer::Engine::closeIdleSessions()
+{
+    const std::lock_guard lock(m_sessionsMutex);
+    for (const auto& [key, weak] : m_sessions) {
+        if (auto session = weak.lock())
+            net::post(session->executor(), [session] { session->closeIfIdle(); });
+    }
+}
 
 void HttpServer::Engine::accept()
 {
@@ -547,6 +596,7 @@ void HttpServer::stop(StopMode mode)
         net::post(engine.m_acceptor.get_executor(), [&engine] {
             beast::error_code ignored;
             engine.m_acceptor.close(ignored);
+            engine.closeIdleSessions();
             engine.stopWhenQuiet(Clock::now() + kGraceTime);
         });
         return;
