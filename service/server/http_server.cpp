@@ -209,7 +209,7 @@ private:
             return;
         }
         if (m_engine.m_stopping)
-            return lingeringClose();
+            return close(); // nothing unread: a plain close loses nothing
         m_idle = true;
         m_stream.expires_after(kIdleTimeout);
         m_stream.async_read_some(net::buffer(m_first),
@@ -439,11 +439,18 @@ void HttpServer::Engine::forget(Session* session)
 
 void HttpServer::Engine::closeIdleSessions()
 {
-    const std::lock_guard lock(m_sessionsMutex);
-    for (const auto& [key, weak] : m_sessions) {
-        if (auto session = weak.lock())
-            net::post(session->executor(), [session] { session->closeIfIdle(); });
+    // Taken out under the lock, posted after it: a session may end (and take
+    // the lock to forget itself) as soon as its last reference here goes.
+    std::vector<std::shared_ptr<Session>> open;
+    {
+        const std::lock_guard lock(m_sessionsMutex);
+        for (const auto& [key, weak] : m_sessions) {
+            if (auto session = weak.lock())
+                open.push_back(std::move(session));
+        }
     }
+    for (auto& session : open)
+        net::post(session->executor(), [session] { session->closeIfIdle(); });
 }
 
 void HttpServer::Engine::accept()

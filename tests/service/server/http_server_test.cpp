@@ -333,6 +333,22 @@ TEST_F(HttpServerTest, healthTurnsGoodWhenTheMapIsSet)
     EXPECT_EQ(get("/dd").first, 200);
 }
 
+TEST_F(HttpServerTest, gracefulStopAnswersThenClosesIdleConnections)
+{
+    std::vector<std::unique_ptr<Client>> idle;
+    for (int i = 0; i < 20; ++i) {
+        idle.push_back(std::make_unique<Client>(m_port));
+        idle.back()->send(getRequest("/healthz", "keep-alive"));
+        EXPECT_EQ(idle.back()->readAnswer().first, 200);
+    }
+    const auto started = Clock::now();
+    m_server->stop(StopMode::Graceful);
+    m_thread.join();
+    EXPECT_LT(Clock::now() - started, kGraceTime);
+    for (const auto& client : idle)
+        EXPECT_TRUE(client->closedByServer());
+}
+
 TEST(HttpServer, servesOnASocketHandedOver)
 {
     // What systemd socket activation hands over: a socket already listening.
