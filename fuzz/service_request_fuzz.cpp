@@ -25,9 +25,11 @@ namespace {
 
 int serverPort()
 {
-    static const RoadMap map = test::siteTown();
-    static const DirectionsSite site(map);
-    static HttpServer server(site, RequestLog::Quiet);
+    // Made once and never destroyed: the serving thread runs until the process
+    // ends, so nothing it uses may be torn down by static destructors at exit.
+    static const RoadMap& map = *new RoadMap(test::siteTown());
+    static const DirectionsSite& site = *new DirectionsSite(map);
+    static HttpServer& server = *new HttpServer(site, RequestLog::Quiet);
     static const int port = [] {
         const int bound = server.bind("127.0.0.1", 0);
         std::thread([] { server.serve(); }).detach();

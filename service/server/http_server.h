@@ -27,7 +27,8 @@
 // - The request log (RequestLog::Stderr) holds method, path and status, never
 //   the query: the addresses people look up stay out of the log.
 // - bind() or adopt() first, then serve() blocks until stop() is called from
-//   another thread (or a signal handler thread).
+//   another thread (or a signal handler thread). Destroy the server only after
+//   serve() has returned.
 
 #include "service/server/directions_site.h"
 #include "service/server/service_metrics.h"
