@@ -7,7 +7,7 @@ TW_PACKAGES=(
   libxml2-dev             # HTML parser of the web client
   libgtest-dev libgmock-dev libbenchmark-dev
   libosmium2-dev libprotozero-dev libbz2-dev zlib1g-dev libexpat1-dev  # OSM import
-  libcpp-httplib-dev      # HTTP server of the directions service
+  libboost-dev            # Boost.Beast and Boost.Asio: the event-driven HTTP server of the directions service
   python-osmnx-doc        # a real OSM extract (West Oakland) for importer tests
   desktop-file-utils appstream   # validators of the desktop entry and metainfo
   xvfb xauth              # a display for ./run on a headless machine

@@ -13,4 +13,10 @@ public:
     explicit MapError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// A map file that was read whole but holds no road a car can drive.
+class MapHasNoRoads : public MapError {
+public:
+    using MapError::MapError;
+};
+
 }  // namespace tw::service

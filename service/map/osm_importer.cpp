@@ -1060,7 +1060,7 @@ RoadMap importOsm(const std::string& path, ProgressReport progress)
                        e.what() + ")");
     }
     if (map.edges.empty()) {
-        throw MapError("Map file " + path + " holds no road that can be driven by car");
+        throw MapHasNoRoads("Map file " + path + " holds no road that can be driven by car");
     }
     if (std::string fault = map.validate(); !fault.empty()) {
         throw MapError("Cannot import map file " + path + ": " + fault);

@@ -101,9 +101,12 @@ std::string usageText()
            "  --help              show this text\n"
            "  --version           show the version\n"
            "\n"
+           "Besides the pages it answers /healthz (200 once the map is loaded) and\n"
+           "/metrics (Prometheus text format).\n"
+           "\n"
            "Exit codes: 0 stopped normally, 2 bad command line, 3 map file missing,\n"
            "4 map file unreadable, 5 map file truncated or corrupt, 6 cannot listen\n"
-           "(address in use), 1 other failure.\n";
+           "(address in use), 7 map without drivable roads, 1 other failure.\n";
 }
 
 std::string versionText()

@@ -18,8 +18,9 @@ enum ExitCode : int {
     kExitUsage = 2,        // bad command line
     kExitMapMissing = 3,   // no map file at the path (or no bundled map found)
     kExitMapUnreadable = 4,// the file exists but cannot be read
-    kExitMapCorrupt = 5,   // the file is truncated, corrupt or holds no roads
+    kExitMapCorrupt = 5,   // the file is truncated or corrupt
     kExitListen = 6,       // the address cannot be listened on (port busy, bad host)
+    kExitMapNoRoads = 7,   // the file is a valid map without a road a car can drive
 };
 
 struct CommandLine {

@@ -23,7 +23,62 @@ bool hasControlCharacter(const std::string& text)
     return false;
 }
 
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Appends the decoded form of `text` ('+' a space, %XX a byte) to `out`;
+// returns false on a broken escape.
+bool appendDecoded(std::string_view text, std::string& out)
+{
+    out.reserve(out.size() + text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '+') {
+            out.push_back(' ');
+        } else if (c != '%') {
+            out.push_back(c);
+        } else {
+            const int high = i + 2 < text.size() ? hexValue(text[i + 1]) : -1;
+            const int low = high >= 0 ? hexValue(text[i + 2]) : -1;
+            if (low < 0)
+                return false;
+            out.push_back(static_cast<char>(high * 16 + low));
+            i += 2;
+        }
+    }
+    return true;
+}
+
 } // namespace
+
+std::optional<std::multimap<std::string, std::string>> parseQueryString(std::string_view query)
+{
+    std::multimap<std::string, std::string> params;
+    while (!query.empty()) {
+        const std::size_t amp = query.find('&');
+        const std::string_view pair = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+        if (pair.empty())
+            continue;
+        const std::size_t eq = pair.find('=');
+        std::string name;
+        std::string value;
+        if (!appendDecoded(pair.substr(0, eq), name))
+            return std::nullopt;
+        if (eq != std::string_view::npos && !appendDecoded(pair.substr(eq + 1), value))
+            return std::nullopt;
+        params.emplace(std::move(name), std::move(value));
+    }
+    return params;
+}
 
 bool DirectionsQuery::isBlank() const
 {

@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tw::service {
 
@@ -34,6 +35,14 @@ struct QueryCheck {
 // repeats with different values, is not UTF-8, holds a control character
 // (NUL included), or is longer than kMaxFieldBytes.
 QueryCheck checkDirectionsQuery(const std::multimap<std::string, std::string>& params);
+
+// Decodes an application/x-www-form-urlencoded query (the part of a request
+// target after '?') into name -> value pairs, as browsers and servers read it:
+// pairs are separated by '&', only the first '=' of a pair separates name and
+// value ("a=b=c" is a -> "b=c"; a pair without '=' has an empty value), '+' is
+// a space and %XX a byte, in names and values alike; empty pairs are skipped.
+// Returns nothing when a '%' is not followed by two hex digits.
+std::optional<std::multimap<std::string, std::string>> parseQueryString(std::string_view query);
 
 // Returns the query string (without '?') that carries `query` as the form
 // would send it: addr, csz, taddr, tcsz, getrte.

@@ -114,19 +114,19 @@ Reply DirectionsSite::form(const QueryParams& params) const
 {
     FormPage page;
     if (params.empty())
-        return {200, writeFormPage(page), {}};
+        return {200, writeFormPage(page), {}, {}};
     const QueryCheck check = checkDirectionsQuery(params);
     if (!check.query) {
         // The form page itself answers (not an error status), so that a
         // browser shows it and the user can correct the addresses.
         page.notice = check.problem;
-        return {200, writeFormPage(page), {}};
+        return {200, writeFormPage(page), {}, {}};
     }
     const DirectionsQuery& query = *check.query;
     page.filled = query;
     if (query.isBlank()) {
         page.notice = "Please enter a starting address and a destination address.";
-        return {200, writeFormPage(page), {}};
+        return {200, writeFormPage(page), {}, {}};
     }
     const GeocodeResult from = m_geocoder.geocode(query.addr, query.csz);
     const GeocodeResult to = m_geocoder.geocode(query.taddr, query.tcsz);
@@ -134,21 +134,21 @@ Reply DirectionsSite::form(const QueryParams& params) const
         page.problems.push_back({kStartWhich, from.problem, suggestionLinks(from, query, true)});
     if (!found(to))
         page.problems.push_back({kDestWhich, to.problem, suggestionLinks(to, query, false)});
-    return {200, writeFormPage(page), {}};
+    return {200, writeFormPage(page), {}, {from.status, to.status}};
 }
 
 Reply DirectionsSite::result(const QueryParams& params) const
 {
     const QueryCheck check = checkDirectionsQuery(params);
     if (!check.query)
-        return {302, {}, "/dd?" + refusedQueryForForm(params)};
+        return {302, {}, "/dd?" + refusedQueryForForm(params), {}};
     const DirectionsQuery& query = *check.query;
     const std::string again = "/dd?" + encodeDirectionsQuery(query);
 
     const GeocodeResult from = m_geocoder.geocode(query.addr, query.csz);
     const GeocodeResult to = m_geocoder.geocode(query.taddr, query.tcsz);
     if (!found(from) || !found(to))
-        return {302, {}, again};
+        return {302, {}, again, {from.status, to.status}};
 
     const GeocodeMatch& start = *from.match;
     const GeocodeMatch& dest = *to.match;
@@ -158,7 +158,7 @@ Reply DirectionsSite::result(const QueryParams& params) const
     if (startSnap && destSnap)
         route = m_router.route(*startSnap, *destSnap);
     if (!route)
-        return {200, writeNoRoutePage({fullLabel(start), fullLabel(dest), again}), {}};
+        return {200, writeNoRoutePage({fullLabel(start), fullLabel(dest), again}), {}, {from.status, to.status}};
 
     ResultPage page;
     page.fromLabel = fullLabel(start);
@@ -177,7 +177,7 @@ Reply DirectionsSite::result(const QueryParams& params) const
     }
     page.steps = buildInstructions(m_map, *route, {start.label, dest.label, dest.location});
     page.changeHref = again;
-    return {200, writeResultPage(page), {}};
+    return {200, writeResultPage(page), {}, {from.status, to.status}};
 }
 
 } // namespace tw::service

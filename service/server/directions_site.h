@@ -22,6 +22,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace tw::service {
 
@@ -30,6 +31,7 @@ struct Reply {
     int status = 200;
     std::string body;     // text/html; charset=utf-8
     std::string location; // for 302: where to go
+    std::vector<GeocodeStatus> lookups; // outcomes of the address lookups made, for the metrics
 };
 
 using QueryParams = std::multimap<std::string, std::string>;

@@ -18,8 +18,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <netdb.h>
-#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
@@ -69,27 +67,11 @@ int checkMapFile(const std::string& path)
     return kExitOk;
 }
 
-// Returns true when host:port can be bound now. Checked before the map loads so
-// a busy port is reported at once, not after a long import.
-bool portLooksFree(const std::string& host, int port)
+// "http://127.0.0.1:47800", "http://[::1]:8080".
+std::string baseAddress(const std::string& host, int port)
 {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || found == nullptr)
-        return false;
-    const int fd = ::socket(found->ai_family, found->ai_socktype, found->ai_protocol);
-    bool ok = false;
-    if (fd >= 0) {
-        int yes = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        ok = ::bind(fd, found->ai_addr, found->ai_addrlen) == 0;
-        ::close(fd);
-    }
-    freeaddrinfo(found);
-    return ok;
+    const bool ipv6 = host.find(':') != std::string::npos;
+    return "http://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
 // --prepare: imports the map (or reads its cache) and writes its prepared file.
@@ -156,12 +138,6 @@ int main(int argc, char** argv)
     }
     if (const int code = checkMapFile(mapPath); code != kExitOk)
         return code;
-    const bool activated = activatedSocket() >= 0;
-    if (!activated && options.port != 0 && !portLooksFree(options.host, options.port)) {
-        say("cannot listen on " + options.host + ":" + std::to_string(options.port)
-            + " (is another service already using that port?)");
-        return kExitListen;
-    }
 
     // SIGINT and SIGTERM are taken by one thread that stops the server; block
     // them before any other thread starts so none of those gets them.
@@ -171,6 +147,7 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    raiseOpenFileLimit();
 
     // A service an application started stops once no application holds a lease.
     LeaseWatch leases;
@@ -180,15 +157,35 @@ int main(int argc, char** argv)
         return kExitListen;
     }
 
+    // Listen first, so that a busy port is reported at once and /healthz
+    // answers (503) while the map loads.
+    HttpServer server(options.quiet ? RequestLog::Quiet : RequestLog::Stderr);
+    std::string where = "the socket from the service manager";
+    if (const int fd = activatedSocket(); fd >= 0) {
+        server.adopt(fd);
+    } else {
+        const int port = server.bind(options.host, options.port);
+        if (port < 0) {
+            say("cannot listen on " + options.host + ":" + std::to_string(options.port)
+                + " (is another service already using that port?)");
+            return kExitListen;
+        }
+        where = baseAddress(options.host, port) + "/dd";
+    }
+    bool served = true;
+    std::thread serving([&server, &served] { served = server.serve(); });
+    std::thread signalWaiter([&server, stopSignals] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        server.stop(StopMode::Graceful);
+    });
+
+    int code = kExitOk;
+    RoadMap map;
+    std::unique_ptr<DirectionsSite> site;
     try {
         say("loading map " + mapPath);
-        RoadMap map;
-        try {
-            map = loadMap(mapPath, loadOptions);
-        } catch (const MapError& e) {
-            say(e.what());
-            return kExitMapCorrupt;
-        }
+        map = loadMap(mapPath, loadOptions);
         // Routes come from the contraction hierarchy in the map's prepared
         // file, mapped at once when current. Without one, a small map is
         // prepared now (and saved for the next start); a large one is routed
@@ -199,54 +196,41 @@ int main(int argc, char** argv)
         routing.prepareAtMostStates = kPrepareAtStartStates;
         if (loadOptions.cache == CacheUse::Ignore)
             routing.mapPath.clear();
-        std::unique_ptr<DirectionsSite> prepared;
         try {
-            prepared = std::make_unique<DirectionsSite>(map, routing);
+            site = std::make_unique<DirectionsSite>(map, routing);
         } catch (const MapError& e) {
-            say(std::string(e.what()) + " (remove it, or run --prepare again)");
-            return kExitMapCorrupt;
+            throw MapError(std::string(e.what()) + " (remove it, or run --prepare again)");
         }
-        DirectionsSite& site = *prepared;
-        if (site.router().hierarchy() == nullptr)
+        if (site->router().hierarchy() == nullptr)
             say("routing with landmarks: this map has no prepared file yet; run tarnwickley-directions --prepare "
                 + mapPath + " once for faster routes");
         say("map ready: " + std::to_string(map.nodeCount()) + " junctions, " + std::to_string(map.edgeCount())
-            + " road pieces, " + std::to_string(site.geocoder().streetCount()) + " streets, "
+            + " road pieces, " + std::to_string(site->geocoder().streetCount()) + " streets, "
             + std::to_string(map.addresses.size()) + " addresses");
-
-        HttpServer server(site, options.quiet ? RequestLog::Quiet : RequestLog::Stderr);
-        const int fd = activatedSocket();
-        if (fd >= 0) {
-            server.adopt(fd);
-            say("serving on the socket from the service manager");
-        } else {
-            const int port = server.bind(options.host, options.port);
-            if (port < 0) {
-                say("cannot listen on " + options.host + ":" + std::to_string(options.port)
-                    + " (is another service already using that port?)");
-                return kExitListen;
-            }
-            say("serving on http://" + options.host + ":" + std::to_string(port) + "/dd");
-        }
+        server.setSite(*site, {map.nodeCount(), map.edgeCount(), site->geocoder().streetCount(), map.addresses.size()});
+        say("serving on " + where);
         leases.announceReady();
-
-        std::thread signalWaiter([&server, stopSignals] {
-            int signal = 0;
-            sigwait(&stopSignals, &signal);
-            say("stopping");
-            server.stop();
-        });
-        const bool served = server.serve();
-        if (!served) {
-            say("the server stopped with an error");
-            pthread_kill(signalWaiter.native_handle(), SIGTERM);
-            signalWaiter.join();
-            return kExitListen;
-        }
-        signalWaiter.join();
-        return kExitOk;
+    } catch (const MapHasNoRoads& e) {
+        say(e.what());
+        code = kExitMapNoRoads;
+    } catch (const MapError& e) {
+        say(e.what());
+        code = kExitMapCorrupt;
     } catch (const std::exception& e) {
         say(std::string("unexpected failure: ") + e.what());
-        return kExitInternal;
+        code = kExitInternal;
     }
+    if (code != kExitOk)
+        server.stop();
+    serving.join();
+    // Wake the signal thread if no signal came.
+    pthread_kill(signalWaiter.native_handle(), SIGTERM);
+    signalWaiter.join();
+    if (code == kExitOk && !served) {
+        say("the server stopped with an error");
+        return kExitListen;
+    }
+    if (code == kExitOk)
+        say("stopped");
+    return code;
 }

@@ -79,6 +79,27 @@ TEST(RequestText, queryChecksNameTheFaultyField)
     }
 }
 
+TEST(RequestText, queryStringSplitsOnTheFirstEqualsSignOnly)
+{
+    using Params = std::multimap<std::string, std::string>;
+    struct Case {
+        const char* name;
+        const char* query;
+        std::optional<Params> params;
+    };
+    const Case cases[] = {
+        {"equals inside a value", "addr=335+1st+Street=x&csz=A", Params{{"addr", "335 1st Street=x"}, {"csz", "A"}}},
+        {"plus and escapes", "a%2Bb=c+d%26e%3D", Params{{"a+b", "c d&e="}}},
+        {"no equals, empty pairs", "getrte&&x=", Params{{"getrte", ""}, {"x", ""}}},
+        {"repeated names kept", "a=1&a=2", Params{{"a", "1"}, {"a", "2"}}},
+        {"broken escape", "addr=%zz", std::nullopt},
+        {"cut escape", "addr=1%4", std::nullopt},
+        {"escape in a name", "%g1=x", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(parseQueryString(c.query), c.params) << c.name;
+}
+
 TEST(RequestText, tabsReadAsBlanks)
 {
     const QueryCheck check = checkDirectionsQuery({{"addr", "1\tA St"}});
