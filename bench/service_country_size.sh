@@ -11,7 +11,7 @@ set -euo pipefail
 build=${1:?build folder}
 junctions=${2:?junction count}
 work=${3:-/tmp}
-service="$build/service/server/tarnwickley-directions"
+service="$build/service/tarnwickley-directions"
 map="$work/tw-region-$junctions.osm.pbf"
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
