@@ -206,7 +206,7 @@ int main(int argc, char** argv)
                 + mapPath + " once for faster routes");
         say("map ready: " + std::to_string(map.nodeCount()) + " junctions, " + std::to_string(map.edgeCount())
             + " road pieces, " + std::to_string(site->geocoder().streetCount()) + " streets, "
-            + std::to_string(map.addresses.size()) + " addresses");
+            + std::to_string(map.addresses.size()) + " addresses; " + map.restrictionSummary());
         server.setSite(*site, {map.nodeCount(), map.edgeCount(), site->geocoder().streetCount(), map.addresses.size()});
         say("serving on " + where);
         leases.announceReady();
