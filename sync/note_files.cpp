@@ -40,4 +40,31 @@ const NoteFiles& systemNoteFiles()
     return files;
 }
 
+QString NoteFiles::finish(QIODevice& device, const QByteArray& bytes) const
+{
+    const qint64 written = device.write(bytes);
+    if (written != bytes.size()) {
+        const QString reason = device.errorString();
+        device.close();
+        return reason.isEmpty() ? QStringLiteral("the device took only part of the note") : reason;
+    }
+    auto* file = qobject_cast<QFileDevice*>(&device);
+    if (!file) {
+        device.close();
+        return {};
+    }
+    if (!file->flush()) {
+        const QString reason = file->errorString();
+        file->close();
+        return reason;
+    }
+    // The note's bytes on the device, not only in the system's cache.
+    if (const QString reason = syncToDevice(*file); !reason.isEmpty()) {
+        file->close();
+        return reason;
+    }
+    file->close();
+    return file->error() == QFileDevice::NoError ? QString() : file->errorString();
+}
+
 } // namespace tw::sync

@@ -6,6 +6,7 @@
 // note_files_windows.cpp). Every operation returns an empty string on success,
 // else what failed in plain words; none throws.
 
+#include <QFileDevice>
 #include <QIODevice>
 #include <QString>
 
@@ -40,6 +41,12 @@ public:
     // that holds the folder `folder` to its device, so that pulling the device
     // out afterwards loses nothing (Linux: syncfs; Windows: the volume's buffers).
     virtual QString flushFileSystem(const QString& folder) const;
+
+private:
+    // Sends the file's bytes, already flushed from Qt's buffer, to its device
+    // (Linux: fsync; Windows: FlushFileBuffers). Returns the system's reason on
+    // failure. One file per system.
+    static QString syncToDevice(QFileDevice& file);
 };
 
 // The operations on this machine's file systems.

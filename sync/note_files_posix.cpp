@@ -24,32 +24,9 @@ QString systemError(int error)
 
 } // namespace
 
-QString NoteFiles::finish(QIODevice& device, const QByteArray& bytes) const
+QString NoteFiles::syncToDevice(QFileDevice& file)
 {
-    const qint64 written = device.write(bytes);
-    if (written != bytes.size()) {
-        const QString reason = device.errorString();
-        device.close();
-        return reason.isEmpty() ? QStringLiteral("the device took only part of the note") : reason;
-    }
-    auto* file = qobject_cast<QFileDevice*>(&device);
-    if (!file) {
-        device.close();
-        return {};
-    }
-    if (!file->flush()) {
-        const QString reason = file->errorString();
-        file->close();
-        return reason;
-    }
-    // The note's bytes on the device, not only in the system's cache.
-    if (::fsync(file->handle()) != 0) {
-        const QString reason = systemError(errno);
-        file->close();
-        return reason;
-    }
-    file->close();
-    return file->error() == QFileDevice::NoError ? QString() : file->errorString();
+    return ::fsync(file.handle()) == 0 ? QString() : systemError(errno);
 }
 
 QString NoteFiles::replace(const QString& from, const QString& to) const

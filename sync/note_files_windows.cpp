@@ -34,32 +34,10 @@ std::wstring nativePath(const QString& path)
 
 } // namespace
 
-QString NoteFiles::finish(QIODevice& device, const QByteArray& bytes) const
+QString NoteFiles::syncToDevice(QFileDevice& file)
 {
-    const qint64 written = device.write(bytes);
-    if (written != bytes.size()) {
-        const QString reason = device.errorString();
-        device.close();
-        return reason.isEmpty() ? QStringLiteral("the device took only part of the note") : reason;
-    }
-    auto* file = qobject_cast<QFileDevice*>(&device);
-    if (!file) {
-        device.close();
-        return {};
-    }
-    if (!file->flush()) {
-        const QString reason = file->errorString();
-        file->close();
-        return reason;
-    }
-    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file->handle()));
-    if (!FlushFileBuffers(handle)) {
-        const QString reason = systemError(GetLastError());
-        file->close();
-        return reason;
-    }
-    file->close();
-    return file->error() == QFileDevice::NoError ? QString() : file->errorString();
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    return FlushFileBuffers(handle) ? QString() : systemError(GetLastError());
 }
 
 QString NoteFiles::replace(const QString& from, const QString& to) const
