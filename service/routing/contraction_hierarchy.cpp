@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <limits>
 #include <queue>
+#include <cstdio>
+#include <ctime>
+#include <cstdlib>
 
 namespace tw::service {
 
@@ -11,11 +14,16 @@ namespace {
 constexpr std::uint32_t kInfiniteWeight = std::numeric_limits<std::uint32_t>::max();
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-// Settled-node limits of the witness searches: smaller while estimating a
-// node's priority (only a count is needed), larger when contracting for real
-// (every missed witness is a needless shortcut).
-constexpr int kSimulateSettleLimit = 60;
-constexpr int kContractSettleLimit = 400;
+// Limits of the witness searches, in arcs looked at (so a search costs the
+// same however dense the graph has grown): smaller while estimating a node's
+// priority (a count is all it needs), larger when contracting for real (every
+// missed witness is a needless shortcut, but in the dense separators of a
+// street grid a longer search rarely finds one).
+constexpr int kSimulateArcLimit = 200;
+constexpr int kContractArcLimit = 500;
+// Above this many neighbours a contraction does not simulate them all again
+// (see Contractor::run).
+constexpr std::size_t kResimulateNeighbours = 16;
 
 std::uint32_t addWeights(std::uint32_t a, std::uint32_t b)
 {
@@ -23,18 +31,33 @@ std::uint32_t addWeights(std::uint32_t a, std::uint32_t b)
     return sum >= kInfiniteWeight ? kInfiniteWeight - 1 : static_cast<std::uint32_t>(sum);
 }
 
+// An arc of the graph being contracted: ChArc and the number of original arcs
+// it stands for (shortcuts of long chains make a node less attractive).
+struct WorkArc {
+    std::uint32_t node = 0;
+    std::uint32_t weight = 0;
+    std::uint32_t middle = kChNone;
+    std::uint32_t hops = 1;
+};
+
 // The graph while it is being contracted: per node its remaining arcs in both
 // directions (arcs to contracted nodes are removed as those go).
+//
+// The order is given (runInOrder) or chosen as it goes (run): then a node's
+// priority is its level (one above its highest contracted neighbour) plus the
+// shortcuts contracting it would add per arc it removes, counted in arcs and in
+// original arcs they stand for. After each contraction the neighbours are
+// simulated again, which keeps the remaining graph sparse.
 class Contractor {
 public:
     Contractor(std::uint32_t nodeCount, std::vector<WeightedArc>& arcs)
-        : m_out(nodeCount), m_in(nodeCount), m_up(nodeCount), m_down(nodeCount), m_contracted(nodeCount, 0),
-          m_level(nodeCount, 0), m_contractedNeighbours(nodeCount, 0), m_priority(nodeCount, 0),
-          m_dist(nodeCount, kInfiniteWeight), m_target(nodeCount, 0), m_rank(nodeCount, 0)
+        : m_out(nodeCount), m_in(nodeCount), m_contracted(nodeCount, 0), m_stale(nodeCount, 0), m_level(nodeCount, 0),
+          m_priority(nodeCount, 0), m_dist(nodeCount, kInfiniteWeight), m_target(nodeCount, 0),
+          m_rank(nodeCount, 0), m_upAt(nodeCount, 0), m_downAt(nodeCount, 0)
     {
         for (const WeightedArc& a : arcs) {
             if (a.from != a.to) {
-                addArc(a.from, a.to, a.weight, kChNone);
+                addArc(a.from, a.to, a.weight, kChNone, 1);
             }
         }
         arcs.clear();
@@ -61,33 +84,44 @@ public:
             if (m_contracted[v] != 0 || key != m_priority[v]) {
                 continue;
             }
-            // Lazy update: a node whose priority rose since it was queued goes
-            // back unless it still comes first.
-            const std::int64_t now = priority(v);
-            if (now > key && !queue.empty() && now > queue.top().first) {
-                m_priority[v] = now;
-                queue.emplace(now, v);
-                continue;
+            // Lazy update: a node whose neighbours were not simulated again
+            // after a contraction may have grown dearer; it goes back unless
+            // it still comes first.
+            if (m_stale[v] != 0) {
+                m_stale[v] = 0;
+                const std::int64_t now = priority(v);
+                if (now > key && !queue.empty() && now > queue.top().first) {
+                    m_priority[v] = now;
+                    queue.emplace(now, v);
+                    continue;
+                }
             }
             neighbours.clear();
-            for (const ChArc& a : m_out[v]) {
+            for (const WorkArc& a : m_out[v]) {
                 neighbours.push_back(a.node);
             }
-            for (const ChArc& a : m_in[v]) {
+            for (const WorkArc& a : m_in[v]) {
                 neighbours.push_back(a.node);
             }
             contract(v);
             m_rank[v] = done++;
             std::sort(neighbours.begin(), neighbours.end());
             neighbours.erase(std::unique(neighbours.begin(), neighbours.end()), neighbours.end());
-            // Neighbours get the cheap terms now; their shortcut counts are
-            // refreshed when they come up (the lazy update above), which costs
-            // far less than simulating every neighbour after every contraction.
+            // Simulating every neighbour again keeps the order good; in the
+            // dense core of a region (many neighbours, each of high degree)
+            // that would cost the cube of the degree per contraction, so there
+            // neighbours only climb a level and are simulated when they come up.
+            const bool simulate = neighbours.size() <= kResimulateNeighbours;
             for (std::uint32_t u : neighbours) {
                 const std::uint32_t level = std::max(m_level[u], m_level[v] + 1);
-                m_priority[u] += 1 + (level - m_level[u]);
-                m_level[u] = level;
-                ++m_contractedNeighbours[u];
+                if (simulate) {
+                    m_level[u] = level;
+                    m_priority[u] = priority(u);
+                } else {
+                    m_priority[u] += 1000 * static_cast<std::int64_t>(level - m_level[u]);
+                    m_level[u] = level;
+                    m_stale[u] = 1;
+                }
                 queue.emplace(m_priority[u], u);
             }
             if (progress && (done & 0xFFF) == 0) {
@@ -96,36 +130,56 @@ public:
         }
     }
 
-    // Moves the result into CSR arrays.
+    // Contracts the nodes in the given order (every node exactly once).
+    void runInOrder(std::span<const std::uint32_t> order, const ChProgress& progress)
+    {
+        const auto n = static_cast<std::uint32_t>(m_out.size());
+        std::uint32_t done = 0;
+        for (std::uint32_t v : order) {
+            contract(v);
+            m_rank[v] = done++;
+            if (progress && (done & 0xFFF) == 0) {
+                progress(static_cast<double>(done) / n);
+            }
+        }
+    }
+
+    // Moves the result into CSR arrays by node id.
     void finish(std::vector<std::uint32_t>& rank, std::vector<std::uint32_t>& upFirst, std::vector<ChArc>& upArcs,
                 std::vector<std::uint32_t>& downFirst, std::vector<ChArc>& downArcs)
     {
-        const std::size_t n = m_up.size();
-        auto flatten = [n](std::vector<std::vector<ChArc>>& lists, std::vector<std::uint32_t>& first,
-                           std::vector<ChArc>& arcs) {
-            std::size_t total = 0;
-            for (const auto& list : lists) {
-                total += list.size();
+        const std::size_t n = m_rank.size();
+        // Arcs were appended in contraction order; node v's own run starts at
+        // m_upAt[v] and ends where the next contracted node's run starts.
+        auto flatten = [&](std::vector<ChArc>& flat, const std::vector<std::size_t>& at,
+                           std::vector<std::uint32_t>& first, std::vector<ChArc>& arcs) {
+            std::vector<std::uint32_t> byRank(n);
+            for (std::uint32_t v = 0; v < n; ++v) {
+                byRank[m_rank[v]] = v;
             }
+            auto end = [&](std::uint32_t v) {
+                return m_rank[v] + 1 < n ? at[byRank[m_rank[v] + 1]] : flat.size();
+            };
             first.assign(n + 1, 0);
             arcs.clear();
-            arcs.reserve(total);
-            for (std::size_t v = 0; v < n; ++v) {
+            arcs.reserve(flat.size());
+            for (std::uint32_t v = 0; v < n; ++v) {
                 first[v] = static_cast<std::uint32_t>(arcs.size());
-                arcs.insert(arcs.end(), lists[v].begin(), lists[v].end());
-                std::vector<ChArc>().swap(lists[v]);
+                arcs.insert(arcs.end(), flat.begin() + static_cast<std::ptrdiff_t>(at[v]),
+                            flat.begin() + static_cast<std::ptrdiff_t>(end(v)));
             }
             first[n] = static_cast<std::uint32_t>(arcs.size());
+            std::vector<ChArc>().swap(flat);
         };
-        flatten(m_up, upFirst, upArcs);
-        flatten(m_down, downFirst, downArcs);
+        flatten(m_upFlat, m_upAt, upFirst, upArcs);
+        flatten(m_downFlat, m_downAt, downFirst, downArcs);
         rank = std::move(m_rank);
     }
 
 private:
-    static ChArc* findArc(std::vector<ChArc>& list, std::uint32_t node)
+    static WorkArc* findArc(std::vector<WorkArc>& list, std::uint32_t node)
     {
-        for (ChArc& a : list) {
+        for (WorkArc& a : list) {
             if (a.node == node) {
                 return &a;
             }
@@ -134,26 +188,26 @@ private:
     }
 
     // Adds u->w, or lowers the weight of the one there.
-    void addArc(std::uint32_t u, std::uint32_t w, std::uint32_t weight, std::uint32_t middle)
+    void addArc(std::uint32_t u, std::uint32_t w, std::uint32_t weight, std::uint32_t middle, std::uint32_t hops)
     {
-        if (ChArc* old = findArc(m_out[u], w)) {
+        if (WorkArc* old = findArc(m_out[u], w)) {
             if (old->weight <= weight) {
                 return;
             }
-            *old = ChArc{w, weight, middle};
-            if (ChArc* back = findArc(m_in[w], u)) {
-                *back = ChArc{u, weight, middle};
+            *old = WorkArc{w, weight, middle, hops};
+            if (WorkArc* back = findArc(m_in[w], u)) {
+                *back = WorkArc{u, weight, middle, hops};
             }
             return;
         }
-        m_out[u].push_back(ChArc{w, weight, middle});
-        m_in[w].push_back(ChArc{u, weight, middle});
+        m_out[u].push_back(WorkArc{w, weight, middle, hops});
+        m_in[w].push_back(WorkArc{u, weight, middle, hops});
     }
 
     // Dijkstra from `source` over the remaining graph without `skip`, until
-    // `settleLimit` nodes are settled or the distance passes `maxDist`.
-    void witnessSearch(std::uint32_t source, std::uint32_t skip, std::uint32_t maxDist, int settleLimit,
-                       int targets)
+    // it has looked at `arcLimit` arcs, the distance passes `maxDist` or all
+    // `targets` are settled.
+    void witnessSearch(std::uint32_t source, std::uint32_t skip, std::uint32_t maxDist, int arcLimit, int targets)
     {
         for (std::uint32_t n : m_touched) {
             m_dist[n] = kInfiniteWeight;
@@ -163,7 +217,7 @@ private:
         m_dist[source] = 0;
         m_touched.push_back(source);
         m_heap.emplace_back(0, source);
-        int settled = 0;
+        int looked = 0;
         while (!m_heap.empty()) {
             std::pop_heap(m_heap.begin(), m_heap.end(), std::greater<>());
             const auto [d, x] = m_heap.back();
@@ -171,13 +225,14 @@ private:
             if (d > m_dist[x]) {
                 continue;
             }
-            if (d > maxDist || ++settled > settleLimit) {
+            if (d > maxDist || looked > arcLimit) {
                 break;
             }
             if (m_target[x] != 0 && --targets == 0) {
                 break; // every target settled: their distances are final
             }
-            for (const ChArc& a : m_out[x]) {
+            looked += static_cast<int>(m_out[x].size());
+            for (const WorkArc& a : m_out[x]) {
                 if (a.node == skip) {
                     continue;
                 }
@@ -194,22 +249,26 @@ private:
         }
     }
 
-    // Finds the shortcuts contracting v needs; adds them when `add`, and
-    // returns how many.
-    int shortcuts(std::uint32_t v, bool add)
+    struct Added {
+        std::int64_t arcs = 0;
+        std::int64_t hops = 0;
+    };
+
+    // Finds the shortcuts contracting v needs; adds them when `add`.
+    Added shortcuts(std::uint32_t v, bool add)
     {
-        int count = 0;
-        const int limit = add ? kContractSettleLimit : kSimulateSettleLimit;
+        Added added;
+        const int limit = add ? kContractArcLimit : kSimulateArcLimit;
         // Copies: adding arcs may grow the lists being walked.
         m_inCopy = m_in[v];
         m_outCopy = m_out[v];
-        for (const ChArc& out : m_outCopy) {
+        for (const WorkArc& out : m_outCopy) {
             m_target[out.node] = 1;
         }
-        for (const ChArc& in : m_inCopy) {
+        for (const WorkArc& in : m_inCopy) {
             std::uint32_t maxDist = 0;
             int targets = 0;
-            for (const ChArc& out : m_outCopy) {
+            for (const WorkArc& out : m_outCopy) {
                 if (out.node != in.node) {
                     maxDist = std::max(maxDist, addWeights(in.weight, out.weight));
                     ++targets;
@@ -220,30 +279,44 @@ private:
             }
             // The source itself may be one of the targets; it settles first.
             witnessSearch(in.node, v, maxDist, limit, targets + m_target[in.node]);
-            for (const ChArc& out : m_outCopy) {
+            for (const WorkArc& out : m_outCopy) {
                 if (out.node == in.node) {
                     continue;
                 }
                 const std::uint32_t via = addWeights(in.weight, out.weight);
                 if (m_dist[out.node] > via) {
-                    ++count;
+                    ++added.arcs;
+                    added.hops += in.hops + out.hops;
                     if (add) {
-                        addArc(in.node, out.node, via, v);
+                        addArc(in.node, out.node, via, v, in.hops + out.hops);
                     }
                 }
             }
         }
-        for (const ChArc& out : m_outCopy) {
+        for (const WorkArc& out : m_outCopy) {
             m_target[out.node] = 0;
         }
-        return count;
+        return added;
     }
 
     std::int64_t priority(std::uint32_t v)
     {
-        const std::int64_t added = shortcuts(v, false);
-        const auto removed = static_cast<std::int64_t>(m_in[v].size() + m_out[v].size());
-        return 2 * (added - removed) + m_contractedNeighbours[v] + m_level[v];
+        std::int64_t removedArcs = 0;
+        std::int64_t removedHops = 0;
+        for (const WorkArc& a : m_in[v]) {
+            ++removedArcs;
+            removedHops += a.hops;
+        }
+        for (const WorkArc& a : m_out[v]) {
+            ++removedArcs;
+            removedHops += a.hops;
+        }
+        const std::int64_t level = 1000 * static_cast<std::int64_t>(m_level[v]);
+        if (removedArcs == 0) {
+            return level;
+        }
+        const Added added = shortcuts(v, false);
+        return level + 1000 * added.arcs / removedArcs + 1000 * added.hops / removedHops;
     }
 
     void contract(std::uint32_t v)
@@ -251,38 +324,194 @@ private:
         shortcuts(v, true);
         // v's arcs now all lead to nodes contracted later: they are its final
         // upward and downward lists.
-        for (const ChArc& a : m_out[v]) {
+        m_upAt[v] = m_upFlat.size();
+        for (const WorkArc& a : m_out[v]) {
             auto& list = m_in[a.node];
-            list.erase(std::find_if(list.begin(), list.end(), [v](const ChArc& x) { return x.node == v; }));
+            list.erase(std::find_if(list.begin(), list.end(), [v](const WorkArc& x) { return x.node == v; }));
+            m_upFlat.push_back(ChArc{a.node, a.weight, a.middle});
         }
-        for (const ChArc& a : m_in[v]) {
+        m_downAt[v] = m_downFlat.size();
+        for (const WorkArc& a : m_in[v]) {
             auto& list = m_out[a.node];
-            list.erase(std::find_if(list.begin(), list.end(), [v](const ChArc& x) { return x.node == v; }));
+            list.erase(std::find_if(list.begin(), list.end(), [v](const WorkArc& x) { return x.node == v; }));
+            m_downFlat.push_back(ChArc{a.node, a.weight, a.middle});
         }
-        m_up[v] = std::move(m_out[v]);
-        m_down[v] = std::move(m_in[v]);
-        m_up[v].shrink_to_fit();
-        m_down[v].shrink_to_fit();
-        std::vector<ChArc>().swap(m_out[v]);
-        std::vector<ChArc>().swap(m_in[v]);
+        std::vector<WorkArc>().swap(m_out[v]);
+        std::vector<WorkArc>().swap(m_in[v]);
         m_contracted[v] = 1;
     }
 
-    std::vector<std::vector<ChArc>> m_out;
-    std::vector<std::vector<ChArc>> m_in;
-    std::vector<std::vector<ChArc>> m_up;
-    std::vector<std::vector<ChArc>> m_down;
+    std::vector<std::vector<WorkArc>> m_out;
+    std::vector<std::vector<WorkArc>> m_in;
     std::vector<std::uint8_t> m_contracted;
+    std::vector<std::uint8_t> m_stale; // 1 when the priority may be out of date
     std::vector<std::uint32_t> m_level;
-    std::vector<std::uint32_t> m_contractedNeighbours;
     std::vector<std::int64_t> m_priority;
     std::vector<std::uint32_t> m_dist;
     std::vector<std::uint8_t> m_target; // 1 for the nodes the current witness searches look for
     std::vector<std::uint32_t> m_touched;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> m_heap;
-    std::vector<ChArc> m_inCopy;
-    std::vector<ChArc> m_outCopy;
+    std::vector<WorkArc> m_inCopy;
+    std::vector<WorkArc> m_outCopy;
     std::vector<std::uint32_t> m_rank;
+    std::vector<ChArc> m_upFlat;   // final upward arcs, each node's in one run
+    std::vector<ChArc> m_downFlat; // final downward arcs, likewise
+    std::vector<std::size_t> m_upAt;
+    std::vector<std::size_t> m_downAt;
+};
+
+// Nested dissection: the nodes in an order in which each part of the graph
+// comes before the few nodes that separate it from the rest. The graph is cut
+// geometrically: along four directions, at the balanced split crossed by the
+// fewest arcs; the nodes on one side of the cut arcs form the separator.
+// On road maps the cuts fall where few roads cross (between towns, along a
+// river), and inside a street grid they take a row of crossings, which keeps
+// the shortcuts among separator nodes few and the contraction fast.
+class Dissection {
+public:
+    Dissection(std::uint32_t n, const std::vector<WeightedArc>& arcs, std::span<const ChPosition> positions)
+        : m_first(n + 1, 0), m_position(positions), m_stamp(n, 0), m_at(n, 0)
+    {
+        for (const WeightedArc& a : arcs) {
+            if (a.from != a.to) {
+                ++m_first[a.from + 1];
+                ++m_first[a.to + 1];
+            }
+        }
+        for (std::uint32_t v = 0; v < n; ++v) {
+            m_first[v + 1] += m_first[v];
+        }
+        m_adjacent.resize(m_first[n]);
+        std::vector<std::uint32_t> fill(m_first.begin(), m_first.end() - 1);
+        for (const WeightedArc& a : arcs) {
+            if (a.from != a.to) {
+                m_adjacent[fill[a.from]++] = a.to;
+                m_adjacent[fill[a.to]++] = a.from;
+            }
+        }
+    }
+
+    std::vector<std::uint32_t> order()
+    {
+        const auto n = static_cast<std::uint32_t>(m_stamp.size());
+        std::vector<std::uint32_t> ids(n);
+        for (std::uint32_t v = 0; v < n; ++v) {
+            ids[v] = v;
+        }
+        m_order.reserve(n);
+        dissect(ids);
+        return std::move(m_order);
+    }
+
+private:
+    static constexpr std::size_t kLeaf = 8;
+
+    float project(std::uint32_t v, int direction) const
+    {
+        const ChPosition& p = m_position[v];
+        switch (direction) {
+        case 0: return p.x;
+        case 1: return p.y;
+        case 2: return p.x + p.y;
+        default: return p.x - p.y;
+        }
+    }
+
+    // `ids` is the part to order; it is consumed.
+    void dissect(std::vector<std::uint32_t>& ids)
+    {
+        const std::size_t size = ids.size();
+        if (size <= kLeaf) {
+            m_order.insert(m_order.end(), ids.begin(), ids.end());
+            return;
+        }
+        const std::uint32_t stamp = ++m_currentStamp;
+        for (std::uint32_t v : ids) {
+            m_stamp[v] = stamp;
+        }
+        const std::size_t lowest = size * 3 / 10;
+        const std::size_t highest = size - lowest;
+        std::size_t bestCut = static_cast<std::size_t>(-1);
+        std::size_t bestSplit = size / 2;
+        int bestDirection = 0;
+        std::vector<std::pair<float, std::uint32_t>> sorted(size);
+        std::vector<std::int64_t> change(size + 1);
+        for (int direction = 0; direction < 4; ++direction) {
+            for (std::size_t i = 0; i < size; ++i) {
+                sorted[i] = {project(ids[i], direction), ids[i]};
+            }
+            std::sort(sorted.begin(), sorted.end());
+            for (std::size_t i = 0; i < size; ++i) {
+                m_at[sorted[i].second] = static_cast<std::uint32_t>(i);
+            }
+            // change[k]: arcs starting to cross the split before position k.
+            std::fill(change.begin(), change.end(), 0);
+            for (std::size_t i = 0; i < size; ++i) {
+                const std::uint32_t v = sorted[i].second;
+                for (std::uint32_t k = m_first[v]; k < m_first[v + 1]; ++k) {
+                    const std::uint32_t u = m_adjacent[k];
+                    if (m_stamp[u] == stamp && m_at[u] > i) {
+                        ++change[i + 1];
+                        --change[m_at[u] + 1];
+                    }
+                }
+            }
+            std::int64_t crossing = 0;
+            for (std::size_t split = 1; split < highest; ++split) {
+                crossing += change[split];
+                if (split < lowest) {
+                    continue;
+                }
+                const auto cut = static_cast<std::size_t>(crossing);
+                if (cut < bestCut) {
+                    bestCut = cut;
+                    bestSplit = split;
+                    bestDirection = direction;
+                }
+            }
+        }
+        for (std::size_t i = 0; i < size; ++i) {
+            sorted[i] = {project(ids[i], bestDirection), ids[i]};
+        }
+        std::sort(sorted.begin(), sorted.end());
+        // Sides: 1 = left, 2 = right; the separator is the right side's nodes
+        // with an arc to the left side.
+        for (std::size_t i = 0; i < size; ++i) {
+            m_at[sorted[i].second] = i < bestSplit ? 1 : 2;
+        }
+        std::vector<std::uint32_t> left;
+        std::vector<std::uint32_t> right;
+        std::vector<std::uint32_t> separator;
+        left.reserve(bestSplit);
+        right.reserve(size - bestSplit);
+        for (std::size_t i = 0; i < size; ++i) {
+            const std::uint32_t v = sorted[i].second;
+            if (i < bestSplit) {
+                left.push_back(v);
+                continue;
+            }
+            bool touchesLeft = false;
+            for (std::uint32_t k = m_first[v]; k < m_first[v + 1] && !touchesLeft; ++k) {
+                const std::uint32_t u = m_adjacent[k];
+                touchesLeft = m_stamp[u] == stamp && m_at[u] == 1;
+            }
+            (touchesLeft ? separator : right).push_back(v);
+        }
+        std::vector<std::pair<float, std::uint32_t>>().swap(sorted);
+        std::vector<std::int64_t>().swap(change);
+        std::vector<std::uint32_t>().swap(ids);
+        dissect(left);
+        dissect(right);
+        m_order.insert(m_order.end(), separator.begin(), separator.end());
+    }
+
+    std::vector<std::uint32_t> m_first;
+    std::vector<std::uint32_t> m_adjacent;
+    std::span<const ChPosition> m_position;
+    std::vector<std::uint32_t> m_stamp;
+    std::vector<std::uint32_t> m_at;
+    std::uint32_t m_currentStamp = 0;
+    std::vector<std::uint32_t> m_order;
 };
 
 // The labels of one search direction, in a small open-addressing table keyed
@@ -420,12 +649,20 @@ struct ContractionHierarchy::Owned {
 };
 
 ContractionHierarchy ContractionHierarchy::build(std::uint32_t nodeCount, std::vector<WeightedArc> arcs,
-                                                 const ChProgress& progress)
+                                                 const ChProgress& progress, std::span<const ChPosition> positions)
 {
     auto owned = std::make_shared<Owned>();
     {
+        std::vector<std::uint32_t> order;
+        if (positions.size() == nodeCount) {
+            order = Dissection(nodeCount, arcs, positions).order();
+        }
         Contractor contractor(nodeCount, arcs);
-        contractor.run(progress);
+        if (!order.empty()) {
+            contractor.runInOrder(order, progress);
+        } else {
+            contractor.run(progress);
+        }
         contractor.finish(owned->rank, owned->upFirst, owned->upArcs, owned->downFirst, owned->downArcs);
     }
     if (progress) {

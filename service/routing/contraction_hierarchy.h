@@ -3,11 +3,14 @@
 // non-negative integer weights, answered in well under a millisecond on graphs
 // of millions of nodes after a one-time preprocessing.
 //
-// Preprocessing contracts the nodes one by one in the order of a priority
-// (edge difference, contracted neighbours, level): a contracted node leaves the
+// Preprocessing contracts the nodes one by one: a contracted node leaves the
 // graph, and a shortcut u->w replaces a path u->v->w through it unless a limited
 // witness search finds a path u->w no longer without v. Every node gets a rank
-// (its place in that order). The result keeps, per node v,
+// (its place in the order). With node positions the order is a nested
+// dissection (each part of the graph before the few nodes that cut it off),
+// found in seconds and good on street grids; without, a priority (shortcuts
+// added per arc removed, level) simulated node by node, which costs several
+// times more on large graphs. The result keeps, per node v,
 //   up(v):   arcs v -> x with rank(x) > rank(v)      (forward search)
 //   down(v): arcs x -> v with rank(x) > rank(v)      (backward search)
 // and for every shortcut the node it bypasses, so a path unpacks into the arcs
@@ -71,6 +74,13 @@ struct ChPath {
     std::size_t target = 0;           // index of the target seed it ends at
 };
 
+// Where a node lies (any planar projection): lets build() cut the graph
+// where few arcs cross.
+struct ChPosition {
+    float x = 0;
+    float y = 0;
+};
+
 // Called now and then during build() with the share of nodes contracted.
 using ChProgress = std::function<void(double done)>;
 
@@ -80,7 +90,7 @@ public:
 
     // Contracts the graph. `arcs` may be in any order; ids must be < nodeCount.
     static ContractionHierarchy build(std::uint32_t nodeCount, std::vector<WeightedArc> arcs,
-                                      const ChProgress& progress = {});
+                                      const ChProgress& progress = {}, std::span<const ChPosition> positions = {});
 
     // Views arrays kept elsewhere (a mapped file); `keepAlive` owns them. Call
     // validate() before use.

@@ -51,7 +51,17 @@ std::vector<WeightedArc> turnArcs(const TurnModel& model)
 
 ContractionHierarchy prepareHierarchy(const TurnModel& model, const ChProgress& progress)
 {
-    return ContractionHierarchy::build(static_cast<std::uint32_t>(model.stateCount()), turnArcs(model), progress);
+    const RoadMap& map = model.map();
+    std::vector<ChPosition> positions(model.stateCount());
+    for (StateId state = 0; state < positions.size(); ++state) {
+        const Edge& edge = map.edges[model.roadEdge(state)];
+        const Coordinate& a = map.nodes[edge.source];
+        const Coordinate& b = map.nodes[edge.target];
+        // Degrees are a fine plane at the scale of one region.
+        positions[state] = ChPosition{static_cast<float>((a.lon + b.lon) / 2), static_cast<float>((a.lat + b.lat) / 2)};
+    }
+    return ContractionHierarchy::build(static_cast<std::uint32_t>(model.stateCount()), turnArcs(model), progress,
+                                       positions);
 }
 
 std::optional<Route> routeWithHierarchy(const TurnModel& model, const ContractionHierarchy& hierarchy,
