@@ -20,10 +20,12 @@ trap cleanup EXIT
 [ -f "$map" ] || "$build/service/generator/tarnwickley-mapgen" --junctions "$junctions" --out "$map"
 
 measure() { # label command...
-    /usr/bin/time -f "%e %M" -o "$work/tw-time.txt" "$@" 2>"$work/tw-stderr.txt" >/dev/null || {
+    local label=$1
+    shift
+    /usr/bin/time -f "%e %U %M" -o "$work/tw-time.txt" "$@" 2>"$work/tw-stderr.txt" >/dev/null || {
         cat "$work/tw-stderr.txt" >&2; exit 1; }
-    read -r seconds kb <"$work/tw-time.txt"
-    printf '%-34s %8.1f s  %8.0f MB peak\n' "$1" "$seconds" "$((kb / 1024))"
+    read -r seconds cpu kb <"$work/tw-time.txt"
+    printf '%-34s %8.1f s (%.1f s CPU)  %8.0f MB peak\n' "$label" "$seconds" "$cpu" "$((kb / 1024))"
 }
 rm -f "$map.twcache" "$map.twch"
 "$service" --prepare "$map" 2>/dev/null >/dev/null || true   # import once (writes the cache)

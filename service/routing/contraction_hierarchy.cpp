@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <limits>
+#include <deque>
 #include <queue>
+#include <thread>
 #include <cstdio>
 #include <ctime>
 #include <cstdlib>
@@ -40,6 +42,24 @@ struct WorkArc {
     std::uint32_t hops = 1;
 };
 
+struct Shortcut {
+    std::uint32_t from;
+    std::uint32_t to;
+    std::uint32_t weight;
+    std::uint32_t middle;
+    std::uint32_t hops;
+};
+
+// What one thread's witness searches keep between searches.
+struct Scratch {
+    explicit Scratch(std::uint32_t nodeCount) : dist(nodeCount, kInfiniteWeight), target(nodeCount, 0) {}
+    std::vector<std::uint32_t> dist;
+    std::vector<std::uint8_t> target; // 1 for the nodes the current searches look for
+    std::vector<std::uint32_t> touched;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> heap;
+    std::vector<Shortcut> found;
+};
+
 // The graph while it is being contracted: per node its remaining arcs in both
 // directions (arcs to contracted nodes are removed as those go).
 //
@@ -51,10 +71,11 @@ struct WorkArc {
 class Contractor {
 public:
     Contractor(std::uint32_t nodeCount, std::vector<WeightedArc>& arcs)
-        : m_out(nodeCount), m_in(nodeCount), m_contracted(nodeCount, 0), m_stale(nodeCount, 0), m_level(nodeCount, 0),
-          m_priority(nodeCount, 0), m_dist(nodeCount, kInfiniteWeight), m_target(nodeCount, 0),
-          m_rank(nodeCount, 0), m_upAt(nodeCount, 0), m_downAt(nodeCount, 0)
+        : m_out(nodeCount), m_in(nodeCount), m_contracted(nodeCount, 0), m_inBatch(nodeCount, 0),
+          m_stale(nodeCount, 0), m_level(nodeCount, 0), m_priority(nodeCount, 0), m_rank(nodeCount, 0),
+          m_upAt(nodeCount, 0), m_downAt(nodeCount, 0)
     {
+        m_scratch.emplace_back(nodeCount);
         for (const WeightedArc& a : arcs) {
             if (a.from != a.to) {
                 addArc(a.from, a.to, a.weight, kChNone, 1);
@@ -130,15 +151,86 @@ public:
         }
     }
 
-    // Contracts the nodes in the given order (every node exactly once).
+    // Contracts the nodes in the given order (every node exactly once), in
+    // rounds: a round takes every node that comes before all its remaining
+    // neighbours. Those are never neighbours of each other, so their witness
+    // searches run on all cores at once over the unchanged graph (passing
+    // through none of them); the shortcuts found are then added in order.
     void runInOrder(std::span<const std::uint32_t> order, const ChProgress& progress)
     {
         const auto n = static_cast<std::uint32_t>(m_out.size());
+        std::vector<std::uint32_t> index(n);
+        for (std::uint32_t i = 0; i < n; ++i) {
+            index[order[i]] = i;
+        }
+        auto ready = [&](std::uint32_t v) {
+            const auto before = [&](const WorkArc& a) { return index[a.node] < index[v]; };
+            return std::none_of(m_out[v].begin(), m_out[v].end(), before)
+                   && std::none_of(m_in[v].begin(), m_in[v].end(), before);
+        };
+        const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 16u);
+        while (m_scratch.size() < threads) {
+            m_scratch.emplace_back(n);
+        }
+        std::vector<std::vector<Shortcut>> found(threads);
+        std::vector<std::uint32_t> candidates(order.begin(), order.end());
+        std::vector<std::uint32_t> round;
         std::uint32_t done = 0;
-        for (std::uint32_t v : order) {
-            contract(v);
-            m_rank[v] = done++;
-            if (progress && (done & 0xFFF) == 0) {
+        while (!candidates.empty()) {
+            round.clear();
+            for (std::uint32_t v : candidates) {
+                if (m_contracted[v] == 0 && m_inBatch[v] == 0 && ready(v)) {
+                    m_inBatch[v] = 1;
+                    round.push_back(v);
+                }
+            }
+            std::sort(round.begin(), round.end(), [&](std::uint32_t a, std::uint32_t b) { return index[a] < index[b]; });
+            // Each thread takes one contiguous share, so the shortcuts come
+            // out in the round's order whatever the number of threads.
+            const std::size_t share = (round.size() + threads - 1) / threads;
+            auto work = [&](unsigned t) {
+                found[t].clear();
+                const std::size_t end = std::min(round.size(), (t + 1) * share);
+                for (std::size_t i = t * share; i < end; ++i) {
+                    shortcuts(m_scratch[t], round[i], kContractArcLimit, &found[t]);
+                }
+            };
+            if (round.size() >= 64 && threads > 1) {
+                std::vector<std::thread> pool;
+                for (unsigned t = 1; t < threads; ++t) {
+                    pool.emplace_back(work, t);
+                }
+                work(0);
+                for (std::thread& t : pool) {
+                    t.join();
+                }
+            } else {
+                for (unsigned t = 1; t < threads; ++t) {
+                    found[t].clear();
+                }
+                found[0].clear();
+                for (std::uint32_t v : round) {
+                    shortcuts(m_scratch[0], v, kContractArcLimit, &found[0]);
+                }
+            }
+            for (const auto& list : found) {
+                for (const Shortcut& c : list) {
+                    addArc(c.from, c.to, c.weight, c.middle, c.hops);
+                }
+            }
+            candidates.clear();
+            for (std::uint32_t v : round) {
+                for (const WorkArc& a : m_out[v]) {
+                    candidates.push_back(a.node);
+                }
+                for (const WorkArc& a : m_in[v]) {
+                    candidates.push_back(a.node);
+                }
+                removeNode(v);
+                m_rank[v] = done++;
+                m_inBatch[v] = 0;
+            }
+            if (progress) {
                 progress(static_cast<double>(done) / n);
             }
         }
@@ -204,46 +296,47 @@ private:
         m_in[w].push_back(WorkArc{u, weight, middle, hops});
     }
 
-    // Dijkstra from `source` over the remaining graph without `skip`, until
-    // it has looked at `arcLimit` arcs, the distance passes `maxDist` or all
-    // `targets` are settled.
-    void witnessSearch(std::uint32_t source, std::uint32_t skip, std::uint32_t maxDist, int arcLimit, int targets)
+    // Dijkstra from `source` over the remaining graph without `skip` and the
+    // nodes of the current round, until it has looked at `arcLimit` arcs, the
+    // distance passes `maxDist` or all `targets` are settled.
+    void witnessSearch(Scratch& w, std::uint32_t source, std::uint32_t skip, std::uint32_t maxDist, int arcLimit,
+                       int targets) const
     {
-        for (std::uint32_t n : m_touched) {
-            m_dist[n] = kInfiniteWeight;
+        for (std::uint32_t n : w.touched) {
+            w.dist[n] = kInfiniteWeight;
         }
-        m_touched.clear();
-        m_heap.clear();
-        m_dist[source] = 0;
-        m_touched.push_back(source);
-        m_heap.emplace_back(0, source);
+        w.touched.clear();
+        w.heap.clear();
+        w.dist[source] = 0;
+        w.touched.push_back(source);
+        w.heap.emplace_back(0, source);
         int looked = 0;
-        while (!m_heap.empty()) {
-            std::pop_heap(m_heap.begin(), m_heap.end(), std::greater<>());
-            const auto [d, x] = m_heap.back();
-            m_heap.pop_back();
-            if (d > m_dist[x]) {
+        while (!w.heap.empty()) {
+            std::pop_heap(w.heap.begin(), w.heap.end(), std::greater<>());
+            const auto [d, x] = w.heap.back();
+            w.heap.pop_back();
+            if (d > w.dist[x]) {
                 continue;
             }
             if (d > maxDist || looked > arcLimit) {
                 break;
             }
-            if (m_target[x] != 0 && --targets == 0) {
+            if (w.target[x] != 0 && --targets == 0) {
                 break; // every target settled: their distances are final
             }
             looked += static_cast<int>(m_out[x].size());
             for (const WorkArc& a : m_out[x]) {
-                if (a.node == skip) {
+                if (a.node == skip || m_inBatch[a.node] != 0) {
                     continue;
                 }
                 const std::uint32_t nd = addWeights(d, a.weight);
-                if (nd < m_dist[a.node]) {
-                    if (m_dist[a.node] == kInfiniteWeight) {
-                        m_touched.push_back(a.node);
+                if (nd < w.dist[a.node]) {
+                    if (w.dist[a.node] == kInfiniteWeight) {
+                        w.touched.push_back(a.node);
                     }
-                    m_dist[a.node] = nd;
-                    m_heap.emplace_back(nd, a.node);
-                    std::push_heap(m_heap.begin(), m_heap.end(), std::greater<>());
+                    w.dist[a.node] = nd;
+                    w.heap.emplace_back(nd, a.node);
+                    std::push_heap(w.heap.begin(), w.heap.end(), std::greater<>());
                 }
             }
         }
@@ -254,23 +347,19 @@ private:
         std::int64_t hops = 0;
     };
 
-    // Finds the shortcuts contracting v needs; adds them when `add`.
-    Added shortcuts(std::uint32_t v, bool add)
+    // Finds the shortcuts contracting v needs; appends them to `out` when given.
+    Added shortcuts(Scratch& w, std::uint32_t v, int limit, std::vector<Shortcut>* out) const
     {
         Added added;
-        const int limit = add ? kContractArcLimit : kSimulateArcLimit;
-        // Copies: adding arcs may grow the lists being walked.
-        m_inCopy = m_in[v];
-        m_outCopy = m_out[v];
-        for (const WorkArc& out : m_outCopy) {
-            m_target[out.node] = 1;
+        for (const WorkArc& o : m_out[v]) {
+            w.target[o.node] = 1;
         }
-        for (const WorkArc& in : m_inCopy) {
+        for (const WorkArc& in : m_in[v]) {
             std::uint32_t maxDist = 0;
             int targets = 0;
-            for (const WorkArc& out : m_outCopy) {
-                if (out.node != in.node) {
-                    maxDist = std::max(maxDist, addWeights(in.weight, out.weight));
+            for (const WorkArc& o : m_out[v]) {
+                if (o.node != in.node) {
+                    maxDist = std::max(maxDist, addWeights(in.weight, o.weight));
                     ++targets;
                 }
             }
@@ -278,23 +367,23 @@ private:
                 continue; // nothing beyond v but the way back
             }
             // The source itself may be one of the targets; it settles first.
-            witnessSearch(in.node, v, maxDist, limit, targets + m_target[in.node]);
-            for (const WorkArc& out : m_outCopy) {
-                if (out.node == in.node) {
+            witnessSearch(w, in.node, v, maxDist, limit, targets + w.target[in.node]);
+            for (const WorkArc& o : m_out[v]) {
+                if (o.node == in.node) {
                     continue;
                 }
-                const std::uint32_t via = addWeights(in.weight, out.weight);
-                if (m_dist[out.node] > via) {
+                const std::uint32_t via = addWeights(in.weight, o.weight);
+                if (w.dist[o.node] > via) {
                     ++added.arcs;
-                    added.hops += in.hops + out.hops;
-                    if (add) {
-                        addArc(in.node, out.node, via, v, in.hops + out.hops);
+                    added.hops += in.hops + o.hops;
+                    if (out != nullptr) {
+                        out->push_back(Shortcut{in.node, o.node, via, v, in.hops + o.hops});
                     }
                 }
             }
         }
-        for (const WorkArc& out : m_outCopy) {
-            m_target[out.node] = 0;
+        for (const WorkArc& o : m_out[v]) {
+            w.target[o.node] = 0;
         }
         return added;
     }
@@ -315,13 +404,24 @@ private:
         if (removedArcs == 0) {
             return level;
         }
-        const Added added = shortcuts(v, false);
+        const Added added = shortcuts(m_scratch[0], v, kSimulateArcLimit, nullptr);
         return level + 1000 * added.arcs / removedArcs + 1000 * added.hops / removedHops;
     }
 
     void contract(std::uint32_t v)
     {
-        shortcuts(v, true);
+        std::vector<Shortcut>& found = m_scratch[0].found;
+        found.clear();
+        shortcuts(m_scratch[0], v, kContractArcLimit, &found);
+        for (const Shortcut& c : found) {
+            addArc(c.from, c.to, c.weight, c.middle, c.hops);
+        }
+        removeNode(v);
+    }
+
+    // Takes v out of the graph once its shortcuts are in.
+    void removeNode(std::uint32_t v)
+    {
         // v's arcs now all lead to nodes contracted later: they are its final
         // upward and downward lists.
         m_upAt[v] = m_upFlat.size();
@@ -344,15 +444,11 @@ private:
     std::vector<std::vector<WorkArc>> m_out;
     std::vector<std::vector<WorkArc>> m_in;
     std::vector<std::uint8_t> m_contracted;
+    std::vector<std::uint8_t> m_inBatch; // 1 for the nodes of the round being contracted
     std::vector<std::uint8_t> m_stale; // 1 when the priority may be out of date
     std::vector<std::uint32_t> m_level;
     std::vector<std::int64_t> m_priority;
-    std::vector<std::uint32_t> m_dist;
-    std::vector<std::uint8_t> m_target; // 1 for the nodes the current witness searches look for
-    std::vector<std::uint32_t> m_touched;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> m_heap;
-    std::vector<WorkArc> m_inCopy;
-    std::vector<WorkArc> m_outCopy;
+    std::deque<Scratch> m_scratch; // one per thread
     std::vector<std::uint32_t> m_rank;
     std::vector<ChArc> m_upFlat;   // final upward arcs, each node's in one run
     std::vector<ChArc> m_downFlat; // final downward arcs, likewise
