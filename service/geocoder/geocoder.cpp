@@ -11,6 +11,12 @@ struct Geocoder::Filter {
     std::string city;
     std::string state;
     std::string zip;
+    // The same as classes of the map's strings (textClass, zipClass), so a
+    // request compares numbers across the thousands of addresses of a common
+    // street name.
+    std::uint32_t cityClass = kNoClass;
+    std::uint32_t stateClass = kNoClass;
+    std::uint32_t zipClass = kNoClass;
 
     bool empty() const { return city.empty() && state.empty() && zip.empty(); }
 };
@@ -78,6 +84,14 @@ Geocoder::Geocoder(const RoadMap& map)
     m_simple.reserve(m_map.strings.size());
     for (const std::string& text : m_map.strings)
         m_simple.push_back(simplifyText(text));
+    m_textClass.reserve(m_simple.size());
+    for (const std::string& text : m_simple)
+        m_textClass.push_back(m_textClasses.try_emplace(text, static_cast<std::uint32_t>(m_textClasses.size())).first->second);
+    m_zipClass.reserve(m_simple.size());
+    for (StringId id = 0; id < m_simple.size(); ++id) {
+        const std::string zip(zipOf(id));
+        m_zipClass.push_back(m_zipClasses.try_emplace(zip, static_cast<std::uint32_t>(m_zipClasses.size())).first->second);
+    }
 
     // One Street per normalised key; every map spelling with that key joins it.
     std::unordered_map<StringId, std::size_t> byNameId;
@@ -95,7 +109,7 @@ Geocoder::Geocoder(const RoadMap& map)
             index = it->second;
         } else {
             index = m_streets.size();
-            m_streets.push_back(Street{key, m_map.text(nameId), {}, {}, {}, {}});
+            m_streets.push_back(Street{key, m_map.text(nameId), {}, {}, {}, {}, {}});
             m_byFullKey.emplace(full, index);
             m_byCore[key.core].push_back(index);
         }
@@ -119,6 +133,15 @@ Geocoder::Geocoder(const RoadMap& map)
         std::stable_sort(street.addresses.begin(), street.addresses.end(), [&](auto a, auto b) {
             return m_map.addresses[a].number < m_map.addresses[b].number;
         });
+        // Positions in `addresses` by city (no city first), each city's in order.
+        const auto cityKey = [&](std::uint32_t position) {
+            return cityKeyOf(m_map.addresses[street.addresses[position]].city);
+        };
+        street.byCity.resize(street.addresses.size());
+        for (std::uint32_t k = 0; k < street.byCity.size(); ++k)
+            street.byCity[k] = k;
+        std::stable_sort(street.byCity.begin(), street.byCity.end(),
+                         [&](std::uint32_t a, std::uint32_t b) { return cityKey(a) < cityKey(b); });
         // The display spelling is one that has roads, if any does.
         for (StringId id : street.nameIds) {
             if (!m_map.streetEdges(id).empty()) {
@@ -152,6 +175,24 @@ const std::string& Geocoder::simple(StringId id) const
     return id < m_simple.size() ? m_simple[id] : kEmpty;
 }
 
+std::uint32_t Geocoder::textClass(StringId id) const
+{
+    return id < m_textClass.size() ? m_textClass[id] : kNoClass;
+}
+
+std::uint32_t Geocoder::zipClass(StringId id) const
+{
+    return id < m_zipClass.size() ? m_zipClass[id] : kNoClass;
+}
+
+std::uint32_t Geocoder::cityKeyOf(StringId city) const
+{
+    if (city == 0)
+        return kNoCityKey;
+    const std::uint32_t c = textClass(city);
+    return c == kNoClass ? kNoClass : c + 1;
+}
+
 std::string_view Geocoder::zipOf(StringId id) const
 {
     const std::string& text = m_map.text(id);
@@ -177,11 +218,11 @@ bool Geocoder::fitsPlace(const Street& street, const Filter& filter) const
     if (filter.empty() || (street.addresses.empty() && street.interpolations.empty()))
         return true;
     const auto fits = [&](StringId city, StringId state, StringId postcode) {
-        const auto same = [&](StringId id, const std::string& wanted) {
-            return wanted.empty() || id == 0 || simple(id) == wanted;
+        const auto same = [&](StringId id, const std::string& wanted, std::uint32_t wantedClass) {
+            return wanted.empty() || id == 0 || textClass(id) == wantedClass;
         };
-        return same(city, filter.city) && same(state, filter.state)
-            && (filter.zip.empty() || postcode == 0 || zipOf(postcode) == filter.zip);
+        return same(city, filter.city, filter.cityClass) && same(state, filter.state, filter.stateClass)
+            && (filter.zip.empty() || postcode == 0 || zipClass(postcode) == filter.zipClass);
     };
     for (std::uint32_t i : street.addresses) {
         const AddressPoint& a = m_map.addresses[i];
@@ -218,7 +259,7 @@ std::optional<Coordinate> Geocoder::interpolate(const Street& street, std::int32
         const std::int32_t high = std::max(l.fromNumber, l.toNumber);
         if (number < low || number > high || !parityFits(l.parity, number))
             continue;
-        if (!filter.zip.empty() && l.postcode != 0 && zipOf(l.postcode) != filter.zip)
+        if (!filter.zip.empty() && l.postcode != 0 && zipClass(l.postcode) != filter.zipClass)
             continue;
         const double fraction = l.toNumber == l.fromNumber
             ? 0.0
@@ -267,12 +308,34 @@ GeocodeMatch Geocoder::locate(const Street& street, const AddressLine& line, con
         }
     }
 
+    // The addresses that fit the place typed, in number order. With a city,
+    // only that city's and those without one are looked at (a common street
+    // name has thousands of addresses across a region).
+    std::vector<std::uint32_t> positions;
+    if (filter.city.empty()) {
+        positions = street.byCity;
+        std::sort(positions.begin(), positions.end());
+    } else {
+        const auto cityKey = [&](std::uint32_t position) {
+            return cityKeyOf(m_map.addresses[street.addresses[position]].city);
+        };
+        // A city no string of the map has: only addresses without a city fit.
+        std::vector<std::uint32_t> keys{kNoCityKey};
+        if (filter.cityClass != kUnknownClass)
+            keys.push_back(filter.cityClass + 1);
+        for (const std::uint32_t key : keys) {
+            const auto first = std::partition_point(street.byCity.begin(), street.byCity.end(),
+                                                    [&](std::uint32_t p) { return cityKey(p) < key; });
+            for (auto it = first; it != street.byCity.end() && cityKey(*it) == key; ++it)
+                positions.push_back(*it);
+        }
+        std::sort(positions.begin(), positions.end());
+    }
     std::vector<std::uint32_t> usable;
-    for (std::uint32_t i : street.addresses) {
+    for (std::uint32_t position : positions) {
+        const std::uint32_t i = street.addresses[position];
         const AddressPoint& a = m_map.addresses[i];
-        const bool zipOk = filter.zip.empty() || a.postcode == 0 || zipOf(a.postcode) == filter.zip;
-        const bool cityOk = filter.city.empty() || a.city == 0 || simple(a.city) == filter.city;
-        if (zipOk && cityOk)
+        if (filter.zip.empty() || a.postcode == 0 || zipClass(a.postcode) == filter.zipClass)
             usable.push_back(i);
     }
     const auto placeFrom = [&](const AddressPoint& a) { return placeOf(a.city, a.state, a.postcode); };
@@ -417,7 +480,14 @@ GeocodeResult Geocoder::geocode(std::string_view streetLine, std::string_view ci
         return result;
     }
     const CityLine place = parseCityLine(cityLine);
-    const Filter filter{place.city, place.state, place.zip};
+    Filter filter{place.city, place.state, place.zip};
+    const auto classOf = [](const auto& classes, const std::string& text) {
+        const auto it = classes.find(text);
+        return it == classes.end() ? kUnknownClass : it->second;
+    };
+    filter.cityClass = classOf(m_textClasses, filter.city);
+    filter.stateClass = classOf(m_textClasses, filter.state);
+    filter.zipClass = classOf(m_zipClasses, filter.zip);
     // The street as the user wrote it (blanks collapsed), for messages.
     std::string asTyped;
     for (char c : streetLine) {

@@ -81,6 +81,7 @@ private:
         std::string name;                  // display spelling
         std::vector<StringId> nameIds;     // map spellings with this key
         std::vector<std::uint32_t> addresses;      // into map.addresses, sorted by number
+        std::vector<std::uint32_t> byCity;         // positions in `addresses` by city class, then position
         std::vector<std::uint32_t> interpolations; // into map.interpolations
         std::vector<EdgeId> edges;
     };
@@ -89,6 +90,14 @@ private:
     // The simplified text of a string (simplifyText), and a postcode's first five characters.
     const std::string& simple(StringId id) const;
     std::string_view zipOf(StringId id) const;
+    // Equal numbers for equal simplified texts (and for equal postcode starts).
+    static constexpr std::uint32_t kNoClass = 0xFFFFFFFFu;      // not a string of the map
+    static constexpr std::uint32_t kUnknownClass = 0xFFFFFFFEu; // typed text no string has
+    // Sorts a street's addresses by city: 0 without one, else its class + 1.
+    static constexpr std::uint32_t kNoCityKey = 0;
+    std::uint32_t cityKeyOf(StringId city) const;
+    std::uint32_t textClass(StringId id) const;
+    std::uint32_t zipClass(StringId id) const;
     std::vector<std::size_t> candidates(const StreetKey& typed) const;
     bool fitsPlace(const Street& street, const Filter& filter) const;
     GeocodeMatch locate(const Street& street, const AddressLine& line, const Filter& filter) const;
@@ -99,6 +108,10 @@ private:
 
     const RoadMap& m_map;
     std::vector<std::string> m_simple; // per string id
+    std::vector<std::uint32_t> m_textClass; // per string id
+    std::vector<std::uint32_t> m_zipClass;  // per string id
+    std::unordered_map<std::string, std::uint32_t> m_textClasses;
+    std::unordered_map<std::string, std::uint32_t> m_zipClasses;
     std::vector<Street> m_streets;
     std::unordered_map<std::string, std::size_t> m_byFullKey; // StreetKey::full() -> street
     std::unordered_map<std::string, std::vector<std::size_t>> m_byCore;

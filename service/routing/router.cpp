@@ -17,6 +17,9 @@ namespace tw::service {
 namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// Snapping to a named street scans its edges up to this many; beyond, it
+// searches the grid outwards for that name.
+constexpr std::size_t kScanStreetEdges = 256;
 // Metres per degree of latitude, rounded down (the bound must stay low).
 constexpr double kMetresPerDegree = 111000.0;
 constexpr double kRad = 3.14159265358979323846 / 180.0;
@@ -189,8 +192,16 @@ std::optional<Snap> Router::snap(Coordinate where, StringId street) const
         return std::nullopt;
     }
     std::optional<SegmentHit> hit;
-    if (street != 0) {
-        for (EdgeId id : m_map.streetEdges(street)) {
+    const auto named = street != 0 ? m_map.streetEdges(street) : std::span<const EdgeId>{};
+    if (named.size() > kScanStreetEdges) {
+        // A common name (a Main Street in every town): the grid, searched
+        // outwards for that name only, instead of every edge of it.
+        hit = m_grid->segments.nearest(m_map, where, [&](EdgeId id) {
+            const Edge& e = m_map.edges[id];
+            return e.name == street || (e.twin != kNoId && m_map.edges[e.twin].name == street);
+        });
+    } else if (street != 0) {
+        for (EdgeId id : named) {
             if (isConnected(id)) {
                 hit = nearerHit(hit, nearestOnEdge(m_map, id, where));
             }

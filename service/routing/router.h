@@ -73,7 +73,7 @@ struct RouterOptions {
     // For Hierarchy with a map file that has no current prepared file: prepare
     // it now only when the turn model has at most this many states (seconds of
     // work); a larger map is routed with landmarks until it is prepared on its
-    // own (tarnwickley-directions --prepare), which takes minutes to hours.
+    // own (tarnwickley-directions --prepare), which takes minutes.
     std::size_t prepareAtMostStates = static_cast<std::size_t>(-1);
 };
 

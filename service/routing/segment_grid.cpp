@@ -166,6 +166,12 @@ void SegmentGrid::build(const RoadMap& map, const std::function<bool(EdgeId)>& i
 
 std::optional<SegmentHit> SegmentGrid::nearest(const RoadMap& map, Coordinate where) const
 {
+    return nearest(map, where, {});
+}
+
+std::optional<SegmentHit> SegmentGrid::nearest(const RoadMap& map, Coordinate where,
+                                               const std::function<bool(EdgeId)>& accept) const
+{
     if (m_columns == 0) {
         return std::nullopt;
     }
@@ -180,6 +186,9 @@ std::optional<SegmentHit> SegmentGrid::nearest(const RoadMap& map, Coordinate wh
         const std::size_t cell = cellOf(c, r);
         for (std::uint32_t i = m_firstEntry[cell]; i < m_firstEntry[cell + 1]; ++i) {
             const Entry& entry = m_entries[i];
+            if (accept && !accept(entry.edge)) {
+                continue;
+            }
             const auto shape = map.edgeShape(entry.edge);
             const Projected p = project(where, shape[entry.segment], shape[entry.segment + 1]);
             if (p.metres < best.metres || (p.metres == best.metres && bestEntry && entry.edge < bestEntry->edge)) {

@@ -38,6 +38,11 @@ public:
     // empty.
     std::optional<SegmentHit> nearest(const RoadMap& map, Coordinate where) const;
 
+    // Returns the nearest indexed point to `where` on an edge `accept` takes
+    // (edges the grid does not index are never returned), or nothing.
+    std::optional<SegmentHit> nearest(const RoadMap& map, Coordinate where,
+                                      const std::function<bool(EdgeId)>& accept) const;
+
 private:
     struct Entry {
         EdgeId edge;

@@ -237,6 +237,25 @@ TEST(Router, SnapsToTheNearestConnectedPointLikeAFullScan)
         EXPECT_NEAR(nearestOnEdge(map, snap->edge, where).metres, nearest, 1e-6) << i;
         EXPECT_NEAR(snap->distanceMetres, distanceMetres(where, snap->point), 1e-6);
     }
+    // The grid searched for one street name (how a common name is snapped)
+    // finds the nearest point of that name a scan of its edges finds.
+    SegmentGrid grid;
+    grid.build(map, [&](EdgeId e) { return router.isConnected(e); });
+    for (int i = 0; i < 300; ++i) {
+        const Coordinate where{lat(random), lon(random)};
+        const StringId name = map.edges[random() % map.edges.size()].name;
+        double nearest = kInfinity;
+        for (EdgeId e : map.streetEdges(name)) {
+            if (router.isConnected(e))
+                nearest = std::min(nearest, nearestOnEdge(map, e, where).metres);
+        }
+        const auto hit = grid.nearest(map, where, [&](EdgeId e) { return map.edges[e].name == name; });
+        ASSERT_EQ(hit.has_value(), nearest < kInfinity);
+        if (hit) {
+            EXPECT_EQ(map.edges[hit->edge].name, name);
+            EXPECT_NEAR(hit->metres, nearest, 1e-6) << i;
+        }
+    }
 }
 
 TEST(Router, ConcurrentRoutesMatchOneAtATime)
