@@ -50,8 +50,9 @@ struct Shortcut {
     std::uint32_t hops;
 };
 
-// What one thread's witness searches keep between searches.
-struct Scratch {
+// What one thread's witness searches keep between searches. Aligned to a
+// cache line so threads never write to each other's lines.
+struct alignas(64) Scratch {
     explicit Scratch(std::uint32_t nodeCount) : dist(nodeCount, kInfiniteWeight), target(nodeCount, 0) {}
     std::vector<std::uint32_t> dist;
     std::vector<std::uint8_t> target; // 1 for the nodes the current searches look for
@@ -172,7 +173,6 @@ public:
         while (m_scratch.size() < threads) {
             m_scratch.emplace_back(n);
         }
-        std::vector<std::vector<Shortcut>> found(threads);
         std::vector<std::uint32_t> candidates(order.begin(), order.end());
         std::vector<std::uint32_t> round;
         std::uint32_t done = 0;
@@ -189,10 +189,10 @@ public:
             // out in the round's order whatever the number of threads.
             const std::size_t share = (round.size() + threads - 1) / threads;
             auto work = [&](unsigned t) {
-                found[t].clear();
+                m_scratch[t].found.clear();
                 const std::size_t end = std::min(round.size(), (t + 1) * share);
                 for (std::size_t i = t * share; i < end; ++i) {
-                    shortcuts(m_scratch[t], round[i], kContractArcLimit, &found[t]);
+                    shortcuts(m_scratch[t], round[i], kContractArcLimit, &m_scratch[t].found);
                 }
             };
             if (round.size() >= 64 && threads > 1) {
@@ -205,16 +205,15 @@ public:
                     t.join();
                 }
             } else {
-                for (unsigned t = 1; t < threads; ++t) {
-                    found[t].clear();
+                for (Scratch& w : m_scratch) {
+                    w.found.clear();
                 }
-                found[0].clear();
                 for (std::uint32_t v : round) {
-                    shortcuts(m_scratch[0], v, kContractArcLimit, &found[0]);
+                    shortcuts(m_scratch[0], v, kContractArcLimit, &m_scratch[0].found);
                 }
             }
-            for (const auto& list : found) {
-                for (const Shortcut& c : list) {
+            for (const Scratch& w : m_scratch) {
+                for (const Shortcut& c : w.found) {
                     addArc(c.from, c.to, c.weight, c.middle, c.hops);
                 }
             }
@@ -243,7 +242,7 @@ public:
         const std::size_t n = m_rank.size();
         // Arcs were appended in contraction order; node v's own run starts at
         // m_upAt[v] and ends where the next contracted node's run starts.
-        auto flatten = [&](std::vector<ChArc>& flat, const std::vector<std::size_t>& at,
+        auto flatten = [&](std::deque<ChArc>& flat, const std::vector<std::size_t>& at,
                            std::vector<std::uint32_t>& first, std::vector<ChArc>& arcs) {
             std::vector<std::uint32_t> byRank(n);
             for (std::uint32_t v = 0; v < n; ++v) {
@@ -261,7 +260,7 @@ public:
                             flat.begin() + static_cast<std::ptrdiff_t>(end(v)));
             }
             first[n] = static_cast<std::uint32_t>(arcs.size());
-            std::vector<ChArc>().swap(flat);
+            std::deque<ChArc>().swap(flat);
         };
         flatten(m_upFlat, m_upAt, upFirst, upArcs);
         flatten(m_downFlat, m_downAt, downFirst, downArcs);
@@ -450,8 +449,11 @@ private:
     std::vector<std::int64_t> m_priority;
     std::deque<Scratch> m_scratch; // one per thread
     std::vector<std::uint32_t> m_rank;
-    std::vector<ChArc> m_upFlat;   // final upward arcs, each node's in one run
-    std::vector<ChArc> m_downFlat; // final downward arcs, likewise
+    // Final upward arcs, each node's in one run, in small blocks: growing
+    // never copies (nor briefly doubles) what is the largest part of the
+    // memory on big maps.
+    std::deque<ChArc> m_upFlat;
+    std::deque<ChArc> m_downFlat; // final downward arcs, likewise
     std::vector<std::size_t> m_upAt;
     std::vector<std::size_t> m_downAt;
 };
