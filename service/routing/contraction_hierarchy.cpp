@@ -887,12 +887,14 @@ bool ContractionHierarchy::unpack(std::uint32_t from, std::uint32_t to, std::uin
         for (const ChArc& a : down(m)) {
             if (a.node == piece.from) {
                 first = &a;
+                break;
             }
         }
         const ChArc* second = nullptr;
         for (const ChArc& a : up(m)) {
             if (a.node == piece.to) {
                 second = &a;
+                break;
             }
         }
         if (first == nullptr || second == nullptr) {

@@ -9,6 +9,7 @@
 #include <array>
 #include <cmath>
 #include <functional>
+#include <future>
 #include <limits>
 #include <queue>
 
@@ -120,8 +121,16 @@ struct Router::Grid {
 };
 
 Router::Router(const RoadMap& map, const RouterOptions& options)
-    : m_map(map), m_model(map), m_edgeInMain(largestComponent(m_model)), m_grid(std::make_unique<Grid>())
+    : m_map(map), m_model(map), m_grid(std::make_unique<Grid>())
 {
+    // A prepared file is read and checked (a second or more on a large map)
+    // on another thread while the road network is indexed here.
+    std::future<std::optional<ContractionHierarchy>> prepared;
+    if (options.search == RouteSearch::Hierarchy && !options.mapPath.empty()) {
+        prepared = std::async(std::launch::async,
+                              [this, &options] { return findPreparedHierarchy(options.mapPath, m_model); });
+    }
+    m_edgeInMain = largestComponent(m_model);
     m_grid->segments.build(map, [this](EdgeId e) { return isConnected(e); });
 
     double fastest = 0.0;  // metres per decisecond
@@ -153,7 +162,7 @@ Router::Router(const RoadMap& map, const RouterOptions& options)
         const PrepareProgress progress = options.progressOnStderr ? PrepareProgress::Stderr : PrepareProgress::Quiet;
         if (options.mapPath.empty()) {
             m_hierarchy = prepareHierarchy(m_model);
-        } else if (std::optional<ContractionHierarchy> found = findPreparedHierarchy(options.mapPath, m_model)) {
+        } else if (std::optional<ContractionHierarchy> found = prepared.get()) {
             m_hierarchy = std::move(found);
         } else if (m_model.stateCount() <= options.prepareAtMostStates) {
             m_hierarchy = loadOrPrepareHierarchy(options.mapPath, m_model, progress);

@@ -94,7 +94,12 @@ std::vector<PageLink> suggestionLinks(const GeocodeResult& result, const Directi
 } // namespace
 
 DirectionsSite::DirectionsSite(const RoadMap& map, const RouterOptions& routing)
-    : m_map(map), m_router(map, routing), m_geocoder(map)
+    : DirectionsSite(map, routing, std::async(std::launch::async, [&map] { return Geocoder(map); }))
+{
+}
+
+DirectionsSite::DirectionsSite(const RoadMap& map, const RouterOptions& routing, std::future<Geocoder> geocoder)
+    : m_map(map), m_router(map, routing), m_geocoder(geocoder.get())
 {
 }
 

@@ -20,6 +20,7 @@
 #include "service/map/road_map.h"
 #include "service/routing/router.h"
 
+#include <future>
 #include <map>
 #include <string>
 #include <vector>
@@ -49,6 +50,9 @@ public:
     const Router& router() const { return m_router; }
 
 private:
+    // The geocoder is indexed on another thread while the router indexes.
+    DirectionsSite(const RoadMap& map, const RouterOptions& routing, std::future<Geocoder> geocoder);
+
     // Returns the point on the found street nearest the place, or nothing when
     // that street is cut off from the main road network.
     std::optional<Snap> snapOnto(const GeocodeMatch& match) const;
