@@ -157,6 +157,37 @@ TEST_F(GeocoderTest, placeFiltersStreetsWhoseAddressesLieElsewhere)
     EXPECT_EQ(m_geocoder.geocode("Pine Rd", "Otherton QZ 22222").status, GeocodeStatus::Found);
 }
 
+TEST(Geocoder, aStreetNameInManyTownsIsFoundInTheTownTyped)
+{
+    // One "Oak Street" crossing three towns; number 7 exists in two of them
+    // and once without a town, which fits whatever town is typed.
+    TestMapBuilder b;
+    b.road({{0, 0}, {3000, 0}}, "Oak Street");
+    b.address("Oak Street", "7", 100, 15, "Ashby");
+    b.address("Oak Street", "7", 1100, 15, "Birchley");
+    b.address("Oak Street", "9", 2100, 15, "", "", "");
+    b.address("Oak Street", "11", 2200, 15, "Cowdale");
+    const RoadMap map = b.build();
+    const Geocoder geocoder(map);
+    const struct {
+        const char* street;
+        const char* city;
+        double x;
+    } cases[] = {
+        {"7 Oak St", "ASHBY", 100},
+        {"7 Oak St", "  birchley ", 1100},
+        {"9 Oak St", "Ashby", 2100},   // no town on the address: fits
+        {"9 Oak St", "Nowhere", 2100}, // a town the map lacks: only town-less addresses fit
+        {"11 Oak St", "Cowdale", 2200},
+    };
+    for (const auto& c : cases) {
+        const GeocodeResult r = geocoder.geocode(c.street, c.city);
+        ASSERT_EQ(r.status, GeocodeStatus::Found) << c.street << ", " << c.city;
+        const Coordinate p = TestMapBuilder::at(c.x, 15);
+        EXPECT_NEAR(r.match->location.lon, p.lon, 1e-9) << c.street << ", " << c.city;
+    }
+}
+
 TEST_F(GeocoderTest, oddInputIsAnsweredNotThrown)
 {
     const std::string inputs[] = {"", "   ", "#", "# 5", "123", "St", "<b>1 Main St</b>", std::string(500, 'x'),
