@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <numeric>
 
 namespace tw::service {
 
@@ -213,6 +214,31 @@ std::vector<std::size_t> Geocoder::candidates(const StreetKey& typed) const
     return out;
 }
 
+std::vector<std::uint32_t> Geocoder::positionsInCity(const Street& street, const Filter& filter) const
+{
+    std::vector<std::uint32_t> positions;
+    if (filter.city.empty()) {
+        positions.resize(street.addresses.size());
+        std::iota(positions.begin(), positions.end(), 0u);
+        return positions;
+    }
+    const auto cityKey = [&](std::uint32_t position) {
+        return cityKeyOf(m_map.addresses[street.addresses[position]].city);
+    };
+    // A city no string of the map has: only addresses without a city fit.
+    std::vector<std::uint32_t> keys{kNoCityKey};
+    if (filter.cityClass != kUnknownClass)
+        keys.push_back(filter.cityClass + 1);
+    for (const std::uint32_t key : keys) {
+        const auto first = std::partition_point(street.byCity.begin(), street.byCity.end(),
+                                                [&](std::uint32_t p) { return cityKey(p) < key; });
+        for (auto it = first; it != street.byCity.end() && cityKey(*it) == key; ++it)
+            positions.push_back(*it);
+    }
+    std::sort(positions.begin(), positions.end());
+    return positions;
+}
+
 bool Geocoder::fitsPlace(const Street& street, const Filter& filter) const
 {
     if (filter.empty() || (street.addresses.empty() && street.interpolations.empty()))
@@ -224,10 +250,18 @@ bool Geocoder::fitsPlace(const Street& street, const Filter& filter) const
         return same(city, filter.city, filter.cityClass) && same(state, filter.state, filter.stateClass)
             && (filter.zip.empty() || postcode == 0 || zipClass(postcode) == filter.zipClass);
     };
-    for (std::uint32_t i : street.addresses) {
-        const AddressPoint& a = m_map.addresses[i];
-        if (fits(a.city, a.state, a.postcode))
-            return true;
+    if (filter.city.empty()) {
+        for (std::uint32_t i : street.addresses) {
+            const AddressPoint& a = m_map.addresses[i];
+            if (fits(a.city, a.state, a.postcode))
+                return true;
+        }
+    } else {
+        for (std::uint32_t position : positionsInCity(street, filter)) {
+            const AddressPoint& a = m_map.addresses[street.addresses[position]];
+            if (fits(a.city, a.state, a.postcode))
+                return true;
+        }
     }
     for (std::uint32_t i : street.interpolations) {
         const InterpolationLine& l = m_map.interpolations[i];
@@ -308,29 +342,7 @@ GeocodeMatch Geocoder::locate(const Street& street, const AddressLine& line, con
         }
     }
 
-    // The addresses that fit the place typed, in number order. With a city,
-    // only that city's and those without one are looked at (a common street
-    // name has thousands of addresses across a region).
-    std::vector<std::uint32_t> positions;
-    if (filter.city.empty()) {
-        positions = street.byCity;
-        std::sort(positions.begin(), positions.end());
-    } else {
-        const auto cityKey = [&](std::uint32_t position) {
-            return cityKeyOf(m_map.addresses[street.addresses[position]].city);
-        };
-        // A city no string of the map has: only addresses without a city fit.
-        std::vector<std::uint32_t> keys{kNoCityKey};
-        if (filter.cityClass != kUnknownClass)
-            keys.push_back(filter.cityClass + 1);
-        for (const std::uint32_t key : keys) {
-            const auto first = std::partition_point(street.byCity.begin(), street.byCity.end(),
-                                                    [&](std::uint32_t p) { return cityKey(p) < key; });
-            for (auto it = first; it != street.byCity.end() && cityKey(*it) == key; ++it)
-                positions.push_back(*it);
-        }
-        std::sort(positions.begin(), positions.end());
-    }
+    const std::vector<std::uint32_t> positions = positionsInCity(street, filter);
     std::vector<std::uint32_t> usable;
     for (std::uint32_t position : positions) {
         const std::uint32_t i = street.addresses[position];

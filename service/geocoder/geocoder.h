@@ -99,6 +99,9 @@ private:
     std::uint32_t textClass(StringId id) const;
     std::uint32_t zipClass(StringId id) const;
     std::vector<std::size_t> candidates(const StreetKey& typed) const;
+    // Positions in street.addresses of those in the city typed (or without
+    // one; all when no city is typed), in number order.
+    std::vector<std::uint32_t> positionsInCity(const Street& street, const Filter& filter) const;
     bool fitsPlace(const Street& street, const Filter& filter) const;
     GeocodeMatch locate(const Street& street, const AddressLine& line, const Filter& filter) const;
     std::optional<Coordinate> interpolate(const Street& street, std::int32_t number, const Filter& filter) const;
