@@ -214,6 +214,15 @@ std::vector<std::size_t> Geocoder::candidates(const StreetKey& typed) const
     return out;
 }
 
+bool Geocoder::inPlace(StringId city, StringId state, StringId postcode, const Filter& filter) const
+{
+    const auto same = [&](StringId id, const std::string& wanted, std::uint32_t wantedClass) {
+        return wanted.empty() || id == 0 || textClass(id) == wantedClass;
+    };
+    return same(city, filter.city, filter.cityClass) && same(state, filter.state, filter.stateClass)
+        && (filter.zip.empty() || postcode == 0 || zipClass(postcode) == filter.zipClass);
+}
+
 std::vector<std::uint32_t> Geocoder::positionsInCity(const Street& street, const Filter& filter) const
 {
     std::vector<std::uint32_t> positions;
@@ -244,11 +253,7 @@ bool Geocoder::fitsPlace(const Street& street, const Filter& filter) const
     if (filter.empty() || (street.addresses.empty() && street.interpolations.empty()))
         return true;
     const auto fits = [&](StringId city, StringId state, StringId postcode) {
-        const auto same = [&](StringId id, const std::string& wanted, std::uint32_t wantedClass) {
-            return wanted.empty() || id == 0 || textClass(id) == wantedClass;
-        };
-        return same(city, filter.city, filter.cityClass) && same(state, filter.state, filter.stateClass)
-            && (filter.zip.empty() || postcode == 0 || zipClass(postcode) == filter.zipClass);
+        return inPlace(city, state, postcode, filter);
     };
     if (filter.city.empty()) {
         for (std::uint32_t i : street.addresses) {
@@ -285,7 +290,8 @@ std::string Geocoder::placeOf(StringId city, StringId state, StringId postcode) 
     return out;
 }
 
-std::optional<Coordinate> Geocoder::interpolate(const Street& street, std::int32_t number, const Filter& filter) const
+std::optional<Geocoder::Interpolated> Geocoder::interpolate(const Street& street, std::int32_t number,
+                                                            const Filter& filter) const
 {
     for (std::uint32_t i : street.interpolations) {
         const InterpolationLine& l = m_map.interpolations[i];
@@ -293,12 +299,12 @@ std::optional<Coordinate> Geocoder::interpolate(const Street& street, std::int32
         const std::int32_t high = std::max(l.fromNumber, l.toNumber);
         if (number < low || number > high || !parityFits(l.parity, number))
             continue;
-        if (!filter.zip.empty() && l.postcode != 0 && zipClass(l.postcode) != filter.zipClass)
-            continue;
+        if (!inPlace(l.city, l.state, l.postcode, filter))
+            continue; // the same street name in another town
         const double fraction = l.toNumber == l.fromNumber
             ? 0.0
             : static_cast<double>(number - l.fromNumber) / static_cast<double>(l.toNumber - l.fromNumber);
-        return alongPolyline(m_map.interpolationShape(l), fraction);
+        return Interpolated{alongPolyline(m_map.interpolationShape(l), fraction), &l};
     }
     return std::nullopt;
 }
@@ -376,11 +382,14 @@ GeocodeMatch Geocoder::locate(const Street& street, const AddressLine& line, con
             return match;
         }
         if (auto where = interpolate(street, line.number, filter)) {
-            match.location = *where;
+            match.location = where->location;
             match.label = std::to_string(line.number) + " " + street.name;
             match.precision = Precision::Interpolated;
             match.note = "The position of " + match.label + " is estimated from the house numbers along the street.";
-            if (!usable.empty())
+            const InterpolationLine& l = *where->line;
+            if (l.city != 0)
+                match.place = placeOf(l.city, l.state, l.postcode);
+            else if (!usable.empty())
                 match.place = placeFrom(m_map.addresses[usable.front()]);
             return match;
         }
@@ -400,6 +409,8 @@ GeocodeMatch Geocoder::locate(const Street& street, const AddressLine& line, con
         }
         for (std::uint32_t i : street.interpolations) {
             const InterpolationLine& l = m_map.interpolations[i];
+            if (!inPlace(l.city, l.state, l.postcode, filter))
+                continue;
             const auto shape = m_map.interpolationShape(l);
             for (auto [number, point] : {std::pair{l.fromNumber, shape.front()}, std::pair{l.toNumber, shape.back()}}) {
                 const std::int64_t gap = std::llabs(static_cast<std::int64_t>(number) - line.number);

@@ -104,7 +104,16 @@ private:
     std::vector<std::uint32_t> positionsInCity(const Street& street, const Filter& filter) const;
     bool fitsPlace(const Street& street, const Filter& filter) const;
     GeocodeMatch locate(const Street& street, const AddressLine& line, const Filter& filter) const;
-    std::optional<Coordinate> interpolate(const Street& street, std::int32_t number, const Filter& filter) const;
+    // Whether a place fits the one typed (a part not given, or not known for
+    // the address, fits).
+    bool inPlace(StringId city, StringId state, StringId postcode, const Filter& filter) const;
+    struct Interpolated {
+        Coordinate location;
+        const InterpolationLine* line;
+    };
+    // Returns where `number` lies on an interpolation line of the street in
+    // the place typed.
+    std::optional<Interpolated> interpolate(const Street& street, std::int32_t number, const Filter& filter) const;
     Coordinate streetMiddle(const Street& street) const;
     std::string placeOf(StringId city, StringId state, StringId postcode) const;
     std::vector<Suggestion> similarStreets(const StreetKey& typed, const AddressLine& line) const;

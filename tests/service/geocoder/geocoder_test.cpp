@@ -167,24 +167,32 @@ TEST(Geocoder, aStreetNameInManyTownsIsFoundInTheTownTyped)
     b.address("Oak Street", "7", 1100, 15, "Birchley");
     b.address("Oak Street", "9", 2100, 15, "", "", "");
     b.address("Oak Street", "11", 2200, 15, "Cowdale");
+    // Interpolation lines with the same numbers in two towns.
+    b.interpolation("Oak Street", 100, 200, Parity::Even, {{2400, 15}, {2600, 15}}, "", "Cowdale");
+    b.interpolation("Oak Street", 100, 200, Parity::Even, {{400, 15}, {600, 15}}, "", "Ashby");
     const RoadMap map = b.build();
     const Geocoder geocoder(map);
     const struct {
         const char* street;
         const char* city;
         double x;
+        const char* town; // the town the answer names ("" for none)
     } cases[] = {
-        {"7 Oak St", "ASHBY", 100},
-        {"7 Oak St", "  birchley ", 1100},
-        {"9 Oak St", "Ashby", 2100},   // no town on the address: fits
-        {"9 Oak St", "Nowhere", 2100}, // a town the map lacks: only town-less addresses fit
-        {"11 Oak St", "Cowdale", 2200},
+        {"7 Oak St", "ASHBY", 100, "Ashby"},
+        {"7 Oak St", "  birchley ", 1100, "Birchley"},
+        {"9 Oak St", "Ashby", 2100, ""},   // no town on the address: fits
+        {"9 Oak St", "Nowhere", 2100, ""}, // a town the map lacks: only town-less addresses fit
+        {"11 Oak St", "Cowdale", 2200, "Cowdale"},
+        {"150 Oak St", "Ashby", 500, "Ashby"}, // on the town's own line, not the first one
+        {"150 Oak St", "Cowdale", 2500, "Cowdale"},
+        {"250 Oak St", "Ashby", 600, "Ashby"}, // nearest known number: the town's own line end
     };
     for (const auto& c : cases) {
         const GeocodeResult r = geocoder.geocode(c.street, c.city);
         ASSERT_EQ(r.status, GeocodeStatus::Found) << c.street << ", " << c.city;
         const Coordinate p = TestMapBuilder::at(c.x, 15);
         EXPECT_NEAR(r.match->location.lon, p.lon, 1e-9) << c.street << ", " << c.city;
+        EXPECT_EQ(r.match->place.find(c.town), 0u) << c.street << ", " << c.city << ": " << r.match->place;
     }
 }
 

@@ -79,7 +79,8 @@ public:
     }
 
     void interpolation(const std::string& street, std::int32_t from, std::int32_t to, Parity parity,
-                       const std::vector<std::pair<double, double>>& points, const std::string& postcode = "11111")
+                       const std::vector<std::pair<double, double>>& points, const std::string& postcode = "11111",
+                       const std::string& city = "Testville")
     {
         InterpolationLine line;
         line.street = text(street);
@@ -90,7 +91,7 @@ public:
         line.shapeCount = static_cast<std::uint32_t>(points.size());
         for (const auto& [x, y] : points)
             m_interpolationShape.push_back(at(x, y));
-        line.city = text("Testville");
+        line.city = text(city);
         line.state = text("QZ");
         line.postcode = text(postcode);
         m_map.interpolations.push_back(line);
