@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <limits>
 
 namespace tw::service {
@@ -57,8 +58,11 @@ ContractionHierarchy prepareHierarchy(const TurnModel& model, const ChProgress& 
         const Edge& edge = map.edges[model.roadEdge(state)];
         const Coordinate& a = map.nodes[edge.source];
         const Coordinate& b = map.nodes[edge.target];
-        // Degrees are a fine plane at the scale of one region.
-        positions[state] = ChPosition{static_cast<float>((a.lon + b.lon) / 2), static_cast<float>((a.lat + b.lat) / 2)};
+        // Degrees are a fine plane at the scale of one region. The cuts sort
+        // by position, so a coordinate that is not a number must not reach them.
+        const auto x = static_cast<float>((a.lon + b.lon) / 2);
+        const auto y = static_cast<float>((a.lat + b.lat) / 2);
+        positions[state] = std::isfinite(x) && std::isfinite(y) ? ChPosition{x, y} : ChPosition{};
     }
     return ContractionHierarchy::build(static_cast<std::uint32_t>(model.stateCount()), turnArcs(model), progress,
                                        positions);
