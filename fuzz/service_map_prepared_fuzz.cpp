@@ -34,9 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     try {
         const auto mapped = MappedFile::open(path, kPreparedFormatVersion);
         const auto ch = ContractionHierarchy::fromParts(
-            mapped->section<std::uint32_t>(sectionTag("RANK")), mapped->section<std::uint32_t>(sectionTag("UPFI")),
-            mapped->section<ChArc>(sectionTag("UPAR")), mapped->section<std::uint32_t>(sectionTag("DNFI")),
-            mapped->section<ChArc>(sectionTag("DNAR")), mapped);
+            mapped->section<std::uint32_t>(sectionTag("RANK")), mapped->section<std::uint32_t>(sectionTag("FRST")),
+            mapped->section<std::uint32_t>(sectionTag("SPLT")), mapped->section<ChArc>(sectionTag("ARCS")), mapped);
         if (!ch.validate().empty() || ch.nodeCount() == 0)
             return 0;
         const ChSeed source{0, 0.0};

@@ -8,6 +8,12 @@
 #include <cstdio>
 #include <ctime>
 #include <cstdlib>
+#include <cstring>
+#include <new>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace tw::service {
 
@@ -26,6 +32,37 @@ constexpr int kContractArcLimit = 500;
 // Above this many neighbours a contraction does not simulate them all again
 // (see Contractor::run).
 constexpr std::size_t kResimulateNeighbours = 16;
+
+// Gives memory the allocator holds free back to the system, so that freeing
+// one large structure while building the next keeps the peak down.
+void releaseFreeMemory()
+{
+#ifdef __GLIBC__
+    ::malloc_trim(0);
+#endif
+}
+
+// The finished arcs: allocated untouched, so pages count only as they fill.
+class ArcBuffer {
+public:
+    void allocate(std::size_t count)
+    {
+        m_data.reset(static_cast<ChArc*>(std::malloc(std::max<std::size_t>(count, 1) * sizeof(ChArc))));
+        if (!m_data) {
+            throw std::bad_alloc();
+        }
+        m_size = count;
+    }
+    ChArc* data() { return m_data.get(); }
+    std::span<const ChArc> view() const { return {m_data.get(), m_size}; }
+
+private:
+    struct Free {
+        void operator()(ChArc* p) const { std::free(p); }
+    };
+    std::unique_ptr<ChArc[], Free> m_data;
+    std::size_t m_size = 0;
+};
 
 std::uint32_t addWeights(std::uint32_t a, std::uint32_t b)
 {
@@ -235,35 +272,49 @@ public:
         }
     }
 
-    // Moves the result into CSR arrays by node id.
-    void finish(std::vector<std::uint32_t>& rank, std::vector<std::uint32_t>& upFirst, std::vector<ChArc>& upArcs,
-                std::vector<std::uint32_t>& downFirst, std::vector<ChArc>& downArcs)
+    // Moves the result into one array by node id: each node's downward arcs,
+    // then its upward ones. Arcs were appended in contraction order (node v's
+    // runs start at m_downAt[v] and m_upAt[v] and end where the next
+    // contracted node's begin); they are taken from the fronts of the two
+    // lists, whose blocks are freed as they empty.
+    void finish(std::vector<std::uint32_t>& rank, std::vector<std::uint32_t>& first, std::vector<std::uint32_t>& split,
+                ArcBuffer& arcs)
     {
         const std::size_t n = m_rank.size();
-        // Arcs were appended in contraction order; node v's own run starts at
-        // m_upAt[v] and ends where the next contracted node's run starts.
-        auto flatten = [&](std::deque<ChArc>& flat, const std::vector<std::size_t>& at,
-                           std::vector<std::uint32_t>& first, std::vector<ChArc>& arcs) {
-            std::vector<std::uint32_t> byRank(n);
-            for (std::uint32_t v = 0; v < n; ++v) {
-                byRank[m_rank[v]] = v;
+        std::vector<std::uint32_t> byRank(n);
+        for (std::uint32_t v = 0; v < n; ++v) {
+            byRank[m_rank[v]] = v;
+        }
+        // The working graph is gone; its memory goes back before the arcs move.
+        releaseFreeMemory();
+        const std::size_t downTotal = m_downFlat.size();
+        const std::size_t upTotal = m_upFlat.size();
+        auto downEnd = [&](std::uint32_t v) { return m_rank[v] + 1 < n ? m_downAt[byRank[m_rank[v] + 1]] : downTotal; };
+        auto upEnd = [&](std::uint32_t v) { return m_rank[v] + 1 < n ? m_upAt[byRank[m_rank[v] + 1]] : upTotal; };
+        first.assign(n + 1, 0);
+        split.assign(n, 0);
+        for (std::uint32_t v = 0; v < n; ++v) {
+            split[v] = first[v] + static_cast<std::uint32_t>(downEnd(v) - m_downAt[v]);
+            first[v + 1] = split[v] + static_cast<std::uint32_t>(upEnd(v) - m_upAt[v]);
+        }
+        arcs.allocate(downTotal + upTotal);
+        std::size_t moved = 0;
+        auto take = [&](std::deque<ChArc>& flat, ChArc* out, std::size_t count) {
+            for (std::size_t i = 0; i < count; ++i) {
+                std::memcpy(out + i, &flat.front(), sizeof(ChArc));
+                flat.pop_front();
+                if ((++moved & 0x3FFFFF) == 0) {
+                    releaseFreeMemory();
+                }
             }
-            auto end = [&](std::uint32_t v) {
-                return m_rank[v] + 1 < n ? at[byRank[m_rank[v] + 1]] : flat.size();
-            };
-            first.assign(n + 1, 0);
-            arcs.clear();
-            arcs.reserve(flat.size());
-            for (std::uint32_t v = 0; v < n; ++v) {
-                first[v] = static_cast<std::uint32_t>(arcs.size());
-                arcs.insert(arcs.end(), flat.begin() + static_cast<std::ptrdiff_t>(at[v]),
-                            flat.begin() + static_cast<std::ptrdiff_t>(end(v)));
-            }
-            first[n] = static_cast<std::uint32_t>(arcs.size());
-            std::deque<ChArc>().swap(flat);
         };
-        flatten(m_upFlat, m_upAt, upFirst, upArcs);
-        flatten(m_downFlat, m_downAt, downFirst, downArcs);
+        for (std::size_t r = 0; r < n; ++r) {
+            const std::uint32_t v = byRank[r];
+            take(m_downFlat, arcs.data() + first[v], split[v] - first[v]);
+            take(m_upFlat, arcs.data() + split[v], first[v + 1] - split[v]);
+        }
+        std::deque<ChArc>().swap(m_downFlat);
+        std::deque<ChArc>().swap(m_upFlat);
         rank = std::move(m_rank);
     }
 
@@ -619,6 +670,12 @@ private:
         std::vector<std::uint32_t>().swap(ids);
         dissect(left);
         dissect(right);
+        // Along the cut line, so that neighbours in the separator come one
+        // after the other (fewer shortcuts among them than in any order).
+        static constexpr int kAlong[4] = {1, 0, 3, 2};
+        std::sort(separator.begin(), separator.end(), [&](std::uint32_t a, std::uint32_t b) {
+            return project(a, kAlong[bestDirection]) < project(b, kAlong[bestDirection]);
+        });
         m_order.insert(m_order.end(), separator.begin(), separator.end());
     }
 
@@ -761,10 +818,9 @@ struct QuerySpace {
 
 struct ContractionHierarchy::Owned {
     std::vector<std::uint32_t> rank;
-    std::vector<std::uint32_t> upFirst;
-    std::vector<ChArc> upArcs;
-    std::vector<std::uint32_t> downFirst;
-    std::vector<ChArc> downArcs;
+    std::vector<std::uint32_t> first;
+    std::vector<std::uint32_t> split;
+    ArcBuffer arcs;
 };
 
 ContractionHierarchy ContractionHierarchy::build(std::uint32_t nodeCount, std::vector<WeightedArc> arcs,
@@ -791,29 +847,25 @@ ContractionHierarchy ContractionHierarchy::build(std::uint32_t nodeCount, std::v
         } else {
             contractor.run(progress);
         }
-        contractor.finish(owned->rank, owned->upFirst, owned->upArcs, owned->downFirst, owned->downArcs);
+        contractor.finish(owned->rank, owned->first, owned->split, owned->arcs);
     }
     if (progress) {
         progress(1.0);
     }
-    ContractionHierarchy ch = fromParts(owned->rank, owned->upFirst, owned->upArcs, owned->downFirst,
-                                        owned->downArcs, owned);
+    ContractionHierarchy ch = fromParts(owned->rank, owned->first, owned->split, owned->arcs.view(), owned);
     return ch;
 }
 
 ContractionHierarchy ContractionHierarchy::fromParts(std::span<const std::uint32_t> rank,
-                                                     std::span<const std::uint32_t> upFirst,
-                                                     std::span<const ChArc> upArcs,
-                                                     std::span<const std::uint32_t> downFirst,
-                                                     std::span<const ChArc> downArcs,
+                                                     std::span<const std::uint32_t> first,
+                                                     std::span<const std::uint32_t> split, std::span<const ChArc> arcs,
                                                      std::shared_ptr<const void> keepAlive)
 {
     ContractionHierarchy ch;
     ch.m_rank = rank;
-    ch.m_upFirst = upFirst;
-    ch.m_upArcs = upArcs;
-    ch.m_downFirst = downFirst;
-    ch.m_downArcs = downArcs;
+    ch.m_first = first;
+    ch.m_split = split;
+    ch.m_arcs = arcs;
     ch.m_storage = std::move(keepAlive);
     return ch;
 }
@@ -824,31 +876,9 @@ std::string ContractionHierarchy::validate() const
     if (n >= kChNone) {
         return "too many nodes";
     }
-    if (m_upFirst.size() != n + 1 || m_downFirst.size() != n + 1) {
+    if (m_first.size() != n + 1 || m_split.size() != n) {
         return "offset arrays do not match the node count";
     }
-    auto checkList = [&](std::span<const std::uint32_t> first, std::span<const ChArc> arcs,
-                         const char* what) -> std::string {
-        if (first[0] != 0 || first[n] != arcs.size()) {
-            return std::string(what) + " offsets do not cover the arcs";
-        }
-        for (std::size_t v = 0; v < n; ++v) {
-            if (first[v] > first[v + 1]) {
-                return std::string(what) + " offsets go backwards";
-            }
-            for (std::uint32_t i = first[v]; i < first[v + 1]; ++i) {
-                const ChArc& a = arcs[i];
-                if (a.node >= n || m_rank[a.node] <= m_rank[v]) {
-                    return std::string(what) + " arc does not climb";
-                }
-                if (a.middle != kChNone
-                    && (a.middle >= n || m_rank[a.middle] >= m_rank[v] || m_rank[a.middle] >= m_rank[a.node])) {
-                    return std::string(what) + " shortcut bypasses a node out of order";
-                }
-            }
-        }
-        return {};
-    };
     std::vector<std::uint8_t> seen(n, 0);
     for (std::uint32_t r : m_rank) {
         if (r >= n || seen[r] != 0) {
@@ -856,10 +886,26 @@ std::string ContractionHierarchy::validate() const
         }
         seen[r] = 1;
     }
-    if (std::string fault = checkList(m_upFirst, m_upArcs, "upward"); !fault.empty()) {
-        return fault;
+    if (m_first[0] != 0 || m_first[n] != m_arcs.size()) {
+        return "offsets do not cover the arcs";
     }
-    return checkList(m_downFirst, m_downArcs, "downward");
+    // Both lists of a node hold arcs to higher nodes, so one check serves.
+    for (std::size_t v = 0; v < n; ++v) {
+        if (m_first[v] > m_split[v] || m_split[v] > m_first[v + 1]) {
+            return "offsets go backwards";
+        }
+        for (std::uint32_t i = m_first[v]; i < m_first[v + 1]; ++i) {
+            const ChArc& a = m_arcs[i];
+            if (a.node >= n || m_rank[a.node] <= m_rank[v]) {
+                return "arc does not climb";
+            }
+            if (a.middle != kChNone
+                && (a.middle >= n || m_rank[a.middle] >= m_rank[v] || m_rank[a.middle] >= m_rank[a.node])) {
+                return "shortcut bypasses a node out of order";
+            }
+        }
+    }
+    return {};
 }
 
 bool ContractionHierarchy::unpack(std::uint32_t from, std::uint32_t to, std::uint32_t middle,
@@ -956,7 +1002,11 @@ std::optional<ChPath> ContractionHierarchy::shortestPath(std::span<const ChSeed>
             }
         }
         for (const ChArc& a : forward ? up(x) : down(x)) {
-            self.improve(a.node, d + a.weight, x, a.middle);
+            // A label no cheaper than the best path found cannot lead to a
+            // better one.
+            if (d + a.weight < best) {
+                self.improve(a.node, d + a.weight, x, a.middle);
+            }
         }
     };
     while (true) {

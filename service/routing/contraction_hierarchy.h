@@ -14,7 +14,9 @@
 //   up(v):   arcs v -> x with rank(x) > rank(v)      (forward search)
 //   down(v): arcs x -> v with rank(x) > rank(v)      (backward search)
 // and for every shortcut the node it bypasses, so a path unpacks into the arcs
-// of the original graph.
+// of the original graph. Both lists of a node lie together in one array (its
+// downward arcs, then its upward ones): every node a search settles reads both
+// (one to relax, the other for stall-on-demand), and so does unpacking.
 //
 // Query: a bidirectional Dijkstra that only climbs (forward over up, backward
 // over down), with stall-on-demand (a node reached more cheaply from above is
@@ -92,11 +94,12 @@ public:
     static ContractionHierarchy build(std::uint32_t nodeCount, std::vector<WeightedArc> arcs,
                                       const ChProgress& progress = {}, std::span<const ChPosition> positions = {});
 
-    // Views arrays kept elsewhere (a mapped file); `keepAlive` owns them. Call
-    // validate() before use.
-    static ContractionHierarchy fromParts(std::span<const std::uint32_t> rank, std::span<const std::uint32_t> upFirst,
-                                          std::span<const ChArc> upArcs, std::span<const std::uint32_t> downFirst,
-                                          std::span<const ChArc> downArcs, std::shared_ptr<const void> keepAlive);
+    // Views arrays kept elsewhere (a mapped file); `keepAlive` owns them. Node
+    // v's arcs are arcs[first[v], first[v + 1]): down(v) up to split[v], then
+    // up(v). Call validate() before use.
+    static ContractionHierarchy fromParts(std::span<const std::uint32_t> rank, std::span<const std::uint32_t> first,
+                                          std::span<const std::uint32_t> split, std::span<const ChArc> arcs,
+                                          std::shared_ptr<const void> keepAlive);
 
     // Returns "" when every index is in range, the CSR offsets are sound and
     // every arc climbs in rank as its list says; else the first fault.
@@ -108,33 +111,31 @@ public:
     std::optional<ChPath> shortestPath(std::span<const ChSeed> sources, std::span<const ChSeed> targets) const;
 
     std::uint32_t nodeCount() const { return static_cast<std::uint32_t>(m_rank.size()); }
-    std::size_t arcCount() const { return m_upArcs.size() + m_downArcs.size(); }
+    std::size_t arcCount() const { return m_arcs.size(); }
 
     std::span<const std::uint32_t> rank() const { return m_rank; }
-    std::span<const std::uint32_t> upFirst() const { return m_upFirst; }
-    std::span<const ChArc> upArcs() const { return m_upArcs; }
-    std::span<const std::uint32_t> downFirst() const { return m_downFirst; }
-    std::span<const ChArc> downArcs() const { return m_downArcs; }
+    std::span<const std::uint32_t> first() const { return m_first; }
+    std::span<const std::uint32_t> split() const { return m_split; }
+    std::span<const ChArc> arcs() const { return m_arcs; }
 
 private:
     struct Owned;
 
     std::span<const ChArc> up(std::uint32_t v) const
     {
-        return m_upArcs.subspan(m_upFirst[v], m_upFirst[v + 1] - m_upFirst[v]);
+        return m_arcs.subspan(m_split[v], m_first[v + 1] - m_split[v]);
     }
     std::span<const ChArc> down(std::uint32_t v) const
     {
-        return m_downArcs.subspan(m_downFirst[v], m_downFirst[v + 1] - m_downFirst[v]);
+        return m_arcs.subspan(m_first[v], m_split[v] - m_first[v]);
     }
     // Appends the nodes after `from` on the original path of arc from->to.
     bool unpack(std::uint32_t from, std::uint32_t to, std::uint32_t middle, std::vector<std::uint32_t>& out) const;
 
     std::span<const std::uint32_t> m_rank;
-    std::span<const std::uint32_t> m_upFirst;
-    std::span<const ChArc> m_upArcs;
-    std::span<const std::uint32_t> m_downFirst;
-    std::span<const ChArc> m_downArcs;
+    std::span<const std::uint32_t> m_first;
+    std::span<const std::uint32_t> m_split;
+    std::span<const ChArc> m_arcs;
     std::shared_ptr<const void> m_storage;
 };
 

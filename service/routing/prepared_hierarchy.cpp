@@ -15,10 +15,9 @@ namespace {
 constexpr std::uint32_t kSource = sectionTag("SRCE");
 constexpr std::uint32_t kSourcePath = sectionTag("PATH");
 constexpr std::uint32_t kRank = sectionTag("RANK");
-constexpr std::uint32_t kUpFirst = sectionTag("UPFI");
-constexpr std::uint32_t kUpArcs = sectionTag("UPAR");
-constexpr std::uint32_t kDownFirst = sectionTag("DNFI");
-constexpr std::uint32_t kDownArcs = sectionTag("DNAR");
+constexpr std::uint32_t kFirst = sectionTag("FRST");
+constexpr std::uint32_t kSplit = sectionTag("SPLT");
+constexpr std::uint32_t kArcs = sectionTag("ARCS");
 
 struct SourceRecord {
     std::uint64_t size;
@@ -67,10 +66,9 @@ bool writePreparedHierarchy(const std::string& path, const CacheKey& key, const 
     writer.add(kSource, std::span<const SourceRecord>(&record, 1));
     writer.add(kSourcePath, std::span<const char>(key.sourcePath));
     writer.add(kRank, hierarchy.rank());
-    writer.add(kUpFirst, hierarchy.upFirst());
-    writer.add(kUpArcs, hierarchy.upArcs());
-    writer.add(kDownFirst, hierarchy.downFirst());
-    writer.add(kDownArcs, hierarchy.downArcs());
+    writer.add(kFirst, hierarchy.first());
+    writer.add(kSplit, hierarchy.split());
+    writer.add(kArcs, hierarchy.arcs());
     return writer.write(path);
 }
 
@@ -99,8 +97,8 @@ std::optional<ContractionHierarchy> readPreparedHierarchy(const std::string& pat
         return std::nullopt;
     }
     ContractionHierarchy hierarchy = ContractionHierarchy::fromParts(
-        file->section<std::uint32_t>(kRank), file->section<std::uint32_t>(kUpFirst), file->section<ChArc>(kUpArcs),
-        file->section<std::uint32_t>(kDownFirst), file->section<ChArc>(kDownArcs), file);
+        file->section<std::uint32_t>(kRank), file->section<std::uint32_t>(kFirst), file->section<std::uint32_t>(kSplit),
+        file->section<ChArc>(kArcs), file);
     if (hierarchy.nodeCount() != model.stateCount()) {
         throw MapError("The prepared map " + path + " does not match its map");
     }

@@ -19,7 +19,7 @@
 namespace tw::service {
 
 // Raise with any change to the turn model or to what the file holds.
-inline constexpr std::uint32_t kPreparedFormatVersion = 2;
+inline constexpr std::uint32_t kPreparedFormatVersion = 3;
 
 enum class PrepareProgress { Stderr, Quiet };
 

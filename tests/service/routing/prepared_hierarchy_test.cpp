@@ -64,11 +64,15 @@ struct Fixture {
         EXPECT_TRUE(writePreparedHierarchy(prepared, key, *model, ch));
     }
 
-    // Writes a file whose checksums are sound around the given arrays.
-    void writeCrafted(std::vector<std::uint32_t> rank, std::vector<std::uint32_t> upFirst, std::vector<ChArc> upArcs)
+    // Writes a file whose checksums are sound around the given arrays; an
+    // empty one keeps the hierarchy's own.
+    void writeCrafted(std::vector<std::uint32_t> rank, std::vector<std::uint32_t> first, std::vector<ChArc> arcs)
     {
-        const auto crafted = ContractionHierarchy::fromParts(rank, upFirst, upArcs, ch.downFirst(), ch.downArcs(),
-                                                             nullptr);
+        auto own = [](auto span) { return std::vector(span.begin(), span.end()); };
+        rank = rank.empty() ? own(ch.rank()) : rank;
+        first = first.empty() ? own(ch.first()) : first;
+        arcs = arcs.empty() ? own(ch.arcs()) : arcs;
+        const auto crafted = ContractionHierarchy::fromParts(rank, first, ch.split(), arcs, nullptr);
         EXPECT_TRUE(writePreparedHierarchy(prepared, key, *model, crafted));
     }
 };
@@ -112,37 +116,31 @@ TEST(PreparedHierarchy, DamagedFilesAreRefusedAndStaleOnesIgnored)
         {"last byte damaged", flipAt(1.0), Outcome::Refused},
         {"arc to a node out of range, sound checksums",
          [](Fixture& f) {
-             std::vector<ChArc> arcs(f.ch.upArcs().begin(), f.ch.upArcs().end());
+             std::vector<ChArc> arcs(f.ch.arcs().begin(), f.ch.arcs().end());
              for (ChArc& arc : arcs)
                  arc.node = 0xFFFFFFF0u;
-             f.writeCrafted({f.ch.rank().begin(), f.ch.rank().end()}, {f.ch.upFirst().begin(), f.ch.upFirst().end()},
-                            arcs);
+             f.writeCrafted({}, {}, arcs);
          },
          Outcome::Refused},
         {"offsets past the arcs, sound checksums",
          [](Fixture& f) {
-             std::vector<std::uint32_t> first(f.ch.upFirst().begin(), f.ch.upFirst().end());
+             std::vector<std::uint32_t> first(f.ch.first().begin(), f.ch.first().end());
              first[1] = 0x7FFFFFFF;
-             f.writeCrafted({f.ch.rank().begin(), f.ch.rank().end()}, first, {f.ch.upArcs().begin(), f.ch.upArcs().end()});
+             f.writeCrafted({}, first, {});
          },
          Outcome::Refused},
         {"shortcut bypassing a higher node, sound checksums",
          [](Fixture& f) {
-             std::vector<ChArc> arcs(f.ch.upArcs().begin(), f.ch.upArcs().end());
+             std::vector<ChArc> arcs(f.ch.arcs().begin(), f.ch.arcs().end());
              const auto top = static_cast<std::uint32_t>(
                  std::find(f.ch.rank().begin(), f.ch.rank().end(), f.ch.nodeCount() - 1) - f.ch.rank().begin());
              for (ChArc& arc : arcs)
                  arc.middle = top;
-             f.writeCrafted({f.ch.rank().begin(), f.ch.rank().end()}, {f.ch.upFirst().begin(), f.ch.upFirst().end()},
-                            arcs);
+             f.writeCrafted({}, {}, arcs);
          },
          Outcome::Refused},
         {"ranks repeated, sound checksums",
-         [](Fixture& f) {
-             std::vector<std::uint32_t> rank(f.ch.nodeCount(), 0);
-             f.writeCrafted(rank, {f.ch.upFirst().begin(), f.ch.upFirst().end()},
-                            {f.ch.upArcs().begin(), f.ch.upArcs().end()});
-         },
+         [](Fixture& f) { f.writeCrafted(std::vector<std::uint32_t>(f.ch.nodeCount(), 0), {}, {}); },
          Outcome::Refused},
         {"a section missing",
          [](Fixture& f) {
