@@ -173,6 +173,19 @@ private:
 
     bool take(char* out, std::size_t size)
     {
+        // Most fields lie wholly in the buffer: one copy of a size the
+        // compiler knows.
+        if (size <= m_buffer.size() - m_position) {
+            std::memcpy(out, m_buffer.data() + m_position, size);
+            m_position += size;
+            m_left -= size;
+            return true;
+        }
+        return takeAcross(out, size);
+    }
+
+    bool takeAcross(char* out, std::size_t size)
+    {
         if (size > m_left) {
             return false;
         }

@@ -202,9 +202,25 @@ int main(int argc, char** argv)
         } catch (const MapError& e) {
             throw MapError(std::string(e.what()) + " (remove it, or run --prepare again)");
         }
-        if (site->router().hierarchy() == nullptr)
-            say("routing with landmarks: this map has no prepared file yet; run tarnwickley-directions --prepare "
-                + mapPath + " once for faster routes");
+        if (site->router().hierarchy() == nullptr) {
+            // A file that is there but was not used is out of date: made by
+            // another version of this program or from an older copy of the map.
+            std::string stale;
+            std::error_code error;
+            const std::optional<CacheKey> key = cacheKeyOf(mapPath);
+            for (const std::string& path : {preparedPathBeside(mapPath),
+                                            key ? preparedPathInUserFolder(*key) : std::string()}) {
+                if (stale.empty() && !path.empty() && std::filesystem::exists(path, error))
+                    stale = path;
+            }
+            if (stale.empty())
+                say("routing with landmarks: this map has no prepared file yet; run tarnwickley-directions --prepare "
+                    + mapPath + " once for faster routes");
+            else
+                say("routing with landmarks: the prepared file " + stale
+                    + " is out of date (made by another version or from another copy of the map); run "
+                      "tarnwickley-directions --prepare " + mapPath + " again for faster routes");
+        }
         say("map ready: " + std::to_string(map.nodeCount()) + " junctions, " + std::to_string(map.edgeCount())
             + " road pieces, " + std::to_string(site->geocoder().streetCount()) + " streets, "
             + std::to_string(map.addresses.size()) + " addresses; " + map.restrictionSummary());
