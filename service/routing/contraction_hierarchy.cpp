@@ -64,6 +64,53 @@ private:
     std::size_t m_size = 0;
 };
 
+// The finished arcs as they come out of the contraction, appended in large
+// chunks and read back once, front to back, each chunk freed as soon as it has
+// been read. Chunks are larger than the allocator ever serves from its heap,
+// so each is mapped on its own and its memory goes back to the system when it
+// is freed, not left in a heap it shares with the working graph.
+class ArcChunks {
+public:
+    void push_back(const ChArc& arc)
+    {
+        if (m_size == m_chunks.size() * kChunk) {
+            m_chunks.emplace_back(static_cast<ChArc*>(std::malloc(kChunk * sizeof(ChArc))));
+            if (!m_chunks.back()) {
+                throw std::bad_alloc();
+            }
+        }
+        std::memcpy(m_chunks.back().get() + m_size % kChunk, &arc, sizeof(ChArc));
+        ++m_size;
+    }
+    std::size_t size() const { return m_size; }
+
+    // Copies the next `count` unread arcs to `out`.
+    void read(ChArc* out, std::size_t count)
+    {
+        while (count > 0) {
+            const std::size_t chunk = m_read / kChunk;
+            const std::size_t at = m_read % kChunk;
+            const std::size_t n = std::min(count, kChunk - at);
+            std::memcpy(out, m_chunks[chunk].get() + at, n * sizeof(ChArc));
+            out += n;
+            count -= n;
+            m_read += n;
+            if (m_read % kChunk == 0 || m_read == m_size) {
+                m_chunks[chunk].reset();
+            }
+        }
+    }
+
+private:
+    static constexpr std::size_t kChunk = (std::size_t{48} << 20) / sizeof(ChArc);
+    struct Free {
+        void operator()(ChArc* p) const { std::free(p); }
+    };
+    std::vector<std::unique_ptr<ChArc[], Free>> m_chunks;
+    std::size_t m_size = 0;
+    std::size_t m_read = 0;
+};
+
 std::uint32_t addWeights(std::uint32_t a, std::uint32_t b)
 {
     const std::uint64_t sum = static_cast<std::uint64_t>(a) + b;
@@ -213,6 +260,7 @@ public:
         std::vector<std::uint32_t> candidates(order.begin(), order.end());
         std::vector<std::uint32_t> round;
         std::uint32_t done = 0;
+        std::uint32_t nextRelease = n / 32;
         while (!candidates.empty()) {
             round.clear();
             for (std::uint32_t v : candidates) {
@@ -266,6 +314,13 @@ public:
                 m_rank[v] = done++;
                 m_inBatch[v] = 0;
             }
+            // Contracted nodes' lists are freed as the rounds go; now and
+            // then that memory goes back, so the growing core and the final
+            // arcs do not stack on top of it.
+            if (done >= nextRelease) {
+                releaseFreeMemory();
+                nextRelease = done + n / 32 + 1;
+            }
             if (progress) {
                 progress(static_cast<double>(done) / n);
             }
@@ -275,8 +330,8 @@ public:
     // Moves the result into one array by node id: each node's downward arcs,
     // then its upward ones. Arcs were appended in contraction order (node v's
     // runs start at m_downAt[v] and m_upAt[v] and end where the next
-    // contracted node's begin); they are taken from the fronts of the two
-    // lists, whose blocks are freed as they empty.
+    // contracted node's begin); they are read from the fronts of the two
+    // lists, whose chunks are freed as they are read.
     void finish(std::vector<std::uint32_t>& rank, std::vector<std::uint32_t>& first, std::vector<std::uint32_t>& split,
                 ArcBuffer& arcs)
     {
@@ -298,23 +353,13 @@ public:
             first[v + 1] = split[v] + static_cast<std::uint32_t>(upEnd(v) - m_upAt[v]);
         }
         arcs.allocate(downTotal + upTotal);
-        std::size_t moved = 0;
-        auto take = [&](std::deque<ChArc>& flat, ChArc* out, std::size_t count) {
-            for (std::size_t i = 0; i < count; ++i) {
-                std::memcpy(out + i, &flat.front(), sizeof(ChArc));
-                flat.pop_front();
-                if ((++moved & 0x3FFFFF) == 0) {
-                    releaseFreeMemory();
-                }
-            }
-        };
         for (std::size_t r = 0; r < n; ++r) {
             const std::uint32_t v = byRank[r];
-            take(m_downFlat, arcs.data() + first[v], split[v] - first[v]);
-            take(m_upFlat, arcs.data() + split[v], first[v + 1] - split[v]);
+            m_downFlat.read(arcs.data() + first[v], split[v] - first[v]);
+            m_upFlat.read(arcs.data() + split[v], first[v + 1] - split[v]);
         }
-        std::deque<ChArc>().swap(m_downFlat);
-        std::deque<ChArc>().swap(m_upFlat);
+        m_downFlat = ArcChunks();
+        m_upFlat = ArcChunks();
         rank = std::move(m_rank);
     }
 
@@ -500,11 +545,11 @@ private:
     std::vector<std::int64_t> m_priority;
     std::deque<Scratch> m_scratch; // one per thread
     std::vector<std::uint32_t> m_rank;
-    // Final upward arcs, each node's in one run, in small blocks: growing
-    // never copies (nor briefly doubles) what is the largest part of the
-    // memory on big maps.
-    std::deque<ChArc> m_upFlat;
-    std::deque<ChArc> m_downFlat; // final downward arcs, likewise
+    // Final upward arcs, each node's in one run, in chunks: growing never
+    // copies (nor briefly doubles) what is the largest part of the memory on
+    // big maps.
+    ArcChunks m_upFlat;
+    ArcChunks m_downFlat; // final downward arcs, likewise
     std::vector<std::size_t> m_upAt;
     std::vector<std::size_t> m_downAt;
 };
