@@ -145,11 +145,14 @@ public:
         if (!getCount(count, 16)) {
             return false;
         }
-        list.resize(count);
-        for (Coordinate& c : list) {
+        list.clear();
+        list.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            Coordinate c;
             if (!get(c.lat) || !get(c.lon)) {
                 return false;
             }
+            list.push_back(c);
         }
         return true;
     }
@@ -380,21 +383,27 @@ std::optional<RoadMap> deserialise(Reader& r, const CacheKey& key)
     if (!r.getCount(count, kEdgeBytes)) {
         return std::nullopt;
     }
-    map.edges.resize(count);
-    for (Edge& e : map.edges) {
+    // Filled as read rather than sized first: each page of the large arrays
+    // is written once.
+    map.edges.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        Edge e;
         if (!getEdge(r, e)) {
             return std::nullopt;
         }
+        map.edges.push_back(e);
     }
     if (!r.getCoordinates(map.shape) || !r.getCount(count, 40)) {
         return std::nullopt;
     }
-    map.addresses.resize(count);
-    for (AddressPoint& a : map.addresses) {
+    map.addresses.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        AddressPoint a;
         if (!(r.get(a.street) && r.get(a.city) && r.get(a.postcode) && r.get(a.state) && r.get(a.houseNumber) &&
               r.get(a.number) && r.get(a.location.lat) && r.get(a.location.lon))) {
             return std::nullopt;
         }
+        map.addresses.push_back(a);
     }
     if (!r.getCount(count, 33)) {
         return std::nullopt;
