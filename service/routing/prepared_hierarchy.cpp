@@ -1,7 +1,9 @@
 #include "service/routing/prepared_hierarchy.h"
 
 #include "service/map/mapped_file.h"
+#include "service/routing/largest_component.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -18,6 +20,7 @@ constexpr std::uint32_t kRank = sectionTag("RANK");
 constexpr std::uint32_t kFirst = sectionTag("FRST");
 constexpr std::uint32_t kSplit = sectionTag("SPLT");
 constexpr std::uint32_t kArcs = sectionTag("ARCS");
+constexpr std::uint32_t kConnected = sectionTag("MAIN");
 
 struct SourceRecord {
     std::uint64_t size;
@@ -59,8 +62,13 @@ std::string preparedPathInUserFolder(const CacheKey& key)
 }
 
 bool writePreparedHierarchy(const std::string& path, const CacheKey& key, const TurnModel& model,
-                            const ContractionHierarchy& hierarchy)
+                            const ContractionHierarchy& hierarchy, std::span<const std::uint8_t> connected)
 {
+    std::vector<std::uint8_t> computed;
+    if (connected.empty()) {
+        computed = largestComponent(model);
+        connected = computed;
+    }
     const SourceRecord record = recordOf(key, model);
     MappedFileWriter writer(kPreparedFormatVersion);
     writer.add(kSource, std::span<const SourceRecord>(&record, 1));
@@ -69,11 +77,12 @@ bool writePreparedHierarchy(const std::string& path, const CacheKey& key, const 
     writer.add(kFirst, hierarchy.first());
     writer.add(kSplit, hierarchy.split());
     writer.add(kArcs, hierarchy.arcs());
+    writer.add(kConnected, connected);
     return writer.write(path);
 }
 
 std::optional<ContractionHierarchy> readPreparedHierarchy(const std::string& path, const CacheKey& key,
-                                                          const TurnModel& model)
+                                                          const TurnModel& model, std::vector<std::uint8_t>* connected)
 {
     std::error_code error;
     if (!std::filesystem::exists(path, error)) {
@@ -105,11 +114,19 @@ std::optional<ContractionHierarchy> readPreparedHierarchy(const std::string& pat
     if (const std::string fault = hierarchy.validate(); !fault.empty()) {
         throw MapError("The prepared map " + path + " is damaged: " + fault);
     }
+    const auto flags = file->section<std::uint8_t>(kConnected);
+    if (flags.size() != model.map().edges.size()
+        || std::any_of(flags.begin(), flags.end(), [](std::uint8_t f) { return f > 1; })) {
+        throw MapError("The prepared map " + path + " is damaged: its connected part does not fit the map");
+    }
+    if (connected != nullptr) {
+        connected->assign(flags.begin(), flags.end());
+    }
     return hierarchy;
 }
 
 std::optional<ContractionHierarchy> findPreparedHierarchy(const std::string& sourcePath, const TurnModel& model,
-                                                          DamagedPrepared damaged)
+                                                          DamagedPrepared damaged, std::vector<std::uint8_t>* connected)
 {
     const std::optional<CacheKey> key = cacheKeyOf(sourcePath);
     if (!key) {
@@ -117,7 +134,7 @@ std::optional<ContractionHierarchy> findPreparedHierarchy(const std::string& sou
     }
     for (const std::string& path : {preparedPathBeside(sourcePath), preparedPathInUserFolder(*key)}) {
         try {
-            if (std::optional<ContractionHierarchy> hierarchy = readPreparedHierarchy(path, *key, model)) {
+            if (std::optional<ContractionHierarchy> hierarchy = readPreparedHierarchy(path, *key, model, connected)) {
                 return hierarchy;
             }
         } catch (const MapError&) {

@@ -14,12 +14,14 @@
 #include "service/routing/contraction_router.h"
 
 #include <optional>
+#include <span>
+#include <vector>
 #include <string>
 
 namespace tw::service {
 
 // Raise with any change to the turn model or to what the file holds.
-inline constexpr std::uint32_t kPreparedFormatVersion = 3;
+inline constexpr std::uint32_t kPreparedFormatVersion = 4;
 
 enum class PrepareProgress { Stderr, Quiet };
 
@@ -34,20 +36,27 @@ std::string preparedPathInUserFolder(const CacheKey& key);
 
 // Writes the hierarchy of the model's map (made from `key`'s source) atomically: a
 // temporary beside the target, renamed over it. Returns false when it cannot.
+// The file also keeps which road edges lie in the map's largest strongly
+// connected part (`connected`, one flag per edge; computed when empty), which
+// a start would otherwise compute again.
 bool writePreparedHierarchy(const std::string& path, const CacheKey& key, const TurnModel& model,
-                            const ContractionHierarchy& hierarchy);
+                            const ContractionHierarchy& hierarchy, std::span<const std::uint8_t> connected = {});
 
 // Returns the hierarchy mapped from `path`, or nothing when the file is missing,
 // of another version, or made from another source or map. Throws MapError when
 // the file is damaged (truncated, bad checksum, an index out of range).
+// `connected`, when given, receives the stored flags of the largest connected
+// part.
 std::optional<ContractionHierarchy> readPreparedHierarchy(const std::string& path, const CacheKey& key,
-                                                          const TurnModel& model);
+                                                          const TurnModel& model,
+                                                          std::vector<std::uint8_t>* connected = nullptr);
 
 // Returns the current prepared file of the map at `sourcePath` (beside it or in
 // the user's folder), mapped; nothing when there is none. A damaged file throws
 // MapError under DamagedPrepared::Refuse and counts as missing otherwise.
 std::optional<ContractionHierarchy> findPreparedHierarchy(const std::string& sourcePath, const TurnModel& model,
-                                                          DamagedPrepared damaged = DamagedPrepared::Refuse);
+                                                          DamagedPrepared damaged = DamagedPrepared::Refuse,
+                                                          std::vector<std::uint8_t>* connected = nullptr);
 
 // Returns the hierarchy for the map at `sourcePath`: the prepared file when it
 // is current, else prepared now (progress on stderr for large maps) and

@@ -9,7 +9,6 @@
 #include <array>
 #include <cmath>
 #include <functional>
-#include <future>
 #include <limits>
 #include <queue>
 
@@ -123,14 +122,19 @@ struct Router::Grid {
 Router::Router(const RoadMap& map, const RouterOptions& options)
     : m_map(map), m_model(map), m_grid(std::make_unique<Grid>())
 {
-    // A prepared file is read and checked (a second or more on a large map)
-    // on another thread while the road network is indexed here.
-    std::future<std::optional<ContractionHierarchy>> prepared;
+    // A current prepared file also holds the largest connected part, which
+    // otherwise takes about as long to find as the file takes to check. (The
+    // geocoder is indexed on another thread meanwhile.)
+    std::optional<ContractionHierarchy> found;
+    std::vector<std::uint8_t> storedConnected;
     if (options.search == RouteSearch::Hierarchy && !options.mapPath.empty()) {
-        prepared = std::async(std::launch::async,
-                              [this, &options] { return findPreparedHierarchy(options.mapPath, m_model); });
+        found = findPreparedHierarchy(options.mapPath, m_model, DamagedPrepared::Refuse, &storedConnected);
     }
-    m_edgeInMain = largestComponent(m_model);
+    if (found && storedConnected.size() == map.edges.size()) {
+        m_edgeInMain = std::move(storedConnected);
+    } else {
+        m_edgeInMain = largestComponent(m_model);
+    }
     m_grid->segments.build(map, [this](EdgeId e) { return isConnected(e); });
 
     double fastest = 0.0;  // metres per decisecond
@@ -162,7 +166,7 @@ Router::Router(const RoadMap& map, const RouterOptions& options)
         const PrepareProgress progress = options.progressOnStderr ? PrepareProgress::Stderr : PrepareProgress::Quiet;
         if (options.mapPath.empty()) {
             m_hierarchy = prepareHierarchy(m_model);
-        } else if (std::optional<ContractionHierarchy> found = prepared.get()) {
+        } else if (found) {
             m_hierarchy = std::move(found);
         } else if (m_model.stateCount() <= options.prepareAtMostStates) {
             m_hierarchy = loadOrPrepareHierarchy(options.mapPath, m_model, progress);

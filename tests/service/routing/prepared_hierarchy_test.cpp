@@ -139,6 +139,19 @@ TEST(PreparedHierarchy, DamagedFilesAreRefusedAndStaleOnesIgnored)
              f.writeCrafted({}, {}, arcs);
          },
          Outcome::Refused},
+        {"connected flags not one per road edge, sound checksums",
+         [](Fixture& f) {
+             const std::vector<std::uint8_t> flags(f.map.edges.size() - 1, 1);
+             writePreparedHierarchy(f.prepared, f.key, *f.model, f.ch, flags);
+         },
+         Outcome::Refused},
+        {"a connected flag neither 0 nor 1, sound checksums",
+         [](Fixture& f) {
+             std::vector<std::uint8_t> flags(f.map.edges.size(), 1);
+             flags.back() = 7;
+             writePreparedHierarchy(f.prepared, f.key, *f.model, f.ch, flags);
+         },
+         Outcome::Refused},
         {"ranks repeated, sound checksums",
          [](Fixture& f) { f.writeCrafted(std::vector<std::uint32_t>(f.ch.nodeCount(), 0), {}, {}); },
          Outcome::Refused},
