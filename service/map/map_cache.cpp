@@ -116,6 +116,9 @@ public:
         return take(reinterpret_cast<char*>(&value), sizeof(T));
     }
 
+    // Reads a fixed-size record whole, to be taken apart with Record.
+    bool getBytes(char* out, std::size_t size) { return take(out, size); }
+
     bool getString(std::string& text)
     {
         std::uint32_t size = 0;
@@ -148,10 +151,13 @@ public:
         list.clear();
         list.reserve(count);
         for (std::size_t i = 0; i < count; ++i) {
-            Coordinate c;
-            if (!get(c.lat) || !get(c.lon)) {
+            char bytes[16];
+            if (!getBytes(bytes, sizeof bytes)) {
                 return false;
             }
+            Coordinate c;
+            std::memcpy(&c.lat, bytes, 8);
+            std::memcpy(&c.lon, bytes + 8, 8);
             list.push_back(c);
         }
         return true;
@@ -249,13 +255,33 @@ void putEdge(Writer& w, const Edge& e)
 }
 constexpr std::size_t kEdgeBytes = 9 * 4 + 4 + 4 + 8 + 3;
 
+// Takes the fields of a record read whole, in the order they were written.
+class Record {
+public:
+    explicit Record(const char* bytes) : m_at(bytes) {}
+    template <typename T>
+    Record& operator>>(T& value)
+    {
+        static_assert(std::is_trivially_copyable_v<T>);
+        std::memcpy(&value, m_at, sizeof(T));
+        m_at += sizeof(T);
+        return *this;
+    }
+
+private:
+    const char* m_at;
+};
+
 bool getEdge(Reader& r, Edge& e)
 {
+    char bytes[kEdgeBytes];
+    if (!r.getBytes(bytes, sizeof bytes)) {
+        return false;
+    }
     std::uint8_t roadClass = 0;
-    const bool ok = r.get(e.source) && r.get(e.target) && r.get(e.twin) && r.get(e.name) && r.get(e.ref) && r.get(e.destination) && r.get(e.destinationRef) &&
-                    r.get(e.shapeFirst) && r.get(e.shapeCount) && r.get(e.metres) && r.get(e.deciseconds) &&
-                    r.get(e.wayId) && r.get(roadClass) && r.get(e.flags) && r.get(e.speedKmh);
-    if (!ok || roadClass >= kRoadClassCount) {
+    Record(bytes) >> e.source >> e.target >> e.twin >> e.name >> e.ref >> e.destination >> e.destinationRef
+        >> e.shapeFirst >> e.shapeCount >> e.metres >> e.deciseconds >> e.wayId >> roadClass >> e.flags >> e.speedKmh;
+    if (roadClass >= kRoadClassCount) {
         return false;
     }
     e.roadClass = static_cast<RoadClass>(roadClass);
@@ -398,11 +424,13 @@ std::optional<RoadMap> deserialise(Reader& r, const CacheKey& key)
     }
     map.addresses.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-        AddressPoint a;
-        if (!(r.get(a.street) && r.get(a.city) && r.get(a.postcode) && r.get(a.state) && r.get(a.houseNumber) &&
-              r.get(a.number) && r.get(a.location.lat) && r.get(a.location.lon))) {
+        char bytes[40];
+        if (!r.getBytes(bytes, sizeof bytes)) {
             return std::nullopt;
         }
+        AddressPoint a;
+        Record(bytes) >> a.street >> a.city >> a.postcode >> a.state >> a.houseNumber >> a.number >> a.location.lat
+            >> a.location.lon;
         map.addresses.push_back(a);
     }
     if (!r.getCount(count, 33)) {
