@@ -9,7 +9,9 @@
 #include "tests/service/map/osm_xml.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <filesystem>
@@ -289,6 +291,42 @@ TEST(PreparedHierarchy, LargeMapWithoutPreparedFileRoutesWithLandmarks)
     }
     loadOrPrepareHierarchy(source, TurnModel(map), PrepareProgress::Quiet);
     EXPECT_NE(Router(map, options).hierarchy(), nullptr);
+}
+
+} // namespace
+} // namespace tw::service
+
+namespace tw::service {
+namespace {
+
+// A section large enough to be checksummed in parts on several cores: the
+// stored checksum is the plain CRC-32 of its bytes, and a byte changed in its
+// last part is caught.
+TEST(PreparedHierarchy, LargeSectionChecksumIsTheWholeOnesAndCoversEveryPart)
+{
+    test::TempFolder folder;
+    const std::string path = (folder / "large.twch").string();
+    std::vector<std::uint32_t> items((std::size_t{140} << 20) / 4);
+    for (std::size_t i = 0; i < items.size(); ++i)
+        items[i] = static_cast<std::uint32_t>(i * 2654435761u);
+    MappedFileWriter writer(kPreparedFormatVersion);
+    writer.add(sectionTag("BIGS"), std::span<const std::uint32_t>(items));
+    ASSERT_TRUE(writer.write(path));
+    ASSERT_EQ(MappedFile::open(path, kPreparedFormatVersion)->section<std::uint32_t>(sectionTag("BIGS")).size(),
+              items.size());
+
+    // The one entry of the section table follows the 32-byte header; its
+    // checksum is its last field but one.
+    std::string bytes = readAll(path);
+    std::uint32_t stored = 0;
+    std::memcpy(&stored, bytes.data() + 32 + 24, sizeof stored);
+    const auto whole = crc32_z(crc32_z(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(items.data()),
+                               items.size() * sizeof(std::uint32_t));
+    EXPECT_EQ(stored, static_cast<std::uint32_t>(whole));
+
+    bytes[bytes.size() - 5] ^= 0x01;
+    writeAll(path, bytes);
+    EXPECT_THROW(MappedFile::open(path, kPreparedFormatVersion), MapError);
 }
 
 } // namespace
