@@ -68,13 +68,15 @@ struct Fixture {
 
     // Writes a file whose checksums are sound around the given arrays; an
     // empty one keeps the hierarchy's own.
-    void writeCrafted(std::vector<std::uint32_t> rank, std::vector<std::uint32_t> first, std::vector<ChArc> arcs)
+    void writeCrafted(std::vector<std::uint32_t> rank, std::vector<std::uint32_t> first, std::vector<ChArc> arcs,
+                      std::vector<std::uint32_t> split = {})
     {
         auto own = [](auto span) { return std::vector(span.begin(), span.end()); };
         rank = rank.empty() ? own(ch.rank()) : rank;
         first = first.empty() ? own(ch.first()) : first;
         arcs = arcs.empty() ? own(ch.arcs()) : arcs;
-        const auto crafted = ContractionHierarchy::fromParts(rank, first, ch.split(), arcs, nullptr);
+        split = split.empty() ? own(ch.split()) : split;
+        const auto crafted = ContractionHierarchy::fromParts(rank, first, split, arcs, nullptr);
         EXPECT_TRUE(writePreparedHierarchy(prepared, key, *model, crafted));
     }
 };
@@ -139,6 +141,15 @@ TEST(PreparedHierarchy, DamagedFilesAreRefusedAndStaleOnesIgnored)
              for (ChArc& arc : arcs)
                  arc.middle = top;
              f.writeCrafted({}, {}, arcs);
+         },
+         Outcome::Refused},
+        {"a split past its node's arcs, sound checksums",
+         [](Fixture& f) {
+             std::vector<std::uint32_t> split(f.ch.split().begin(), f.ch.split().end());
+             if (split.empty())
+                 return;
+             split.front() = f.ch.first()[1] + 1;
+             f.writeCrafted({}, {}, {}, split);
          },
          Outcome::Refused},
         {"connected flags not one per road edge, sound checksums",
