@@ -1,5 +1,7 @@
 #include "service/map/map_cache.h"
 
+#include "service/map/huge_pages.h"
+
 #include <zlib.h>
 
 #include <cerrno>
@@ -149,7 +151,7 @@ public:
             return false;
         }
         list.clear();
-        list.reserve(count);
+        reserveOnHugePages(list, count);
         for (std::size_t i = 0; i < count; ++i) {
             char bytes[16];
             if (!getBytes(bytes, sizeof bytes)) {
@@ -411,7 +413,7 @@ std::optional<RoadMap> deserialise(Reader& r, const CacheKey& key)
     }
     // Filled as read rather than sized first: each page of the large arrays
     // is written once.
-    map.edges.reserve(count);
+    reserveOnHugePages(map.edges, count);
     for (std::size_t i = 0; i < count; ++i) {
         Edge e;
         if (!getEdge(r, e)) {
@@ -422,7 +424,7 @@ std::optional<RoadMap> deserialise(Reader& r, const CacheKey& key)
     if (!r.getCoordinates(map.shape) || !r.getCount(count, 40)) {
         return std::nullopt;
     }
-    map.addresses.reserve(count);
+    reserveOnHugePages(map.addresses, count);
     for (std::size_t i = 0; i < count; ++i) {
         char bytes[40];
         if (!r.getBytes(bytes, sizeof bytes)) {

@@ -1,5 +1,7 @@
 #include "service/map/road_map.h"
 
+#include "service/map/huge_pages.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -87,7 +89,7 @@ void RoadMap::finishIndexes()
     for (std::size_t i = 0; i < n; ++i) {
         firstInEdge[i + 1] += firstInEdge[i];
     }
-    inEdges.assign(edges.size(), 0);
+    assignOnHugePages(inEdges, edges.size());
     {
         std::vector<EdgeId> fill(firstInEdge.begin(), firstInEdge.end() - 1);
         for (EdgeId id = 0; id < edges.size(); ++id) {

@@ -1,6 +1,7 @@
 #include "service/routing/segment_grid.h"
 
 #include "service/map/geo.h"
+#include "service/map/huge_pages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -157,7 +158,7 @@ void SegmentGrid::build(const RoadMap& map, const std::function<bool(EdgeId)>& i
     for (std::size_t i = 0; i < cells; ++i) {
         m_firstEntry[i + 1] += m_firstEntry[i];
     }
-    m_entries.resize(m_firstEntry.back());
+    assignOnHugePages(m_entries, m_firstEntry.back());
     std::vector<std::uint32_t> fill(m_firstEntry.begin(), m_firstEntry.end() - 1);
     for (EdgeId id : indexed) {
         forEachCell(id, [&](std::size_t cell, Entry entry) { m_entries[fill[cell]++] = entry; });

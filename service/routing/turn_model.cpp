@@ -1,5 +1,7 @@
 #include "service/routing/turn_model.h"
 
+#include "service/map/huge_pages.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -49,7 +51,7 @@ std::uint8_t rankOf(RoadClass roadClass)
 TurnModel::TurnModel(const RoadMap& map) : m_map(map)
 {
     const std::size_t edgeCount = map.edges.size();
-    m_info.resize(edgeCount);
+    assignOnHugePages(m_info, edgeCount);
     m_nodeInfo.assign(map.nodeCount(), NodeInfo{});
     for (EdgeId id = 0; id < edgeCount; ++id) {
         const auto shape = map.edgeShape(id);
