@@ -52,6 +52,11 @@ void releaseFreeMemory()
 #endif
 }
 
+// Frees arcs taken from std::malloc.
+struct FreeArcs {
+    void operator()(ChArc* p) const { std::free(p); }
+};
+
 // The finished arcs: allocated untouched, so pages count only as they fill.
 class ArcBuffer {
 public:
@@ -67,10 +72,7 @@ public:
     std::span<const ChArc> view() const { return {m_data.get(), m_size}; }
 
 private:
-    struct Free {
-        void operator()(ChArc* p) const { std::free(p); }
-    };
-    std::unique_ptr<ChArc[], Free> m_data;
+    std::unique_ptr<ChArc[], FreeArcs> m_data;
     std::size_t m_size = 0;
 };
 
@@ -113,10 +115,7 @@ public:
 
 private:
     static constexpr std::size_t kChunk = (std::size_t{48} << 20) / sizeof(ChArc);
-    struct Free {
-        void operator()(ChArc* p) const { std::free(p); }
-    };
-    std::vector<std::unique_ptr<ChArc[], Free>> m_chunks;
+    std::vector<std::unique_ptr<ChArc[], FreeArcs>> m_chunks;
     std::size_t m_size = 0;
     std::size_t m_read = 0;
 };
@@ -213,12 +212,7 @@ public:
                 }
             }
             neighbours.clear();
-            for (const WorkArc& a : m_out[v]) {
-                neighbours.push_back(a.node);
-            }
-            for (const WorkArc& a : m_in[v]) {
-                neighbours.push_back(a.node);
-            }
+            appendNeighbours(v, neighbours);
             contract(v);
             m_rank[v] = done++;
             std::sort(neighbours.begin(), neighbours.end());
@@ -314,12 +308,7 @@ public:
             }
             candidates.clear();
             for (std::uint32_t v : round) {
-                for (const WorkArc& a : m_out[v]) {
-                    candidates.push_back(a.node);
-                }
-                for (const WorkArc& a : m_in[v]) {
-                    candidates.push_back(a.node);
-                }
+                appendNeighbours(v, candidates);
                 removeNode(v);
                 m_rank[v] = done++;
                 m_inBatch[v] = 0;
@@ -374,6 +363,17 @@ public:
     }
 
 private:
+    // Appends the nodes v has an arc to or from (a node may come twice).
+    void appendNeighbours(std::uint32_t v, std::vector<std::uint32_t>& out) const
+    {
+        for (const WorkArc& a : m_out[v]) {
+            out.push_back(a.node);
+        }
+        for (const WorkArc& a : m_in[v]) {
+            out.push_back(a.node);
+        }
+    }
+
     static WorkArc* findArc(std::vector<WorkArc>& list, std::uint32_t node)
     {
         for (WorkArc& a : list) {
