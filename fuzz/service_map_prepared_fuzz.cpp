@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     try {
         const auto mapped = MappedFile::open(path, kPreparedFormatVersion);
         const auto ch = ContractionHierarchy::fromParts(
-            mapped->section<std::uint32_t>(sectionTag("RANK")), mapped->section<std::uint32_t>(sectionTag("FRST")),
-            mapped->section<std::uint32_t>(sectionTag("SPLT")), mapped->section<ChArc>(sectionTag("ARCS")), mapped);
+            mapped->section<std::uint32_t>(sectionTag("RANK")), mapped->section<ChNode>(sectionTag("NODE")),
+            mapped->section<ChArc>(sectionTag("ARCS")), mapped);
         if (!ch.validate().empty() || ch.nodeCount() == 0)
             return 0;
         const ChSeed source{0, 0.0};

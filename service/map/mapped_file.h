@@ -110,6 +110,16 @@ public:
         m_parts.push_back(Part{tag, sizeof(T), reinterpret_cast<const std::byte*>(items.data()), items.size_bytes()});
     }
 
+    // Adds a section whose items are a read-only mapping of a file: its pages
+    // are let go as they are read (they stay in the page cache), so writing a
+    // section larger than memory keeps this process small.
+    template <typename T>
+    void addFromMappedFile(std::uint32_t tag, std::span<const T> items)
+    {
+        add(tag, items);
+        m_parts.back().mapped = true;
+    }
+
     // Writes the file to a temporary name beside `path`, flushes it and renames
     // it over `path`. Returns false (removing the temporary) when any step
     // fails; an old file at `path` is then untouched.
@@ -121,6 +131,7 @@ private:
         std::uint32_t itemSize;
         const std::byte* data;
         std::size_t bytes;
+        bool mapped = false;
     };
     std::uint32_t m_contentVersion;
     std::vector<Part> m_parts;

@@ -1,6 +1,8 @@
 #include "service/routing/contraction_hierarchy.h"
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <limits>
 #include <deque>
 #include <queue>
@@ -10,6 +12,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <system_error>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -76,48 +84,138 @@ private:
     std::size_t m_size = 0;
 };
 
-// The finished arcs as they come out of the contraction, appended in large
-// chunks and read back once, front to back, each chunk freed as soon as it has
-// been read. Chunks are larger than the allocator ever serves from its heap,
-// so each is mapped on its own and its memory goes back to the system when it
-// is freed, not left in a heap it shares with the working graph.
-class ArcChunks {
+// Writes all of `bytes` to `fd`, or throws.
+void writeAll(int fd, const void* data, std::size_t bytes, const char* what)
+{
+    const auto* at = static_cast<const char*>(data);
+    while (bytes > 0) {
+        const ssize_t written = ::write(fd, at, std::min<std::size_t>(bytes, std::size_t{1} << 30));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            throw std::system_error(written < 0 ? errno : ENOSPC, std::generic_category(), what);
+        }
+        at += written;
+        bytes -= static_cast<std::size_t>(written);
+    }
+}
+
+// An unnamed file the finished arcs are written to while contracting, then
+// mapped read-only. It has no name, so nothing is left behind whatever way the
+// process ends.
+class SpillFile {
 public:
-    void push_back(const ChArc& arc)
+    SpillFile() = default;
+    SpillFile(const SpillFile&) = delete;
+    SpillFile& operator=(const SpillFile&) = delete;
+    ~SpillFile()
     {
-        if (m_size == m_chunks.size() * kChunk) {
-            m_chunks.emplace_back(static_cast<ChArc*>(std::malloc(kChunk * sizeof(ChArc))));
-            if (!m_chunks.back()) {
-                throw std::bad_alloc();
+        if (m_base != nullptr) {
+            ::munmap(m_base, m_bytes);
+        }
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+
+    void open(const std::string& folder)
+    {
+        m_fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (m_fd < 0) {
+            // File systems without unnamed files: a named one, unlinked at once.
+            std::string path = folder + "/.tarnwickley-arcs-XXXXXX";
+            m_fd = ::mkostemp(path.data(), O_CLOEXEC);
+            if (m_fd >= 0) {
+                ::unlink(path.c_str());
             }
         }
-        std::memcpy(m_chunks.back().get() + m_size % kChunk, &arc, sizeof(ChArc));
+        if (m_fd < 0) {
+            throw std::system_error(errno, std::generic_category(),
+                                    "cannot make a working file for the hierarchy in " + folder);
+        }
+    }
+    int fd() const { return m_fd; }
+
+    // Maps the `count` arcs written.
+    std::span<const ChArc> map(std::size_t count)
+    {
+        m_bytes = count * sizeof(ChArc);
+        if (m_bytes == 0) {
+            return {};
+        }
+        void* base = ::mmap(nullptr, m_bytes, PROT_READ, MAP_SHARED, m_fd, 0);
+        if (base == MAP_FAILED) {
+            throw std::system_error(errno, std::generic_category(), "cannot map the hierarchy's working file");
+        }
+        m_base = base;
+        return {static_cast<const ChArc*>(base), count};
+    }
+
+private:
+    int m_fd = -1;
+    void* m_base = nullptr;
+    std::size_t m_bytes = 0;
+};
+
+// The finished arcs in the order they come out of the contraction. In memory
+// they collect in large chunks (larger than the allocator serves from its
+// heap, so each is mapped on its own and goes back to the system when freed)
+// and move into one array at the end, each chunk freed once copied. With a
+// spill file, every full chunk is written out and its buffer used again, so
+// the arcs never stay in memory.
+class ArcChunks {
+public:
+    explicit ArcChunks(int spillFd) : m_spillFd(spillFd) {}
+
+    void push_back(const ChArc& arc)
+    {
+        if (m_size == m_written + m_chunks.size() * kChunk) {
+            if (m_spillFd >= 0 && !m_chunks.empty()) {
+                writeAll(m_spillFd, m_chunks.back().get(), kChunk * sizeof(ChArc), "cannot write the hierarchy's working file");
+                m_written += kChunk;
+            } else {
+                m_chunks.emplace_back(static_cast<ChArc*>(std::malloc(kChunk * sizeof(ChArc))));
+                if (!m_chunks.back()) {
+                    throw std::bad_alloc();
+                }
+            }
+        }
+        std::memcpy(m_chunks.back().get() + (m_size - m_written) % kChunk, &arc, sizeof(ChArc));
         ++m_size;
     }
     std::size_t size() const { return m_size; }
+    bool spilled() const { return m_spillFd >= 0; }
 
-    // Copies the next `count` unread arcs to `out`.
-    void read(ChArc* out, std::size_t count)
+    // Writes what the spill file does not have yet.
+    void flush()
     {
-        while (count > 0) {
-            const std::size_t chunk = m_read / kChunk;
-            const std::size_t at = m_read % kChunk;
-            const std::size_t n = std::min(count, kChunk - at);
-            std::memcpy(out, m_chunks[chunk].get() + at, n * sizeof(ChArc));
-            out += n;
-            count -= n;
-            m_read += n;
-            if (m_read % kChunk == 0 || m_read == m_size) {
-                m_chunks[chunk].reset();
-            }
+        if (m_spillFd >= 0 && m_size > m_written) {
+            writeAll(m_spillFd, m_chunks.back().get(), (m_size - m_written) * sizeof(ChArc),
+                     "cannot write the hierarchy's working file");
+            m_written = m_size;
         }
+        m_chunks.clear();
+    }
+
+    // Moves the arcs (kept in memory) into `out`.
+    void moveInto(ArcBuffer& out)
+    {
+        out.allocate(m_size);
+        for (std::size_t i = 0; i < m_chunks.size(); ++i) {
+            const std::size_t at = i * kChunk;
+            std::memcpy(out.data() + at, m_chunks[i].get(), std::min(kChunk, m_size - at) * sizeof(ChArc));
+            m_chunks[i].reset();
+        }
+        m_chunks.clear();
     }
 
 private:
     static constexpr std::size_t kChunk = (std::size_t{48} << 20) / sizeof(ChArc);
+    int m_spillFd;
     std::vector<std::unique_ptr<ChArc[], FreeArcs>> m_chunks;
     std::size_t m_size = 0;
-    std::size_t m_read = 0;
+    std::size_t m_written = 0; // arcs already in the spill file
 };
 
 std::uint32_t addWeights(std::uint32_t a, std::uint32_t b)
@@ -164,10 +262,9 @@ struct alignas(64) Scratch {
 // simulated again, which keeps the remaining graph sparse.
 class Contractor {
 public:
-    Contractor(std::uint32_t nodeCount, std::vector<WeightedArc>& arcs)
+    Contractor(std::uint32_t nodeCount, std::vector<WeightedArc>& arcs, int spillFd)
         : m_out(nodeCount), m_in(nodeCount), m_contracted(nodeCount, 0), m_inBatch(nodeCount, 0),
-          m_stale(nodeCount, 0), m_level(nodeCount, 0), m_priority(nodeCount, 0), m_rank(nodeCount, 0),
-          m_upAt(nodeCount, 0), m_downAt(nodeCount, 0)
+          m_rank(nodeCount, 0), m_flat(spillFd), m_nodes(nodeCount)
     {
         m_scratch.emplace_back(nodeCount);
         for (const WeightedArc& a : arcs) {
@@ -182,6 +279,9 @@ public:
     void run(const ChProgress& progress)
     {
         const auto n = static_cast<std::uint32_t>(m_out.size());
+        m_stale.assign(n, 0);
+        m_level.assign(n, 0);
+        m_priority.assign(n, 0);
         using Entry = std::pair<std::int64_t, std::uint32_t>;
         std::priority_queue<Entry, std::vector<Entry>, std::greater<>> queue;
         for (std::uint32_t v = 0; v < n; ++v) {
@@ -326,40 +426,22 @@ public:
         }
     }
 
-    // Moves the result into one array by node id: each node's downward arcs,
-    // then its upward ones. Arcs were appended in contraction order (node v's
-    // runs start at m_downAt[v] and m_upAt[v] and end where the next
-    // contracted node's begin); they are read from the fronts of the two
-    // lists, whose chunks are freed as they are read.
-    void finish(std::vector<std::uint32_t>& rank, std::vector<std::uint32_t>& first, std::vector<std::uint32_t>& split,
-                ArcBuffer& arcs)
+    // Hands over the result: the ranks, where each node's lists lie, and the
+    // arcs (moved into `arcs`, or all written to the spill file when there is
+    // one). Returns the number of arcs.
+    std::size_t finish(std::vector<std::uint32_t>& rank, std::vector<ChNode>& nodes, ArcBuffer& arcs)
     {
-        const std::size_t n = m_rank.size();
-        std::vector<std::uint32_t> byRank(n);
-        for (std::uint32_t v = 0; v < n; ++v) {
-            byRank[m_rank[v]] = v;
-        }
         // The working graph is gone; its memory goes back before the arcs move.
         releaseFreeMemory();
-        const std::size_t downTotal = m_downFlat.size();
-        const std::size_t upTotal = m_upFlat.size();
-        auto downEnd = [&](std::uint32_t v) { return m_rank[v] + 1 < n ? m_downAt[byRank[m_rank[v] + 1]] : downTotal; };
-        auto upEnd = [&](std::uint32_t v) { return m_rank[v] + 1 < n ? m_upAt[byRank[m_rank[v] + 1]] : upTotal; };
-        first.assign(n + 1, 0);
-        split.assign(n, 0);
-        for (std::uint32_t v = 0; v < n; ++v) {
-            split[v] = first[v] + static_cast<std::uint32_t>(downEnd(v) - m_downAt[v]);
-            first[v + 1] = split[v] + static_cast<std::uint32_t>(upEnd(v) - m_upAt[v]);
+        const std::size_t count = m_flat.size();
+        if (m_flat.spilled()) {
+            m_flat.flush();
+        } else {
+            m_flat.moveInto(arcs);
         }
-        arcs.allocate(downTotal + upTotal);
-        for (std::size_t r = 0; r < n; ++r) {
-            const std::uint32_t v = byRank[r];
-            m_downFlat.read(arcs.data() + first[v], split[v] - first[v]);
-            m_upFlat.read(arcs.data() + split[v], first[v + 1] - split[v]);
-        }
-        m_downFlat = ArcChunks();
-        m_upFlat = ArcChunks();
         rank = std::move(m_rank);
+        nodes = std::move(m_nodes);
+        return count;
     }
 
 private:
@@ -528,18 +610,18 @@ private:
     void removeNode(std::uint32_t v)
     {
         // v's arcs now all lead to nodes contracted later: they are its final
-        // upward and downward lists.
-        m_upAt[v] = m_upFlat.size();
-        for (const WorkArc& a : m_out[v]) {
-            auto& list = m_in[a.node];
-            list.erase(std::find_if(list.begin(), list.end(), [v](const WorkArc& x) { return x.node == v; }));
-            m_upFlat.push_back(ChArc{a.node, a.weight, a.middle});
-        }
-        m_downAt[v] = m_downFlat.size();
+        // downward and upward lists.
+        m_nodes[v] = ChNode{m_flat.size(), static_cast<std::uint32_t>(m_in[v].size()),
+                            static_cast<std::uint32_t>(m_out[v].size())};
         for (const WorkArc& a : m_in[v]) {
             auto& list = m_out[a.node];
             list.erase(std::find_if(list.begin(), list.end(), [v](const WorkArc& x) { return x.node == v; }));
-            m_downFlat.push_back(ChArc{a.node, a.weight, a.middle});
+            m_flat.push_back(ChArc{a.node, a.weight, a.middle});
+        }
+        for (const WorkArc& a : m_out[v]) {
+            auto& list = m_in[a.node];
+            list.erase(std::find_if(list.begin(), list.end(), [v](const WorkArc& x) { return x.node == v; }));
+            m_flat.push_back(ChArc{a.node, a.weight, a.middle});
         }
         std::vector<WorkArc>().swap(m_out[v]);
         std::vector<WorkArc>().swap(m_in[v]);
@@ -550,18 +632,17 @@ private:
     std::vector<std::vector<WorkArc>> m_in;
     std::vector<std::uint8_t> m_contracted;
     std::vector<std::uint8_t> m_inBatch; // 1 for the nodes of the round being contracted
+    // Only for an order chosen as it goes (run):
     std::vector<std::uint8_t> m_stale; // 1 when the priority may be out of date
     std::vector<std::uint32_t> m_level;
     std::vector<std::int64_t> m_priority;
     std::deque<Scratch> m_scratch; // one per thread
     std::vector<std::uint32_t> m_rank;
-    // Final upward arcs, each node's in one run, in chunks: growing never
-    // copies (nor briefly doubles) what is the largest part of the memory on
-    // big maps.
-    ArcChunks m_upFlat;
-    ArcChunks m_downFlat; // final downward arcs, likewise
-    std::vector<std::size_t> m_upAt;
-    std::vector<std::size_t> m_downAt;
+    // The final arcs, each contracted node's lists in one run, in chunks:
+    // growing never copies (nor briefly doubles) what is the largest part of
+    // the memory on big maps.
+    ArcChunks m_flat;
+    std::vector<ChNode> m_nodes;
 };
 
 // Nested dissection: the nodes in an order in which each part of the graph
@@ -571,6 +652,8 @@ private:
 // On road maps the cuts fall where few roads cross (between towns, along a
 // river), and inside a street grid they take a row of crossings, which keeps
 // the shortcuts among separator nodes few and the contraction fast.
+// The two sides of the first cuts are ordered on threads of their own: they
+// share no node, and each cut marks its nodes with a stamp of its own.
 class Dissection {
 public:
     Dissection(std::uint32_t n, const std::vector<WeightedArc>& arcs, std::span<const ChPosition> positions)
@@ -604,9 +687,10 @@ public:
         for (std::uint32_t v = 0; v < n; ++v) {
             ids[v] = v;
         }
-        m_order.reserve(n);
-        dissect(ids);
-        return std::move(m_order);
+        std::vector<std::uint32_t> order;
+        order.reserve(n);
+        dissect(ids, order, 0);
+        return order;
     }
 
 private:
@@ -623,21 +707,33 @@ private:
         }
     }
 
-    // `ids` is the part to order; it is consumed.
-    void dissect(std::vector<std::uint32_t>& ids)
+    // A node's stamp, read and written by the threads that order the sides
+    // of a cut: each writes only its own nodes' stamps but reads its nodes'
+    // neighbours', which may be the other side's.
+    std::uint32_t stampOf(std::uint32_t v) const
+    {
+        return std::atomic_ref<const std::uint32_t>(m_stamp[v]).load(std::memory_order_relaxed);
+    }
+
+    // Orders `ids` (consumed) and appends them to `order`.
+    void dissect(std::vector<std::uint32_t>& ids, std::vector<std::uint32_t>& order, int depth)
     {
         const std::size_t size = ids.size();
         if (size <= kLeaf) {
-            m_order.insert(m_order.end(), ids.begin(), ids.end());
-            if (m_progress && m_order.size() >= m_nextReport) {
-                m_progress(static_cast<double>(m_order.size()) / static_cast<double>(m_stamp.size()));
-                m_nextReport = m_order.size() + m_stamp.size() / 100 + 1;
+            order.insert(order.end(), ids.begin(), ids.end());
+            const std::size_t placed = m_placed += size;
+            if (m_progress && placed >= m_nextReport) {
+                const std::lock_guard<std::mutex> lock(m_progressMutex);
+                if (placed >= m_nextReport) {
+                    m_progress(static_cast<double>(placed) / static_cast<double>(m_stamp.size()));
+                    m_nextReport = placed + m_stamp.size() / 100 + 1;
+                }
             }
             return;
         }
         const std::uint32_t stamp = ++m_currentStamp;
         for (std::uint32_t v : ids) {
-            m_stamp[v] = stamp;
+            std::atomic_ref<std::uint32_t>(m_stamp[v]).store(stamp, std::memory_order_relaxed);
         }
         const std::size_t lowest = size * 3 / 10;
         const std::size_t highest = size - lowest;
@@ -660,7 +756,7 @@ private:
                 const std::uint32_t v = sorted[i].second;
                 for (std::uint32_t k = m_first[v]; k < m_first[v + 1]; ++k) {
                     const std::uint32_t u = m_adjacent[k];
-                    if (m_stamp[u] == stamp && m_at[u] > i) {
+                    if (stampOf(u) == stamp && m_at[u] > i) {
                         ++change[i + 1];
                         --change[m_at[u] + 1];
                     }
@@ -695,7 +791,7 @@ private:
             const std::uint32_t side = m_at[v];
             for (std::uint32_t k = m_first[v]; k < m_first[v + 1]; ++k) {
                 const std::uint32_t u = m_adjacent[k];
-                if (m_stamp[u] == stamp && m_at[u] != side) {
+                if (stampOf(u) == stamp && m_at[u] != side) {
                     return true;
                 }
             }
@@ -723,15 +819,32 @@ private:
         std::vector<std::pair<float, std::uint32_t>>().swap(sorted);
         std::vector<std::int64_t>().swap(change);
         std::vector<std::uint32_t>().swap(ids);
-        dissect(left);
-        dissect(right);
+        if (depth < m_parallelDepth && left.size() > (1u << 16)) {
+            std::vector<std::uint32_t> leftOrder;
+            leftOrder.reserve(left.size());
+            std::thread side([&] { dissect(left, leftOrder, depth + 1); });
+            std::vector<std::uint32_t> rightOrder;
+            rightOrder.reserve(right.size());
+            try {
+                dissect(right, rightOrder, depth + 1);
+            } catch (...) {
+                side.join();
+                throw;
+            }
+            side.join();
+            order.insert(order.end(), leftOrder.begin(), leftOrder.end());
+            order.insert(order.end(), rightOrder.begin(), rightOrder.end());
+        } else {
+            dissect(left, order, depth + 1);
+            dissect(right, order, depth + 1);
+        }
         // Along the cut line, so that neighbours in the separator come one
         // after the other (fewer shortcuts among them than in any order).
         static constexpr int kAlong[4] = {1, 0, 3, 2};
         std::sort(separator.begin(), separator.end(), [&](std::uint32_t a, std::uint32_t b) {
             return project(a, kAlong[bestDirection]) < project(b, kAlong[bestDirection]);
         });
-        m_order.insert(m_order.end(), separator.begin(), separator.end());
+        order.insert(order.end(), separator.begin(), separator.end());
     }
 
     std::vector<std::uint32_t> m_first;
@@ -739,10 +852,13 @@ private:
     std::span<const ChPosition> m_position;
     std::vector<std::uint32_t> m_stamp;
     std::vector<std::uint32_t> m_at;
-    std::uint32_t m_currentStamp = 0;
-    std::vector<std::uint32_t> m_order;
+    std::atomic<std::uint32_t> m_currentStamp = 0;
+    // Cuts this deep and shallower order their sides on two threads.
+    int m_parallelDepth = std::thread::hardware_concurrency() > 1 ? 2 : 0;
+    std::atomic<std::size_t> m_placed = 0;
     ChProgress m_progress;
-    std::size_t m_nextReport = 0;
+    std::mutex m_progressMutex;
+    std::atomic<std::size_t> m_nextReport = 0;
 };
 
 // The labels of one search direction, in a small open-addressing table keyed
@@ -876,15 +992,20 @@ struct QuerySpace {
 
 struct ContractionHierarchy::Owned {
     std::vector<std::uint32_t> rank;
-    std::vector<std::uint32_t> first;
-    std::vector<std::uint32_t> split;
+    std::vector<ChNode> nodes;
     ArcBuffer arcs;
+    SpillFile spill;
 };
 
 ContractionHierarchy ContractionHierarchy::build(std::uint32_t nodeCount, std::vector<WeightedArc> arcs,
-                                                 const ChProgress& progress, std::span<const ChPosition> positions)
+                                                 const ChProgress& progress, std::span<const ChPosition> positions,
+                                                 const std::string& spillFolder)
 {
     auto owned = std::make_shared<Owned>();
+    if (!spillFolder.empty()) {
+        owned->spill.open(spillFolder);
+    }
+    std::size_t arcCount = 0;
     {
         std::vector<std::uint32_t> order;
         if (positions.size() == nodeCount) {
@@ -895,7 +1016,7 @@ ContractionHierarchy ContractionHierarchy::build(std::uint32_t nodeCount, std::v
                 }
             });
         }
-        Contractor contractor(nodeCount, arcs);
+        Contractor contractor(nodeCount, arcs, owned->spill.fd());
         if (!order.empty()) {
             contractor.runInOrder(order, [&](double done) {
                 if (progress) {
@@ -905,24 +1026,24 @@ ContractionHierarchy ContractionHierarchy::build(std::uint32_t nodeCount, std::v
         } else {
             contractor.run(progress);
         }
-        contractor.finish(owned->rank, owned->first, owned->split, owned->arcs);
+        arcCount = contractor.finish(owned->rank, owned->nodes, owned->arcs);
     }
     if (progress) {
         progress(1.0);
     }
-    ContractionHierarchy ch = fromParts(owned->rank, owned->first, owned->split, owned->arcs.view(), owned);
+    const bool mapped = !spillFolder.empty();
+    const std::span<const ChArc> arcView = mapped ? owned->spill.map(arcCount) : owned->arcs.view();
+    ContractionHierarchy ch = fromParts(owned->rank, owned->nodes, arcView, owned);
+    ch.m_arcsMapped = mapped;
     return ch;
 }
 
-ContractionHierarchy ContractionHierarchy::fromParts(std::span<const std::uint32_t> rank,
-                                                     std::span<const std::uint32_t> first,
-                                                     std::span<const std::uint32_t> split, std::span<const ChArc> arcs,
-                                                     std::shared_ptr<const void> keepAlive)
+ContractionHierarchy ContractionHierarchy::fromParts(std::span<const std::uint32_t> rank, std::span<const ChNode> nodes,
+                                                     std::span<const ChArc> arcs, std::shared_ptr<const void> keepAlive)
 {
     ContractionHierarchy ch;
     ch.m_rank = rank;
-    ch.m_first = first;
-    ch.m_split = split;
+    ch.m_nodes = nodes;
     ch.m_arcs = arcs;
     ch.m_storage = std::move(keepAlive);
     return ch;
@@ -934,8 +1055,8 @@ std::string ContractionHierarchy::validate() const
     if (n >= kChNone) {
         return "too many nodes";
     }
-    if (m_first.size() != n + 1 || m_split.size() != n) {
-        return "offset arrays do not match the node count";
+    if (m_nodes.size() != n) {
+        return "the node table does not match the node count";
     }
     std::vector<std::uint8_t> seen(n, 0);
     for (std::uint32_t r : m_rank) {
@@ -944,15 +1065,23 @@ std::string ContractionHierarchy::validate() const
         }
         seen[r] = 1;
     }
-    if (m_first[0] != 0 || m_first[n] != m_arcs.size()) {
-        return "offsets do not cover the arcs";
+    // Lists that together are as long as the arcs: checking them all below is
+    // one pass however they lie.
+    const std::uint64_t total = m_arcs.size();
+    std::uint64_t covered = 0;
+    for (const ChNode& node : m_nodes) {
+        if (node.first > total || std::uint64_t{node.down} + node.up > total - node.first) {
+            return "a node's arcs lie outside the arcs";
+        }
+        covered += std::uint64_t{node.down} + node.up;
+    }
+    if (covered != total) {
+        return "the nodes' arcs do not cover the arcs";
     }
     // Both lists of a node hold arcs to higher nodes, so one check serves.
     for (std::size_t v = 0; v < n; ++v) {
-        if (m_first[v] > m_split[v] || m_split[v] > m_first[v + 1]) {
-            return "offsets go backwards";
-        }
-        for (std::uint32_t i = m_first[v]; i < m_first[v + 1]; ++i) {
+        const ChNode& node = m_nodes[v];
+        for (std::uint64_t i = node.first; i < node.first + node.down + node.up; ++i) {
             const ChArc& a = m_arcs[i];
             if (a.node >= n || m_rank[a.node] <= m_rank[v]) {
                 return "arc does not climb";
@@ -1007,7 +1136,7 @@ bool ContractionHierarchy::unpack(std::uint32_t from, std::uint32_t to, std::uin
         // Both halves' lists are fetched while the first half unpacks.
         for (const std::uint32_t next : {second->middle, first->middle}) {
             if (next != kChNone && next < nodeCount()) {
-                prefetch(&m_arcs[m_first[next]]);
+                prefetch(m_arcs.data() + m_nodes[next].first);
             }
         }
         stack.push_back(Piece{m, piece.to, second->middle});
@@ -1060,7 +1189,7 @@ std::optional<ChPath> ContractionHierarchy::shortestPath(std::span<const ChSeed>
         // The arcs of the node this side settles next are fetched from memory
         // while this one is handled.
         if (const std::uint32_t next = self.next(); next != kChNone) {
-            prefetch(&m_arcs[m_first[next]]);
+            prefetch(m_arcs.data() + m_nodes[next].first);
         }
         if (const double there = other.dist(x); there < kInfinity) {
             consider(x, d + there);

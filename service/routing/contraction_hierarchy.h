@@ -16,7 +16,10 @@
 // and for every shortcut the node it bypasses, so a path unpacks into the arcs
 // of the original graph. Both lists of a node lie together in one array (its
 // downward arcs, then its upward ones): every node a search settles reads both
-// (one to relax, the other for stall-on-demand), and so does unpacking.
+// (one to relax, the other for stall-on-demand), and so does unpacking. The
+// lists lie in the order the nodes were contracted, which is the order they
+// are finished in, so build() can write them out as it goes (`spillFolder`)
+// instead of holding them: on a large map they are most of its memory.
 //
 // Query: a bidirectional Dijkstra that only climbs (forward over up, backward
 // over down), with stall-on-demand (a node reached more cheaply from above is
@@ -29,8 +32,10 @@
 //   Parallel arcs and self-loops in the input are allowed (the cheapest counts).
 // - A hierarchy either owns its arrays (built here) or views arrays that live in
 //   a mapped file (fromParts); then the keep-alive handle holds the mapping.
-//   validate() checks every index and the rank order, so a hierarchy that passed
-//   it can be queried without further range checks; unpacking still checks each
+//   validate() checks every index and the rank order, and that the lists
+//   together are no longer than the arcs (so checking costs one pass however
+//   a damaged file has them overlap); a hierarchy that passed it can be
+//   queried without further range checks; unpacking still checks each
 //   shortcut's two halves exist and returns nothing when they do not.
 // - shortestPath() is const and thread-safe; each thread keeps a small scratch
 //   table (it grows with the nodes a query touches, not with the graph).
@@ -63,6 +68,14 @@ struct ChArc {
     std::uint32_t middle = kChNone;
 };
 
+// Where a node's lists lie: down(v) is arcs[first, first + down), up(v)
+// follows it with `up` arcs.
+struct ChNode {
+    std::uint64_t first = 0;
+    std::uint32_t down = 0;
+    std::uint32_t up = 0;
+};
+
 // A place the search starts from (or, for targets, ends at) with its cost.
 struct ChSeed {
     std::uint32_t node = 0;
@@ -91,18 +104,20 @@ public:
     ContractionHierarchy() = default;
 
     // Contracts the graph. `arcs` may be in any order; ids must be < nodeCount.
+    // With a `spillFolder`, the finished arcs are written to an unnamed file
+    // there as they come and the result views that file mapped read-only;
+    // throws std::system_error when the folder takes no such file.
     static ContractionHierarchy build(std::uint32_t nodeCount, std::vector<WeightedArc> arcs,
-                                      const ChProgress& progress = {}, std::span<const ChPosition> positions = {});
+                                      const ChProgress& progress = {}, std::span<const ChPosition> positions = {},
+                                      const std::string& spillFolder = {});
 
-    // Views arrays kept elsewhere (a mapped file); `keepAlive` owns them. Node
-    // v's arcs are arcs[first[v], first[v + 1]): down(v) up to split[v], then
-    // up(v). Call validate() before use.
-    static ContractionHierarchy fromParts(std::span<const std::uint32_t> rank, std::span<const std::uint32_t> first,
-                                          std::span<const std::uint32_t> split, std::span<const ChArc> arcs,
-                                          std::shared_ptr<const void> keepAlive);
+    // Views arrays kept elsewhere (a mapped file); `keepAlive` owns them. Call
+    // validate() before use.
+    static ContractionHierarchy fromParts(std::span<const std::uint32_t> rank, std::span<const ChNode> nodes,
+                                          std::span<const ChArc> arcs, std::shared_ptr<const void> keepAlive);
 
-    // Returns "" when every index is in range, the CSR offsets are sound and
-    // every arc climbs in rank as its list says; else the first fault.
+    // Returns "" when every index is in range, the lists lie inside the arcs
+    // and every arc climbs in rank as its list says; else the first fault.
     std::string validate() const;
 
     // Returns the cheapest path from any source to any target (cost = source
@@ -114,29 +129,33 @@ public:
     std::size_t arcCount() const { return m_arcs.size(); }
 
     std::span<const std::uint32_t> rank() const { return m_rank; }
-    std::span<const std::uint32_t> first() const { return m_first; }
-    std::span<const std::uint32_t> split() const { return m_split; }
+    std::span<const ChNode> nodes() const { return m_nodes; }
     std::span<const ChArc> arcs() const { return m_arcs; }
+    // Whether arcs() is a read-only file mapping (a spilled build), whose
+    // pages may be let go once read.
+    bool arcsMapped() const { return m_arcsMapped; }
 
 private:
     struct Owned;
 
     std::span<const ChArc> up(std::uint32_t v) const
     {
-        return m_arcs.subspan(m_split[v], m_first[v + 1] - m_split[v]);
+        const ChNode& node = m_nodes[v];
+        return {m_arcs.data() + node.first + node.down, node.up};
     }
     std::span<const ChArc> down(std::uint32_t v) const
     {
-        return m_arcs.subspan(m_first[v], m_split[v] - m_first[v]);
+        const ChNode& node = m_nodes[v];
+        return {m_arcs.data() + node.first, node.down};
     }
     // Appends the nodes after `from` on the original path of arc from->to.
     bool unpack(std::uint32_t from, std::uint32_t to, std::uint32_t middle, std::vector<std::uint32_t>& out) const;
 
     std::span<const std::uint32_t> m_rank;
-    std::span<const std::uint32_t> m_first;
-    std::span<const std::uint32_t> m_split;
+    std::span<const ChNode> m_nodes;
     std::span<const ChArc> m_arcs;
     std::shared_ptr<const void> m_storage;
+    bool m_arcsMapped = false;
 };
 
 } // namespace tw::service

@@ -50,7 +50,7 @@ std::vector<WeightedArc> turnArcs(const TurnModel& model)
     return arcs;
 }
 
-ContractionHierarchy prepareHierarchy(const TurnModel& model, const ChProgress& progress)
+std::vector<ChPosition> turnPositions(const TurnModel& model)
 {
     const RoadMap& map = model.map();
     std::vector<ChPosition> positions(model.stateCount());
@@ -64,8 +64,13 @@ ContractionHierarchy prepareHierarchy(const TurnModel& model, const ChProgress& 
         const auto y = static_cast<float>((a.lat + b.lat) / 2);
         positions[state] = std::isfinite(x) && std::isfinite(y) ? ChPosition{x, y} : ChPosition{};
     }
+    return positions;
+}
+
+ContractionHierarchy prepareHierarchy(const TurnModel& model, const ChProgress& progress)
+{
     return ContractionHierarchy::build(static_cast<std::uint32_t>(model.stateCount()), turnArcs(model), progress,
-                                       positions);
+                                       turnPositions(model));
 }
 
 std::optional<Route> routeWithHierarchy(const TurnModel& model, const ContractionHierarchy& hierarchy,

@@ -28,6 +28,10 @@ namespace tw::service {
 // model's states (road edges and their restriction copies).
 std::vector<WeightedArc> turnArcs(const TurnModel& model);
 
+// Returns where each state lies: the middle of its road (for the hierarchy's
+// nested dissection order).
+std::vector<ChPosition> turnPositions(const TurnModel& model);
+
 ContractionHierarchy prepareHierarchy(const TurnModel& model, const ChProgress& progress = {});
 
 std::optional<Route> routeWithHierarchy(const TurnModel& model, const ContractionHierarchy& hierarchy,

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
 #include <unistd.h>
 
@@ -17,18 +18,9 @@ namespace {
 constexpr std::uint32_t kSource = sectionTag("SRCE");
 constexpr std::uint32_t kSourcePath = sectionTag("PATH");
 constexpr std::uint32_t kRank = sectionTag("RANK");
-constexpr std::uint32_t kFirst = sectionTag("FRST");
-constexpr std::uint32_t kSplit = sectionTag("SPLT");
+constexpr std::uint32_t kNodes = sectionTag("NODE");
 constexpr std::uint32_t kArcs = sectionTag("ARCS");
 constexpr std::uint32_t kConnected = sectionTag("MAIN");
-
-struct SourceRecord {
-    std::uint64_t size;
-    std::int64_t mtime;
-    std::uint64_t edgeCount;
-    std::uint64_t stateCount;
-    std::uint64_t fingerprint;
-};
 
 std::uint64_t fingerprint(const RoadMap& map)
 {
@@ -42,10 +34,51 @@ std::uint64_t fingerprint(const RoadMap& map)
     return hash;
 }
 
-SourceRecord recordOf(const CacheKey& key, const TurnModel& model)
+PreparedSource recordOf(const CacheKey& key, const TurnModel& model)
 {
-    return SourceRecord{key.sourceSize, key.sourceMtime, model.map().edges.size(), model.stateCount(),
-                        fingerprint(model.map())};
+    return PreparedSource{key.sourceSize, key.sourceMtime, model.map().edges.size(), model.stateCount(),
+                          fingerprint(model.map())};
+}
+
+bool writeFile(const std::string& path, const std::string& sourcePath, const PreparedSource& record,
+               const ContractionHierarchy& hierarchy, std::span<const std::uint8_t> connected)
+{
+    MappedFileWriter writer(kPreparedFormatVersion);
+    writer.add(kSource, std::span<const PreparedSource>(&record, 1));
+    writer.add(kSourcePath, std::span<const char>(sourcePath));
+    writer.add(kRank, hierarchy.rank());
+    writer.add(kNodes, hierarchy.nodes());
+    if (hierarchy.arcsMapped()) {
+        writer.addFromMappedFile(kArcs, hierarchy.arcs());
+    } else {
+        writer.add(kArcs, hierarchy.arcs());
+    }
+    writer.add(kConnected, connected);
+    return writer.write(path);
+}
+
+// Progress lines on stderr every few seconds, after the first two (small
+// maps stay silent); nothing when quiet.
+ChProgress progressReport(PrepareProgress progress)
+{
+    if (progress != PrepareProgress::Stderr) {
+        return {};
+    }
+    using Clock = std::chrono::steady_clock;
+    struct Times {
+        Clock::time_point start = Clock::now();
+        Clock::time_point lastLine = start;
+    };
+    return [times = std::make_shared<Times>()](double done) {
+        const Clock::time_point now = Clock::now();
+        if (now - times->start < std::chrono::seconds(2)
+            || (now - times->lastLine < std::chrono::seconds(5) && done < 1.0)) {
+            return;
+        }
+        times->lastLine = now;
+        std::fprintf(stderr, "tarnwickley-directions: preparing the map for fast routing: %3.0f%% (%.0f s)\n",
+                     done * 100.0, std::chrono::duration<double>(now - times->start).count());
+    };
 }
 
 } // namespace
@@ -69,17 +102,44 @@ bool writePreparedHierarchy(const std::string& path, const CacheKey& key, const 
         computed = largestComponent(model);
         connected = computed;
     }
-    const SourceRecord record = recordOf(key, model);
-    MappedFileWriter writer(kPreparedFormatVersion);
-    writer.add(kSource, std::span<const SourceRecord>(&record, 1));
-    writer.add(kSourcePath, std::span<const char>(key.sourcePath));
-    writer.add(kRank, hierarchy.rank());
-    writer.add(kFirst, hierarchy.first());
-    writer.add(kSplit, hierarchy.split());
-    writer.add(kArcs, hierarchy.arcs());
-    writer.add(kConnected, connected);
-    return writer.write(path);
+    return writeFile(path, key.sourcePath, recordOf(key, model), hierarchy, connected);
 }
+
+PrepareInput prepareInputOf(const CacheKey& key, const TurnModel& model)
+{
+    PrepareInput input;
+    input.key = key;
+    input.source = recordOf(key, model);
+    input.connected = largestComponent(model);
+    input.states = static_cast<std::uint32_t>(model.stateCount());
+    input.arcs = turnArcs(model);
+    input.positions = turnPositions(model);
+    return input;
+}
+
+std::string writePreparedFrom(PrepareInput input, PrepareProgress progress)
+{
+    const std::string beside = preparedPathBeside(input.key.sourcePath);
+    const std::string inUserFolder = preparedPathInUserFolder(input.key);
+    const std::filesystem::path folder = std::filesystem::absolute(input.key.sourcePath).parent_path();
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(inUserFolder).parent_path(), error);
+    const bool besideWritable = ::access(folder.c_str(), W_OK) == 0;
+    // The arcs are written out while contracting, into the folder the file goes to.
+    const std::string spillFolder =
+        besideWritable ? folder.string() : std::filesystem::path(inUserFolder).parent_path().string();
+    const ContractionHierarchy hierarchy = ContractionHierarchy::build(
+        input.states, std::move(input.arcs), progressReport(progress), input.positions, spillFolder);
+    input.positions = {};
+    for (const std::string& path : {beside, inUserFolder}) {
+        if ((path != beside || besideWritable)
+            && writeFile(path, input.key.sourcePath, input.source, hierarchy, input.connected)) {
+            return path;
+        }
+    }
+    return {};
+}
+
 
 std::optional<ContractionHierarchy> readPreparedHierarchy(const std::string& path, const CacheKey& key,
                                                           const TurnModel& model, std::vector<std::uint8_t>* connected)
@@ -94,20 +154,19 @@ std::optional<ContractionHierarchy> readPreparedHierarchy(const std::string& pat
     } catch (const MappedFileVersionError&) {
         return std::nullopt;
     }
-    const auto record = file->section<SourceRecord>(kSource);
+    const auto record = file->section<PreparedSource>(kSource);
     const auto sourcePath = file->section<char>(kSourcePath);
     if (record.size() != 1) {
         throw MapError("The prepared map " + path + " has a damaged source record");
     }
-    const SourceRecord expected = recordOf(key, model);
+    const PreparedSource expected = recordOf(key, model);
     if (std::string_view(sourcePath.data(), sourcePath.size()) != key.sourcePath || record[0].size != expected.size
         || record[0].mtime != expected.mtime || record[0].edgeCount != expected.edgeCount
         || record[0].stateCount != expected.stateCount || record[0].fingerprint != expected.fingerprint) {
         return std::nullopt;
     }
     ContractionHierarchy hierarchy = ContractionHierarchy::fromParts(
-        file->section<std::uint32_t>(kRank), file->section<std::uint32_t>(kFirst), file->section<std::uint32_t>(kSplit),
-        file->section<ChArc>(kArcs), file);
+        file->section<std::uint32_t>(kRank), file->section<ChNode>(kNodes), file->section<ChArc>(kArcs), file);
     if (hierarchy.nodeCount() != model.stateCount()) {
         throw MapError("The prepared map " + path + " does not match its map");
     }
@@ -164,24 +223,7 @@ ContractionHierarchy loadOrPrepareHierarchy(const std::string& sourcePath, const
         *prepared = true;
     }
 
-    // Progress lines every few seconds, after the first two (small maps stay
-    // silent).
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point start = Clock::now();
-    Clock::time_point lastLine = start;
-    ChProgress report;
-    if (progress == PrepareProgress::Stderr) {
-        report = [&](double done) {
-            const Clock::time_point now = Clock::now();
-            if (now - start < std::chrono::seconds(2) || (now - lastLine < std::chrono::seconds(5) && done < 1.0)) {
-                return;
-            }
-            lastLine = now;
-            std::fprintf(stderr, "tarnwickley-directions: preparing the map for fast routing: %3.0f%% (%.0f s)\n",
-                         done * 100.0, std::chrono::duration<double>(now - start).count());
-        };
-    }
-    ContractionHierarchy hierarchy = prepareHierarchy(model, report);
+    ContractionHierarchy hierarchy = prepareHierarchy(model, progressReport(progress));
     const std::string beside = preparedPathBeside(sourcePath);
     const std::string inUserFolder = preparedPathInUserFolder(*key);
     const std::string folder = std::filesystem::absolute(sourcePath).parent_path().string();

@@ -21,7 +21,7 @@
 namespace tw::service {
 
 // Raise with any change to the turn model or to what the file holds.
-inline constexpr std::uint32_t kPreparedFormatVersion = 4;
+inline constexpr std::uint32_t kPreparedFormatVersion = 5;
 
 enum class PrepareProgress { Stderr, Quiet };
 
@@ -29,6 +29,27 @@ enum class PrepareProgress { Stderr, Quiet };
 enum class DamagedPrepared {
     Refuse,  // throw MapError (a service start: the operator should know)
     Replace, // prepare again over it (an explicit --prepare)
+};
+
+// What a prepared file says of the map it was made from.
+struct PreparedSource {
+    std::uint64_t size;
+    std::int64_t mtime;
+    std::uint64_t edgeCount;
+    std::uint64_t stateCount;
+    std::uint64_t fingerprint;
+};
+
+// All a preparation needs of the map, taken from it so that the map and its
+// turn model can be let go before the contraction: on a large map they are
+// gigabytes the contraction has no use for.
+struct PrepareInput {
+    CacheKey key;
+    PreparedSource source{};
+    std::vector<std::uint8_t> connected; // per road edge: in the largest strongly connected part
+    std::uint32_t states = 0;
+    std::vector<WeightedArc> arcs;
+    std::vector<ChPosition> positions;
 };
 
 std::string preparedPathBeside(const std::string& sourcePath);
@@ -41,6 +62,15 @@ std::string preparedPathInUserFolder(const CacheKey& key);
 // a start would otherwise compute again.
 bool writePreparedHierarchy(const std::string& path, const CacheKey& key, const TurnModel& model,
                             const ContractionHierarchy& hierarchy, std::span<const std::uint8_t> connected = {});
+
+PrepareInput prepareInputOf(const CacheKey& key, const TurnModel& model);
+
+// Prepares the map and writes its prepared file (beside the map, else in the
+// user's cache folder), holding little: the finished arcs go to disk as the
+// contraction makes them, and the file is written from there. Returns the path
+// written, "" when neither place takes it. Throws std::system_error when the
+// working file cannot be written (a full disk).
+std::string writePreparedFrom(PrepareInput input, PrepareProgress progress);
 
 // Returns the hierarchy mapped from `path`, or nothing when the file is missing,
 // of another version, or made from another source or map. Throws MapError when

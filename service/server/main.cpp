@@ -82,11 +82,27 @@ int prepareOnly(const std::string& mapPath)
         return code;
     try {
         say("loading map " + mapPath);
-        const RoadMap map = loadMap(mapPath);
-        bool prepared = false;
-        const TurnModel model(map);
-        loadOrPrepareHierarchy(mapPath, model, PrepareProgress::Stderr, DamagedPrepared::Replace, &prepared);
-        say(prepared ? "prepared " + mapPath : mapPath + " was already prepared");
+        const std::optional<CacheKey> key = cacheKeyOf(mapPath);
+        if (!key) {
+            throw MapError("Cannot read map file " + mapPath);
+        }
+        PrepareInput input;
+        {
+            const RoadMap map = loadMap(mapPath);
+            const TurnModel model(map);
+            if (findPreparedHierarchy(mapPath, model, DamagedPrepared::Replace)) {
+                say(mapPath + " was already prepared");
+                return kExitOk;
+            }
+            input = prepareInputOf(*key, model);
+        }
+        // The map and its model are gone: the contraction has the memory.
+        const std::string written = writePreparedFrom(std::move(input), PrepareProgress::Stderr);
+        if (written.empty()) {
+            say("could not save the prepared map beside " + mapPath + " nor in the cache folder");
+            return kExitInternal;
+        }
+        say("prepared " + mapPath + " (" + written + ")");
         return kExitOk;
     } catch (const MapError& e) {
         say(e.what());
