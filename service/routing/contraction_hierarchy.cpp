@@ -12,7 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <system_error>
+#include <utility>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -224,13 +226,69 @@ std::uint32_t addWeights(std::uint32_t a, std::uint32_t b)
     return sum >= kInfiniteWeight ? kInfiniteWeight - 1 : static_cast<std::uint32_t>(sum);
 }
 
-// An arc of the graph being contracted: ChArc and the number of original arcs
-// it stands for (shortcuts of long chains make a node less attractive).
-struct WorkArc {
-    std::uint32_t node = 0;
-    std::uint32_t weight = 0;
-    std::uint32_t middle = kChNone;
-    std::uint32_t hops = 1;
+// An arc of the graph being contracted. Tens of millions of nodes keep a few
+// each in both directions, so it stays as small as the finished arc.
+using WorkArc = ChArc;
+
+// One node's arcs in one direction: a vector with a 16-byte head (a
+// std::vector's is 24) that grows by half, for the tens of millions of short
+// lists of a large map.
+class ArcList {
+public:
+    ArcList() = default;
+    ArcList(const ArcList&) = delete;
+    ArcList& operator=(const ArcList&) = delete;
+    ArcList(ArcList&& other) noexcept
+        : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)),
+          m_capacity(std::exchange(other.m_capacity, 0))
+    {
+    }
+    ~ArcList() { std::free(m_data); }
+
+    WorkArc* begin() { return m_data; }
+    WorkArc* end() { return m_data + m_size; }
+    const WorkArc* begin() const { return m_data; }
+    const WorkArc* end() const { return m_data + m_size; }
+    std::size_t size() const { return m_size; }
+
+    void reserve(std::uint32_t capacity)
+    {
+        if (capacity > m_capacity) {
+            auto* grown = static_cast<WorkArc*>(std::realloc(m_data, std::size_t{capacity} * sizeof(WorkArc)));
+            if (grown == nullptr) {
+                throw std::bad_alloc();
+            }
+            m_data = grown;
+            m_capacity = capacity;
+        }
+    }
+    void push_back(const WorkArc& arc)
+    {
+        if (m_size == m_capacity) {
+            if (m_capacity >= kChNone / 2) {
+                throw std::length_error("a node with too many arcs");
+            }
+            reserve(m_capacity + m_capacity / 2 + 2);
+        }
+        m_data[m_size++] = arc;
+    }
+    // Removes the arc at `at`, keeping the others in order.
+    void erase(WorkArc* at)
+    {
+        std::memmove(at, at + 1, static_cast<std::size_t>(end() - at - 1) * sizeof(WorkArc));
+        --m_size;
+    }
+    void release()
+    {
+        std::free(std::exchange(m_data, nullptr));
+        m_size = 0;
+        m_capacity = 0;
+    }
+
+private:
+    WorkArc* m_data = nullptr;
+    std::uint32_t m_size = 0;
+    std::uint32_t m_capacity = 0;
 };
 
 struct Shortcut {
@@ -238,7 +296,6 @@ struct Shortcut {
     std::uint32_t to;
     std::uint32_t weight;
     std::uint32_t middle;
-    std::uint32_t hops;
 };
 
 // What one thread's witness searches keep between searches. Aligned to a
@@ -257,9 +314,9 @@ struct alignas(64) Scratch {
 //
 // The order is given (runInOrder) or chosen as it goes (run): then a node's
 // priority is its level (one above its highest contracted neighbour) plus the
-// shortcuts contracting it would add per arc it removes, counted in arcs and in
-// original arcs they stand for. After each contraction the neighbours are
-// simulated again, which keeps the remaining graph sparse.
+// shortcuts contracting it would add per arc it removes. After each
+// contraction the neighbours are simulated again, which keeps the remaining
+// graph sparse.
 class Contractor {
 public:
     Contractor(std::uint32_t nodeCount, std::vector<WeightedArc>& arcs, int spillFd)
@@ -267,9 +324,25 @@ public:
           m_rank(nodeCount, 0), m_flat(spillFd), m_nodes(nodeCount)
     {
         m_scratch.emplace_back(nodeCount);
+        // Lists get their exact room first: growing them one arc at a time
+        // would leave a quarter of them empty.
+        {
+            std::vector<std::uint32_t> outDegree(nodeCount, 0);
+            std::vector<std::uint32_t> inDegree(nodeCount, 0);
+            for (const WeightedArc& a : arcs) {
+                if (a.from != a.to) {
+                    ++outDegree[a.from];
+                    ++inDegree[a.to];
+                }
+            }
+            for (std::uint32_t v = 0; v < nodeCount; ++v) {
+                m_out[v].reserve(outDegree[v]);
+                m_in[v].reserve(inDegree[v]);
+            }
+        }
         for (const WeightedArc& a : arcs) {
             if (a.from != a.to) {
-                addArc(a.from, a.to, a.weight, kChNone, 1);
+                addArc(a.from, a.to, a.weight, kChNone);
             }
         }
         arcs.clear();
@@ -403,7 +476,7 @@ public:
             }
             for (const Scratch& w : m_scratch) {
                 for (const Shortcut& c : w.found) {
-                    addArc(c.from, c.to, c.weight, c.middle, c.hops);
+                    addArc(c.from, c.to, c.weight, c.middle);
                 }
             }
             candidates.clear();
@@ -456,7 +529,7 @@ private:
         }
     }
 
-    static WorkArc* findArc(std::vector<WorkArc>& list, std::uint32_t node)
+    static WorkArc* findArc(ArcList& list, std::uint32_t node)
     {
         for (WorkArc& a : list) {
             if (a.node == node) {
@@ -467,20 +540,20 @@ private:
     }
 
     // Adds u->w, or lowers the weight of the one there.
-    void addArc(std::uint32_t u, std::uint32_t w, std::uint32_t weight, std::uint32_t middle, std::uint32_t hops)
+    void addArc(std::uint32_t u, std::uint32_t w, std::uint32_t weight, std::uint32_t middle)
     {
         if (WorkArc* old = findArc(m_out[u], w)) {
             if (old->weight <= weight) {
                 return;
             }
-            *old = WorkArc{w, weight, middle, hops};
+            *old = WorkArc{w, weight, middle};
             if (WorkArc* back = findArc(m_in[w], u)) {
-                *back = WorkArc{u, weight, middle, hops};
+                *back = WorkArc{u, weight, middle};
             }
             return;
         }
-        m_out[u].push_back(WorkArc{w, weight, middle, hops});
-        m_in[w].push_back(WorkArc{u, weight, middle, hops});
+        m_out[u].push_back(WorkArc{w, weight, middle});
+        m_in[w].push_back(WorkArc{u, weight, middle});
     }
 
     // Dijkstra from `source` over the remaining graph without `skip` and the
@@ -529,15 +602,11 @@ private:
         }
     }
 
-    struct Added {
-        std::int64_t arcs = 0;
-        std::int64_t hops = 0;
-    };
-
-    // Finds the shortcuts contracting v needs; appends them to `out` when given.
-    Added shortcuts(Scratch& w, std::uint32_t v, int limit, std::vector<Shortcut>* out) const
+    // Finds the shortcuts contracting v needs; appends them to `out` when
+    // given. Returns how many.
+    std::int64_t shortcuts(Scratch& w, std::uint32_t v, int limit, std::vector<Shortcut>* out) const
     {
-        Added added;
+        std::int64_t added = 0;
         for (const WorkArc& o : m_out[v]) {
             w.target[o.node] = 1;
         }
@@ -561,10 +630,9 @@ private:
                 }
                 const std::uint32_t via = addWeights(in.weight, o.weight);
                 if (w.dist[o.node] > via) {
-                    ++added.arcs;
-                    added.hops += in.hops + o.hops;
+                    ++added;
                     if (out != nullptr) {
-                        out->push_back(Shortcut{in.node, o.node, via, v, in.hops + o.hops});
+                        out->push_back(Shortcut{in.node, o.node, via, v});
                     }
                 }
             }
@@ -577,22 +645,12 @@ private:
 
     std::int64_t priority(std::uint32_t v)
     {
-        std::int64_t removedArcs = 0;
-        std::int64_t removedHops = 0;
-        for (const WorkArc& a : m_in[v]) {
-            ++removedArcs;
-            removedHops += a.hops;
-        }
-        for (const WorkArc& a : m_out[v]) {
-            ++removedArcs;
-            removedHops += a.hops;
-        }
+        const auto removed = static_cast<std::int64_t>(m_in[v].size() + m_out[v].size());
         const std::int64_t level = 1000 * static_cast<std::int64_t>(m_level[v]);
-        if (removedArcs == 0) {
+        if (removed == 0) {
             return level;
         }
-        const Added added = shortcuts(m_scratch[0], v, kSimulateArcLimit, nullptr);
-        return level + 1000 * added.arcs / removedArcs + 1000 * added.hops / removedHops;
+        return level + 2000 * shortcuts(m_scratch[0], v, kSimulateArcLimit, nullptr) / removed;
     }
 
     void contract(std::uint32_t v)
@@ -601,7 +659,7 @@ private:
         found.clear();
         shortcuts(m_scratch[0], v, kContractArcLimit, &found);
         for (const Shortcut& c : found) {
-            addArc(c.from, c.to, c.weight, c.middle, c.hops);
+            addArc(c.from, c.to, c.weight, c.middle);
         }
         removeNode(v);
     }
@@ -623,13 +681,13 @@ private:
             list.erase(std::find_if(list.begin(), list.end(), [v](const WorkArc& x) { return x.node == v; }));
             m_flat.push_back(ChArc{a.node, a.weight, a.middle});
         }
-        std::vector<WorkArc>().swap(m_out[v]);
-        std::vector<WorkArc>().swap(m_in[v]);
+        m_out[v].release();
+        m_in[v].release();
         m_contracted[v] = 1;
     }
 
-    std::vector<std::vector<WorkArc>> m_out;
-    std::vector<std::vector<WorkArc>> m_in;
+    std::vector<ArcList> m_out;
+    std::vector<ArcList> m_in;
     std::vector<std::uint8_t> m_contracted;
     std::vector<std::uint8_t> m_inBatch; // 1 for the nodes of the round being contracted
     // Only for an order chosen as it goes (run):
