@@ -42,6 +42,10 @@ constexpr int kContractArcLimit = 500;
 // Above this many neighbours a contraction does not simulate them all again
 // (see Contractor::run).
 constexpr std::size_t kResimulateNeighbours = 16;
+// A given order is contracted in about this many slices, of at least so many
+// nodes (see Contractor::runInOrder).
+constexpr std::size_t kSlices = 32;
+constexpr std::size_t kSmallestSlice = std::size_t{1} << 16;
 
 // Asks the processor to start loading `address` into the cache.
 inline void prefetch(const void* address)
@@ -434,10 +438,21 @@ public:
         while (m_scratch.size() < threads) {
             m_scratch.emplace_back(n);
         }
-        std::vector<std::uint32_t> candidates(order.begin(), order.end());
+        // The order is taken in slices. A node's shortcuts pile up while its
+        // lower neighbours are contracted, so with all nodes open at once
+        // every node carries them together (on large maps that was most of
+        // the memory); slice by slice, only one slice's nodes and the
+        // separators above it do. Each slice still gives rounds large
+        // enough to share among the cores.
+        const std::size_t slice = std::max<std::size_t>(n / kSlices + 1, kSmallestSlice);
+        std::vector<std::uint32_t> candidates;
         std::vector<std::uint32_t> round;
         std::uint32_t done = 0;
         std::uint32_t nextRelease = n / 32;
+        for (std::size_t sliceBegin = 0; sliceBegin < n; sliceBegin += slice) {
+        const std::size_t sliceEnd = std::min<std::size_t>(n, sliceBegin + slice);
+        candidates.assign(order.begin() + static_cast<std::ptrdiff_t>(sliceBegin),
+                          order.begin() + static_cast<std::ptrdiff_t>(sliceEnd));
         while (!candidates.empty()) {
             round.clear();
             for (std::uint32_t v : candidates) {
@@ -486,6 +501,7 @@ public:
                 m_rank[v] = done++;
                 m_inBatch[v] = 0;
             }
+            std::erase_if(candidates, [&](std::uint32_t u) { return index[u] >= sliceEnd; });
             // Contracted nodes' lists are freed as the rounds go; now and
             // then that memory goes back, so the growing core and the final
             // arcs do not stack on top of it.
@@ -496,6 +512,7 @@ public:
             if (progress) {
                 progress(static_cast<double>(done) / n);
             }
+        }
         }
     }
 
