@@ -450,69 +450,70 @@ public:
         std::uint32_t done = 0;
         std::uint32_t nextRelease = n / 32;
         for (std::size_t sliceBegin = 0; sliceBegin < n; sliceBegin += slice) {
-        const std::size_t sliceEnd = std::min<std::size_t>(n, sliceBegin + slice);
-        candidates.assign(order.begin() + static_cast<std::ptrdiff_t>(sliceBegin),
-                          order.begin() + static_cast<std::ptrdiff_t>(sliceEnd));
-        while (!candidates.empty()) {
-            round.clear();
-            for (std::uint32_t v : candidates) {
-                if (m_contracted[v] == 0 && m_inBatch[v] == 0 && ready(v)) {
-                    m_inBatch[v] = 1;
-                    round.push_back(v);
+            const std::size_t sliceEnd = std::min<std::size_t>(n, sliceBegin + slice);
+            candidates.assign(order.begin() + static_cast<std::ptrdiff_t>(sliceBegin),
+                              order.begin() + static_cast<std::ptrdiff_t>(sliceEnd));
+            while (!candidates.empty()) {
+                round.clear();
+                for (std::uint32_t v : candidates) {
+                    if (m_contracted[v] == 0 && m_inBatch[v] == 0 && ready(v)) {
+                        m_inBatch[v] = 1;
+                        round.push_back(v);
+                    }
                 }
-            }
-            std::sort(round.begin(), round.end(), [&](std::uint32_t a, std::uint32_t b) { return index[a] < index[b]; });
-            // Each thread takes one contiguous share, so the shortcuts come
-            // out in the round's order whatever the number of threads.
-            const std::size_t share = (round.size() + threads - 1) / threads;
-            auto work = [&](unsigned t) {
-                m_scratch[t].found.clear();
-                const std::size_t end = std::min(round.size(), (t + 1) * share);
-                for (std::size_t i = t * share; i < end; ++i) {
-                    shortcuts(m_scratch[t], round[i], kContractArcLimit, &m_scratch[t].found);
+                std::sort(round.begin(), round.end(),
+                          [&](std::uint32_t a, std::uint32_t b) { return index[a] < index[b]; });
+                // Each thread takes one contiguous share, so the shortcuts come
+                // out in the round's order whatever the number of threads.
+                const std::size_t share = (round.size() + threads - 1) / threads;
+                auto work = [&](unsigned t) {
+                    m_scratch[t].found.clear();
+                    const std::size_t end = std::min(round.size(), (t + 1) * share);
+                    for (std::size_t i = t * share; i < end; ++i) {
+                        shortcuts(m_scratch[t], round[i], kContractArcLimit, &m_scratch[t].found);
+                    }
+                };
+                if (round.size() >= 64 && threads > 1) {
+                    std::vector<std::thread> pool;
+                    for (unsigned t = 1; t < threads; ++t) {
+                        pool.emplace_back(work, t);
+                    }
+                    work(0);
+                    for (std::thread& t : pool) {
+                        t.join();
+                    }
+                } else {
+                    for (Scratch& w : m_scratch) {
+                        w.found.clear();
+                    }
+                    for (std::uint32_t v : round) {
+                        shortcuts(m_scratch[0], v, kContractArcLimit, &m_scratch[0].found);
+                    }
                 }
-            };
-            if (round.size() >= 64 && threads > 1) {
-                std::vector<std::thread> pool;
-                for (unsigned t = 1; t < threads; ++t) {
-                    pool.emplace_back(work, t);
+                for (const Scratch& w : m_scratch) {
+                    for (const Shortcut& c : w.found) {
+                        addArc(c.from, c.to, c.weight, c.middle);
+                    }
                 }
-                work(0);
-                for (std::thread& t : pool) {
-                    t.join();
-                }
-            } else {
-                for (Scratch& w : m_scratch) {
-                    w.found.clear();
-                }
+                candidates.clear();
                 for (std::uint32_t v : round) {
-                    shortcuts(m_scratch[0], v, kContractArcLimit, &m_scratch[0].found);
+                    appendNeighbours(v, candidates);
+                    removeNode(v);
+                    m_rank[v] = done++;
+                    m_inBatch[v] = 0;
+                }
+                std::erase_if(candidates, [&](std::uint32_t u) { return index[u] >= sliceEnd; });
+                // Contracted nodes' lists are freed as the rounds go; now and
+                // then that memory goes back, so the growing core and the final
+                // arcs do not stack on top of it.
+                if (done >= nextRelease) {
+                    releaseFreeMemory();
+                    nextRelease = done + n / 32 + 1;
+                }
+                if (progress) {
+                    progress(static_cast<double>(done) / n);
                 }
             }
-            for (const Scratch& w : m_scratch) {
-                for (const Shortcut& c : w.found) {
-                    addArc(c.from, c.to, c.weight, c.middle);
-                }
-            }
-            candidates.clear();
-            for (std::uint32_t v : round) {
-                appendNeighbours(v, candidates);
-                removeNode(v);
-                m_rank[v] = done++;
-                m_inBatch[v] = 0;
-            }
-            std::erase_if(candidates, [&](std::uint32_t u) { return index[u] >= sliceEnd; });
-            // Contracted nodes' lists are freed as the rounds go; now and
-            // then that memory goes back, so the growing core and the final
-            // arcs do not stack on top of it.
-            if (done >= nextRelease) {
-                releaseFreeMemory();
-                nextRelease = done + n / 32 + 1;
-            }
-            if (progress) {
-                progress(static_cast<double>(done) / n);
-            }
-        }
         }
     }
 
