@@ -327,30 +327,47 @@ public:
         : m_out(nodeCount), m_in(nodeCount), m_contracted(nodeCount, 0), m_inBatch(nodeCount, 0),
           m_rank(nodeCount, 0), m_flat(spillFd), m_nodes(nodeCount)
     {
-        m_scratch.emplace_back(nodeCount);
-        // Lists get their exact room first: growing them one arc at a time
-        // would leave a quarter of them empty.
-        {
-            std::vector<std::uint32_t> outDegree(nodeCount, 0);
-            std::vector<std::uint32_t> inDegree(nodeCount, 0);
-            for (const WeightedArc& a : arcs) {
-                if (a.from != a.to) {
-                    ++outDegree[a.from];
-                    ++inDegree[a.to];
-                }
-            }
-            for (std::uint32_t v = 0; v < nodeCount; ++v) {
-                m_out[v].reserve(outDegree[v]);
-                m_in[v].reserve(inDegree[v]);
-            }
-        }
+        // Lists get their exact room first (growing them one arc at a time
+        // would leave a quarter of them empty). The outgoing ones are made
+        // from the input, which then goes, and the incoming ones from them:
+        // the input and both directions are never held at once.
+        std::vector<std::uint32_t> degree(nodeCount, 0);
         for (const WeightedArc& a : arcs) {
             if (a.from != a.to) {
-                addArc(a.from, a.to, a.weight, kChNone);
+                ++degree[a.from];
+            }
+        }
+        for (std::uint32_t v = 0; v < nodeCount; ++v) {
+            m_out[v].reserve(degree[v]);
+        }
+        for (const WeightedArc& a : arcs) {
+            if (a.from == a.to) {
+                continue;
+            }
+            if (WorkArc* old = findArc(m_out[a.from], a.to)) {
+                old->weight = std::min(old->weight, a.weight);
+            } else {
+                m_out[a.from].push_back(WorkArc{a.to, a.weight, kChNone});
             }
         }
         arcs.clear();
         arcs.shrink_to_fit();
+        std::fill(degree.begin(), degree.end(), 0);
+        for (const ArcList& list : m_out) {
+            for (const WorkArc& a : list) {
+                ++degree[a.node];
+            }
+        }
+        for (std::uint32_t v = 0; v < nodeCount; ++v) {
+            m_in[v].reserve(degree[v]);
+        }
+        std::vector<std::uint32_t>().swap(degree);
+        for (std::uint32_t v = 0; v < nodeCount; ++v) {
+            for (const WorkArc& a : m_out[v]) {
+                m_in[a.node].push_back(WorkArc{v, a.weight, kChNone});
+            }
+        }
+        m_scratch.emplace_back(nodeCount);
     }
 
     void run(const ChProgress& progress)
@@ -1074,7 +1091,7 @@ struct ContractionHierarchy::Owned {
 };
 
 ContractionHierarchy ContractionHierarchy::build(std::uint32_t nodeCount, std::vector<WeightedArc> arcs,
-                                                 const ChProgress& progress, std::span<const ChPosition> positions,
+                                                 const ChProgress& progress, std::vector<ChPosition> positions,
                                                  const std::string& spillFolder)
 {
     auto owned = std::make_shared<Owned>();
@@ -1092,6 +1109,7 @@ ContractionHierarchy ContractionHierarchy::build(std::uint32_t nodeCount, std::v
                 }
             });
         }
+        std::vector<ChPosition>().swap(positions);
         Contractor contractor(nodeCount, arcs, owned->spill.fd());
         if (!order.empty()) {
             contractor.runInOrder(order, [&](double done) {

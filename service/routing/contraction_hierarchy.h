@@ -108,7 +108,7 @@ public:
     // there as they come and the result views that file mapped read-only;
     // throws std::system_error when the folder takes no such file.
     static ContractionHierarchy build(std::uint32_t nodeCount, std::vector<WeightedArc> arcs,
-                                      const ChProgress& progress = {}, std::span<const ChPosition> positions = {},
+                                      const ChProgress& progress = {}, std::vector<ChPosition> positions = {},
                                       const std::string& spillFolder = {});
 
     // Views arrays kept elsewhere (a mapped file); `keepAlive` owns them. Call

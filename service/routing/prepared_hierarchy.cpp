@@ -129,8 +129,7 @@ std::string writePreparedFrom(PrepareInput input, PrepareProgress progress)
     const std::string spillFolder =
         besideWritable ? folder.string() : std::filesystem::path(inUserFolder).parent_path().string();
     const ContractionHierarchy hierarchy = ContractionHierarchy::build(
-        input.states, std::move(input.arcs), progressReport(progress), input.positions, spillFolder);
-    input.positions = {};
+        input.states, std::move(input.arcs), progressReport(progress), std::move(input.positions), spillFolder);
     for (const std::string& path : {beside, inUserFolder}) {
         if ((path != beside || besideWritable)
             && writeFile(path, input.key.sourcePath, input.source, hierarchy, input.connected)) {
