@@ -88,8 +88,16 @@ int prepareOnly(const std::string& mapPath)
         }
         PrepareInput input;
         {
-            const RoadMap map = loadMap(mapPath);
+            RoadMap map = loadMap(mapPath);
+            // The preparation reads the roads only: the address data goes
+            // before the turn model is built, and the roads' shapes once the
+            // model has taken their headings from them.
+            std::vector<AddressPoint>().swap(map.addresses);
+            std::vector<InterpolationLine>().swap(map.interpolations);
+            std::vector<EdgeId>().swap(map.nameEdges);
+            std::vector<EdgeId>().swap(map.firstNameEdge);
             const TurnModel model(map);
+            std::vector<Coordinate>().swap(map.shape);
             if (findPreparedHierarchy(mapPath, model, DamagedPrepared::Replace)) {
                 say(mapPath + " was already prepared");
                 return kExitOk;

@@ -3,6 +3,7 @@
 // mapping kept intact when the file is prepared anew, and two processes on one
 // file sharing its pages.
 
+#include "service/map/map_loader.h"
 #include "service/map/mapped_file.h"
 #include "service/routing/largest_component.h"
 #include "service/routing/prepared_hierarchy.h"
@@ -13,6 +14,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -234,6 +236,29 @@ TEST(PreparedHierarchy, PreparingFromTheMapsFactsWritesTheSameHierarchy)
     }));
     EXPECT_EQ(connected, largestComponent(*f.model));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(f.folder.path()), {}), 2) << "working file left";
+}
+
+// The command a server runs once, on the sample town: its file holds the
+// hierarchy the service would build from the whole map.
+TEST(PreparedHierarchy, ThePrepareCommandWritesTheHierarchyOfTheWholeMap)
+{
+    const std::string service = std::string(TW_BINARY_DIR) + "/service/tarnwickley-directions";
+    const std::string sample = std::string(TW_BINARY_DIR) + "/service/sample-town.osm.pbf";
+    if (!std::filesystem::exists(service) || !std::filesystem::exists(sample))
+        GTEST_SKIP() << "the service or its sample map has not been built";
+    test::TempFolder folder;
+    const std::string source = (folder / "town.osm.pbf").string();
+    std::filesystem::copy_file(sample, source);
+    const std::string command = "'" + service + "' --prepare '" + source + "' 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const RoadMap map = loadMap(source);
+    const TurnModel model(map);
+    const auto written = findPreparedHierarchy(source, model);
+    ASSERT_TRUE(written.has_value());
+    const ContractionHierarchy built = prepareHierarchy(model);
+    EXPECT_TRUE(std::ranges::equal(written->arcs(), built.arcs(), [](const ChArc& a, const ChArc& b) {
+        return a.node == b.node && a.weight == b.weight && a.middle == b.middle;
+    }));
 }
 
 // Resident and proportional kilobytes of this process's mapping of `path`.
