@@ -91,32 +91,6 @@ bool writeAll(int fd, const void* data, std::size_t size)
     return true;
 }
 
-// Slices a section from a mapped file is read in, each let go once read.
-constexpr std::size_t kMappedSlice = std::size_t{256} << 20;
-
-// Drops this process's pages of a read-only file mapping in [data, data + bytes).
-void releaseMapped(const std::byte* data, std::size_t bytes)
-{
-    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) / page * page;
-    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) / page * page;
-    if (end > begin) {
-        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
-    }
-}
-
-// The CRC-32 of a section read from a file mapping, slice by slice.
-std::uint32_t crcOfMapped(const std::byte* data, std::size_t bytes)
-{
-    uLong crc = crc32_z(0L, Z_NULL, 0);
-    for (std::size_t at = 0; at < bytes; at += kMappedSlice) {
-        const std::size_t n = std::min(kMappedSlice, bytes - at);
-        crc = crc32_combine64(crc, crcOf(data + at, n), static_cast<z_off64_t>(n));
-        releaseMapped(data + at, n);
-    }
-    return static_cast<std::uint32_t>(crc);
-}
-
 } // namespace
 
 MappedFile::~MappedFile()
@@ -224,12 +198,10 @@ bool MappedFileWriter::write(const std::string& path) const
     std::uint64_t offset = sizeof(Header) + m_parts.size() * sizeof(MappedFile::Section);
     for (const Part& part : m_parts) {
         offset = aligned(offset);
-        const std::uint32_t crc = part.mapped ? crcOfMapped(part.data, part.bytes) : crcOf(part.data, part.bytes);
-        table.push_back(MappedFile::Section{part.tag, part.itemSize, offset, part.bytes, crc, 0});
+        table.push_back(MappedFile::Section{part.tag, part.itemSize, offset, part.bytes, 0, 0});
         offset += part.bytes;
     }
-    Header header{kMagic, kLayoutVersion, m_contentVersion, static_cast<std::uint32_t>(m_parts.size()), offset,
-                  crcOf(table.data(), table.size() * sizeof(MappedFile::Section)), 0};
+    const std::uint64_t fileSize = offset;
 
     std::error_code error;
     const std::filesystem::path target(path);
@@ -241,22 +213,36 @@ bool MappedFileWriter::write(const std::string& path) const
     if (fd < 0) {
         return false;
     }
-    bool ok = ::fchmod(fd, 0644) == 0 && writeAll(fd, &header, sizeof header)
-              && writeAll(fd, table.data(), table.size() * sizeof(MappedFile::Section));
+    // Sections first, each checksummed as it is written; then the table and
+    // the header in front of them.
     std::uint64_t written = sizeof(Header) + table.size() * sizeof(MappedFile::Section);
+    bool ok = ::fchmod(fd, 0644) == 0 && ::lseek(fd, static_cast<off_t>(written), SEEK_SET) >= 0;
     static const std::byte zeros[kAlignment] = {};
     for (std::size_t i = 0; ok && i < m_parts.size(); ++i) {
         const Part& part = m_parts[i];
         ok = writeAll(fd, zeros, table[i].offset - written);
-        for (std::size_t at = 0; ok && at < part.bytes; at += kMappedSlice) {
-            const std::size_t n = std::min(kMappedSlice, part.bytes - at);
-            ok = writeAll(fd, part.data + at, n);
-            if (part.mapped) {
-                releaseMapped(part.data + at, n);
+        uLong crc = crc32_z(0L, Z_NULL, 0);
+        std::size_t put = 0;
+        const Put sink = [&](const std::byte* data, std::size_t bytes) {
+            if (bytes > part.bytes - put || !writeAll(fd, data, bytes)) {
+                return false;
             }
+            crc = crc32_combine64(crc, crcOf(data, bytes), static_cast<z_off64_t>(bytes));
+            put += bytes;
+            return true;
+        };
+        if (ok && part.make) {
+            ok = part.make(sink) && put == part.bytes;
+        } else if (ok) {
+            ok = sink(part.data, part.bytes);
         }
-        written = table[i].offset + m_parts[i].bytes;
+        table[i].crc = static_cast<std::uint32_t>(crc);
+        written = table[i].offset + part.bytes;
     }
+    const Header header{kMagic, kLayoutVersion, m_contentVersion, static_cast<std::uint32_t>(m_parts.size()),
+                        fileSize, crcOf(table.data(), table.size() * sizeof(MappedFile::Section)), 0};
+    ok = ok && ::lseek(fd, 0, SEEK_SET) == 0 && writeAll(fd, &header, sizeof header)
+         && writeAll(fd, table.data(), table.size() * sizeof(MappedFile::Section));
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && std::rename(temp.c_str(), path.c_str()) == 0;

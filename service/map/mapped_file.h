@@ -10,6 +10,8 @@
 //   table    per section: tag (four characters), item size, offset, bytes,
 //            CRC-32 of the bytes
 //   sections each at a 64-byte aligned offset
+// The writer writes the sections first and the table (with their checksums)
+// last, so each section is read once.
 //
 // Contract:
 // - open() checks the magic, both versions, the file size, that every section
@@ -28,6 +30,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -107,17 +110,18 @@ public:
     void add(std::uint32_t tag, std::span<const T> items)
     {
         static_assert(std::is_trivially_copyable_v<T>);
-        m_parts.push_back(Part{tag, sizeof(T), reinterpret_cast<const std::byte*>(items.data()), items.size_bytes()});
+        m_parts.push_back(Part{tag, sizeof(T), reinterpret_cast<const std::byte*>(items.data()), items.size_bytes(), {}});
     }
 
-    // Adds a section whose items are a read-only mapping of a file: its pages
-    // are let go as they are read (they stay in the page cache), so writing a
-    // section larger than memory keeps this process small.
-    template <typename T>
-    void addFromMappedFile(std::uint32_t tag, std::span<const T> items)
+    // Adds a section of `count` items made as the file is written: `make`
+    // hands them to `put` in order, in pieces of any size (so a section
+    // larger than memory, or gathered from elsewhere, is never held whole),
+    // and returns false to give up. Pieces that do not add up to `count`
+    // items fail the write.
+    using Put = std::function<bool(const std::byte* data, std::size_t bytes)>;
+    void addMade(std::uint32_t tag, std::size_t itemSize, std::size_t count, std::function<bool(const Put& put)> make)
     {
-        add(tag, items);
-        m_parts.back().mapped = true;
+        m_parts.push_back(Part{tag, static_cast<std::uint32_t>(itemSize), nullptr, itemSize * count, std::move(make)});
     }
 
     // Writes the file to a temporary name beside `path`, flushes it and renames
@@ -131,7 +135,7 @@ private:
         std::uint32_t itemSize;
         const std::byte* data;
         std::size_t bytes;
-        bool mapped = false;
+        std::function<bool(const Put& put)> make; // instead of data
     };
     std::uint32_t m_contentVersion;
     std::vector<Part> m_parts;

@@ -167,7 +167,7 @@ private:
 // The finished arcs in the order they come out of the contraction. In memory
 // they collect in large chunks (larger than the allocator serves from its
 // heap, so each is mapped on its own and goes back to the system when freed)
-// and move into one array at the end, each chunk freed once copied. With a
+// and move into one array at the end, in the order of the nodes' ids. With a
 // spill file, every full chunk is written out and its buffer used again, so
 // the arcs never stay in memory.
 class ArcChunks {
@@ -204,14 +204,24 @@ public:
         m_chunks.clear();
     }
 
-    // Moves the arcs (kept in memory) into `out`.
-    void moveInto(ArcBuffer& out)
+    // Moves the arcs (kept in memory) into `out`, the nodes' lists in the
+    // order of their ids (a query reads the lists of states that lie near
+    // each other, and their ids are near too), and points the nodes there.
+    void moveInto(ArcBuffer& out, std::span<ChNode> nodes)
     {
         out.allocate(m_size);
-        for (std::size_t i = 0; i < m_chunks.size(); ++i) {
-            const std::size_t at = i * kChunk;
-            std::memcpy(out.data() + at, m_chunks[i].get(), std::min(kChunk, m_size - at) * sizeof(ChArc));
-            m_chunks[i].reset();
+        std::size_t at = 0;
+        for (ChNode& node : nodes) {
+            std::size_t from = node.first;
+            std::size_t count = std::size_t{node.down} + node.up;
+            node.first = at;
+            while (count > 0) {
+                const std::size_t n = std::min(count, kChunk - from % kChunk);
+                std::memcpy(out.data() + at, m_chunks[from / kChunk].get() + from % kChunk, n * sizeof(ChArc));
+                at += n;
+                from += n;
+                count -= n;
+            }
         }
         m_chunks.clear();
     }
@@ -545,7 +555,7 @@ public:
         if (m_flat.spilled()) {
             m_flat.flush();
         } else {
-            m_flat.moveInto(arcs);
+            m_flat.moveInto(arcs, m_nodes);
         }
         rank = std::move(m_rank);
         nodes = std::move(m_nodes);

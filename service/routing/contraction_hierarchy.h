@@ -17,9 +17,11 @@
 // of the original graph. Both lists of a node lie together in one array (its
 // downward arcs, then its upward ones): every node a search settles reads both
 // (one to relax, the other for stall-on-demand), and so does unpacking. The
-// lists lie in the order the nodes were contracted, which is the order they
-// are finished in, so build() can write them out as it goes (`spillFolder`)
-// instead of holding them: on a large map they are most of its memory.
+// lists lie in the order of the nodes' ids (states near each other on the
+// map, so a query's reads stay close), except after a build that wrote them
+// out as they were finished (`spillFolder`): on a large map they are most of
+// its memory, and there they lie in the order of contraction until the
+// prepared file is written.
 //
 // Query: a bidirectional Dijkstra that only climbs (forward over up, backward
 // over down), with stall-on-demand (a node reached more cheaply from above is
