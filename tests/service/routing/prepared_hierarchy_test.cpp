@@ -382,5 +382,34 @@ TEST(PreparedHierarchy, LargeSectionChecksumIsTheWholeOnesAndCoversEveryPart)
     EXPECT_THROW(MappedFile::open(path, kPreparedFormatVersion), MapError);
 }
 
+// A section made while the file is written: whole when its pieces add up,
+// else no file (the old one stays).
+TEST(PreparedHierarchy, MadeSectionsAreWrittenWholeOrNotAtAll)
+{
+    test::TempFolder folder;
+    const std::string path = (folder / "made.twch").string();
+    const std::vector<std::uint32_t> items = {1, 2, 3, 4, 5, 6, 7};
+    auto writeMade = [&](std::size_t count, std::size_t pieces, bool giveUp) {
+        MappedFileWriter writer(kPreparedFormatVersion);
+        writer.addMade(sectionTag("MADE"), sizeof(std::uint32_t), count, [&](const MappedFileWriter::Put& put) {
+            for (std::size_t i = 0; i < pieces; ++i) {
+                if (!put(reinterpret_cast<const std::byte*>(&items[i]), sizeof(std::uint32_t)))
+                    return false;
+            }
+            return !giveUp;
+        });
+        return writer.write(path);
+    };
+    ASSERT_TRUE(writeMade(7, 7, false));
+    const auto file = MappedFile::open(path, kPreparedFormatVersion);
+    EXPECT_TRUE(std::ranges::equal(file->section<std::uint32_t>(sectionTag("MADE")), items));
+    const std::string before = readAll(path);
+    EXPECT_FALSE(writeMade(7, 6, false)) << "short";
+    EXPECT_FALSE(writeMade(6, 7, false)) << "long";
+    EXPECT_FALSE(writeMade(7, 7, true)) << "given up";
+    EXPECT_EQ(readAll(path), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1) << "temporary left";
+}
+
 } // namespace
 } // namespace tw::service
