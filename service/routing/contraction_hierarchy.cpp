@@ -1,6 +1,7 @@
 #include "service/routing/contraction_hierarchy.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <mutex>
 #include <limits>
@@ -786,18 +787,40 @@ public:
     {
         m_progress = progress;
         const auto n = static_cast<std::uint32_t>(m_stamp.size());
-        std::vector<std::uint32_t> ids(n);
-        for (std::uint32_t v = 0; v < n; ++v) {
-            ids[v] = v;
-        }
         std::vector<std::uint32_t> order;
         order.reserve(n);
-        dissect(ids, order, 0);
+        if (n <= kLeaf) {
+            for (std::uint32_t v = 0; v < n; ++v) {
+                order.push_back(v);
+            }
+            return order;
+        }
+        // The nodes sorted along each direction once; every cut then splits
+        // these lists in order instead of sorting its part again.
+        Part whole;
+        for (int direction = 0; direction < kDirections; ++direction) {
+            std::vector<std::pair<float, std::uint32_t>> sorted(n);
+            for (std::uint32_t v = 0; v < n; ++v) {
+                sorted[v] = {project(v, direction), v};
+            }
+            std::sort(sorted.begin(), sorted.end());
+            whole.sorted[direction].resize(n);
+            for (std::uint32_t i = 0; i < n; ++i) {
+                whole.sorted[direction][i] = sorted[i].second;
+            }
+        }
+        dissect(whole, 0, order, 0);
         return order;
     }
 
 private:
     static constexpr std::size_t kLeaf = 8;
+    static constexpr int kDirections = 4;
+
+    // The nodes of a part of the graph, sorted along each direction.
+    struct Part {
+        std::array<std::vector<std::uint32_t>, kDirections> sorted;
+    };
 
     float project(std::uint32_t v, int direction) const
     {
@@ -818,12 +841,13 @@ private:
         return std::atomic_ref<const std::uint32_t>(m_stamp[v]).load(std::memory_order_relaxed);
     }
 
-    // Orders `ids` (consumed) and appends them to `order`.
-    void dissect(std::vector<std::uint32_t>& ids, std::vector<std::uint32_t>& order, int depth)
+    // Orders the nodes of `part` (consumed) and appends them to `order`; a
+    // part this small goes in the order of its list along `given`.
+    void dissect(Part& part, int given, std::vector<std::uint32_t>& order, int depth)
     {
-        const std::size_t size = ids.size();
+        const std::size_t size = part.sorted[0].size();
         if (size <= kLeaf) {
-            order.insert(order.end(), ids.begin(), ids.end());
+            order.insert(order.end(), part.sorted[given].begin(), part.sorted[given].end());
             const std::size_t placed = m_placed += size;
             if (m_progress && placed >= m_nextReport) {
                 const std::lock_guard<std::mutex> lock(m_progressMutex);
@@ -835,7 +859,7 @@ private:
             return;
         }
         const std::uint32_t stamp = ++m_currentStamp;
-        for (std::uint32_t v : ids) {
+        for (std::uint32_t v : part.sorted[0]) {
             std::atomic_ref<std::uint32_t>(m_stamp[v]).store(stamp, std::memory_order_relaxed);
         }
         const std::size_t lowest = size * 3 / 10;
@@ -843,20 +867,16 @@ private:
         std::size_t bestCut = static_cast<std::size_t>(-1);
         std::size_t bestSplit = size / 2;
         int bestDirection = 0;
-        std::vector<std::pair<float, std::uint32_t>> sorted(size);
         std::vector<std::int64_t> change(size + 1);
-        for (int direction = 0; direction < 4; ++direction) {
+        for (int direction = 0; direction < kDirections; ++direction) {
+            const std::vector<std::uint32_t>& sorted = part.sorted[direction];
             for (std::size_t i = 0; i < size; ++i) {
-                sorted[i] = {project(ids[i], direction), ids[i]};
-            }
-            std::sort(sorted.begin(), sorted.end());
-            for (std::size_t i = 0; i < size; ++i) {
-                m_at[sorted[i].second] = static_cast<std::uint32_t>(i);
+                m_at[sorted[i]] = static_cast<std::uint32_t>(i);
             }
             // change[k]: arcs starting to cross the split before position k.
             std::fill(change.begin(), change.end(), 0);
             for (std::size_t i = 0; i < size; ++i) {
-                const std::uint32_t v = sorted[i].second;
+                const std::uint32_t v = sorted[i];
                 for (std::uint32_t k = m_first[v]; k < m_first[v + 1]; ++k) {
                     const std::uint32_t u = m_adjacent[k];
                     if (stampOf(u) == stamp && m_at[u] > i) {
@@ -879,14 +899,12 @@ private:
                 }
             }
         }
-        for (std::size_t i = 0; i < size; ++i) {
-            sorted[i] = {project(ids[i], bestDirection), ids[i]};
-        }
-        std::sort(sorted.begin(), sorted.end());
+        std::vector<std::int64_t>().swap(change);
+        const std::vector<std::uint32_t>& sorted = part.sorted[bestDirection];
         // Sides: 1 = left, 2 = right; the separator is the right side's nodes
         // with an arc to the left side.
         for (std::size_t i = 0; i < size; ++i) {
-            m_at[sorted[i].second] = i < bestSplit ? 1 : 2;
+            m_at[sorted[i]] = i < bestSplit ? 1 : 2;
         }
         // The separator is taken from the side where fewer nodes touch the
         // other one.
@@ -902,34 +920,42 @@ private:
         };
         std::size_t boundary[3] = {0, 0, 0};
         for (std::size_t i = 0; i < size; ++i) {
-            const std::uint32_t v = sorted[i].second;
+            const std::uint32_t v = sorted[i];
             boundary[m_at[v]] += touchesOther(v) ? 1 : 0;
         }
         const std::uint32_t cutSide = boundary[1] < boundary[2] ? 1 : 2;
-        std::vector<std::uint32_t> left;
-        std::vector<std::uint32_t> right;
         std::vector<std::uint32_t> separator;
-        left.reserve(bestSplit);
-        right.reserve(size - bestSplit);
         for (std::size_t i = 0; i < size; ++i) {
-            const std::uint32_t v = sorted[i].second;
+            const std::uint32_t v = sorted[i];
             if (m_at[v] == cutSide && touchesOther(v)) {
                 separator.push_back(v);
-            } else {
-                (i < bestSplit ? left : right).push_back(v);
             }
         }
-        std::vector<std::pair<float, std::uint32_t>>().swap(sorted);
-        std::vector<std::int64_t>().swap(change);
-        std::vector<std::uint32_t>().swap(ids);
-        if (depth < m_parallelDepth && left.size() > (1u << 16)) {
+        for (std::uint32_t v : separator) {
+            m_at[v] = 0;
+        }
+        // Both sides keep every list in order, without the separator.
+        Part left;
+        Part right;
+        for (int direction = 0; direction < kDirections; ++direction) {
+            std::vector<std::uint32_t>& list = part.sorted[direction];
+            left.sorted[direction].reserve(bestSplit);
+            right.sorted[direction].reserve(size - bestSplit);
+            for (std::uint32_t v : list) {
+                if (m_at[v] != 0) {
+                    (m_at[v] == 1 ? left : right).sorted[direction].push_back(v);
+                }
+            }
+            std::vector<std::uint32_t>().swap(list);
+        }
+        if (depth < m_parallelDepth && left.sorted[0].size() > (1u << 16)) {
             std::vector<std::uint32_t> leftOrder;
-            leftOrder.reserve(left.size());
-            std::thread side([&] { dissect(left, leftOrder, depth + 1); });
+            leftOrder.reserve(left.sorted[0].size());
+            std::thread side([&] { dissect(left, bestDirection, leftOrder, depth + 1); });
             std::vector<std::uint32_t> rightOrder;
-            rightOrder.reserve(right.size());
+            rightOrder.reserve(right.sorted[0].size());
             try {
-                dissect(right, rightOrder, depth + 1);
+                dissect(right, bestDirection, rightOrder, depth + 1);
             } catch (...) {
                 side.join();
                 throw;
@@ -938,12 +964,12 @@ private:
             order.insert(order.end(), leftOrder.begin(), leftOrder.end());
             order.insert(order.end(), rightOrder.begin(), rightOrder.end());
         } else {
-            dissect(left, order, depth + 1);
-            dissect(right, order, depth + 1);
+            dissect(left, bestDirection, order, depth + 1);
+            dissect(right, bestDirection, order, depth + 1);
         }
         // Along the cut line, so that neighbours in the separator come one
         // after the other (fewer shortcuts among them than in any order).
-        static constexpr int kAlong[4] = {1, 0, 3, 2};
+        static constexpr int kAlong[kDirections] = {1, 0, 3, 2};
         std::sort(separator.begin(), separator.end(), [&](std::uint32_t a, std::uint32_t b) {
             return project(a, kAlong[bestDirection]) < project(b, kAlong[bestDirection]);
         });
