@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <functional>
 #include <mutex>
 #include <limits>
 #include <deque>
@@ -47,6 +50,10 @@ constexpr std::size_t kResimulateNeighbours = 16;
 // nodes (see Contractor::runInOrder).
 constexpr std::size_t kSlices = 32;
 constexpr std::size_t kSmallestSlice = std::size_t{1} << 16;
+// Rounds of at least this many nodes share their witness searches among the
+// threads, which take this many nodes at a time.
+constexpr std::size_t kParallelRound = 8;
+constexpr std::size_t kGrab = 2;
 
 // Asks the processor to start loading `address` into the cache.
 inline void prefetch(const void* address)
@@ -322,6 +329,108 @@ struct alignas(64) Scratch {
     std::vector<std::uint32_t> touched;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> heap;
     std::vector<Shortcut> found;
+    // Per node this thread handled: its place in the round, and where its
+    // shortcuts lie in `found`.
+    struct Span {
+        std::size_t node, begin, end;
+    };
+    std::vector<Span> spans;
+};
+
+// Threads that wait between jobs: a contraction runs hundreds of thousands
+// of rounds, far too many to start threads for each.
+class WorkerPool {
+public:
+    using Job = std::function<void(unsigned thread)>;
+
+    explicit WorkerPool(unsigned threads)
+    {
+        for (unsigned t = 1; t < threads; ++t) {
+            m_threads.emplace_back([this, t] { serve(t); });
+        }
+    }
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+    ~WorkerPool()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        for (std::thread& t : m_threads) {
+            t.join();
+        }
+    }
+
+    // Runs job(t) on every thread t (this one is 0); returns when all are
+    // done, rethrowing the first failure.
+    void run(const Job& job)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_job = &job;
+            m_pending = m_threads.size();
+            m_error = nullptr;
+            ++m_generation;
+        }
+        m_wake.notify_all();
+        std::exception_ptr error;
+        try {
+            job(0);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_done.wait(lock, [this] { return m_pending == 0; });
+        if (!error) {
+            error = m_error;
+        }
+        if (error) {
+            std::rethrow_exception(error);
+        }
+    }
+
+private:
+    void serve(unsigned t)
+    {
+        std::uint64_t seen = 0;
+        while (true) {
+            const Job* job = nullptr;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_wake.wait(lock, [&] { return m_stop || m_generation != seen; });
+                if (m_stop) {
+                    return;
+                }
+                seen = m_generation;
+                job = m_job;
+            }
+            std::exception_ptr error;
+            try {
+                (*job)(t);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (error && !m_error) {
+                m_error = error;
+            }
+            if (--m_pending == 0) {
+                m_done.notify_one();
+            }
+        }
+    }
+
+    std::vector<std::thread> m_threads;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_done;
+    const Job* m_job = nullptr;
+    std::size_t m_pending = 0;
+    std::uint64_t m_generation = 0;
+    std::exception_ptr m_error;
+    bool m_stop = false;
 };
 
 // The graph while it is being contracted: per node its remaining arcs in both
@@ -475,6 +584,13 @@ public:
         const std::size_t slice = std::max<std::size_t>(n / kSlices + 1, kSmallestSlice);
         std::vector<std::uint32_t> candidates;
         std::vector<std::uint32_t> round;
+        struct Placed {
+            const Scratch* scratch = nullptr;
+            std::size_t begin = 0;
+            std::size_t end = 0;
+        };
+        std::vector<Placed> where;
+        WorkerPool pool(threads);
         std::uint32_t done = 0;
         std::uint32_t nextRelease = n / 32;
         for (std::size_t sliceBegin = 0; sliceBegin < n; sliceBegin += slice) {
@@ -491,35 +607,41 @@ public:
                 }
                 std::sort(round.begin(), round.end(),
                           [&](std::uint32_t a, std::uint32_t b) { return index[a] < index[b]; });
-                // Each thread takes one contiguous share, so the shortcuts come
-                // out in the round's order whatever the number of threads.
-                const std::size_t share = (round.size() + threads - 1) / threads;
-                auto work = [&](unsigned t) {
-                    m_scratch[t].found.clear();
-                    const std::size_t end = std::min(round.size(), (t + 1) * share);
-                    for (std::size_t i = t * share; i < end; ++i) {
-                        shortcuts(m_scratch[t], round[i], kContractArcLimit, &m_scratch[t].found);
+                // The threads take a few nodes at a time as they go (the
+                // separators' nodes cost far more than the rest); the
+                // shortcuts are then added in the round's order, so the
+                // result is the same whatever the number of threads.
+                std::atomic<std::size_t> next = 0;
+                const WorkerPool::Job work = [&](unsigned t) {
+                    Scratch& w = m_scratch[t];
+                    w.found.clear();
+                    w.spans.clear();
+                    for (std::size_t i = next.fetch_add(kGrab); i < round.size(); i = next.fetch_add(kGrab)) {
+                        for (std::size_t k = i; k < std::min(round.size(), i + kGrab); ++k) {
+                            const std::size_t begin = w.found.size();
+                            shortcuts(w, round[k], kContractArcLimit, &w.found);
+                            w.spans.push_back({k, begin, w.found.size()});
+                        }
                     }
                 };
-                if (round.size() >= 64 && threads > 1) {
-                    std::vector<std::thread> pool;
-                    for (unsigned t = 1; t < threads; ++t) {
-                        pool.emplace_back(work, t);
-                    }
-                    work(0);
-                    for (std::thread& t : pool) {
-                        t.join();
-                    }
+                for (Scratch& w : m_scratch) {
+                    w.found.clear();
+                    w.spans.clear();
+                }
+                if (round.size() >= kParallelRound && threads > 1) {
+                    pool.run(work);
                 } else {
-                    for (Scratch& w : m_scratch) {
-                        w.found.clear();
-                    }
-                    for (std::uint32_t v : round) {
-                        shortcuts(m_scratch[0], v, kContractArcLimit, &m_scratch[0].found);
+                    work(0);
+                }
+                where.assign(round.size(), {});
+                for (const Scratch& w : m_scratch) {
+                    for (const Scratch::Span& span : w.spans) {
+                        where[span.node] = {&w, span.begin, span.end};
                     }
                 }
-                for (const Scratch& w : m_scratch) {
-                    for (const Shortcut& c : w.found) {
+                for (const Placed& placed : where) {
+                    for (std::size_t i = placed.begin; i < placed.end; ++i) {
+                        const Shortcut& c = placed.scratch->found[i];
                         addArc(c.from, c.to, c.weight, c.middle);
                     }
                 }
