@@ -197,9 +197,11 @@ std::string writePreparedFrom(PrepareInput input, PrepareProgress progress)
     const std::string beside = preparedPathBeside(input.key.sourcePath);
     const std::string inUserFolder = preparedPathInUserFolder(input.key);
     const std::filesystem::path folder = std::filesystem::absolute(input.key.sourcePath).parent_path();
-    std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(inUserFolder).parent_path(), error);
     const bool besideWritable = ::access(folder.c_str(), W_OK) == 0;
+    if (!besideWritable) {
+        std::error_code error;
+        std::filesystem::create_directories(std::filesystem::path(inUserFolder).parent_path(), error);
+    }
     // The arcs are written out while contracting, into the folder the file goes to.
     const std::string spillFolder =
         besideWritable ? folder.string() : std::filesystem::path(inUserFolder).parent_path().string();
@@ -213,7 +215,6 @@ std::string writePreparedFrom(PrepareInput input, PrepareProgress progress)
     }
     return {};
 }
-
 
 std::optional<ContractionHierarchy> readPreparedHierarchy(const std::string& path, const CacheKey& key,
                                                           const TurnModel& model, std::vector<std::uint8_t>* connected)
