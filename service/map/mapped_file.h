@@ -110,7 +110,8 @@ public:
     void add(std::uint32_t tag, std::span<const T> items)
     {
         static_assert(std::is_trivially_copyable_v<T>);
-        m_parts.push_back(Part{tag, sizeof(T), reinterpret_cast<const std::byte*>(items.data()), items.size_bytes(), {}});
+        const auto* data = reinterpret_cast<const std::byte*>(items.data());
+        m_parts.push_back(Part{tag, sizeof(T), data, items.size_bytes(), {}});
     }
 
     // Adds a section of `count` items made as the file is written: `make`

@@ -186,7 +186,8 @@ public:
     {
         if (m_size == m_written + m_chunks.size() * kChunk) {
             if (m_spillFd >= 0 && !m_chunks.empty()) {
-                writeAll(m_spillFd, m_chunks.back().get(), kChunk * sizeof(ChArc), "cannot write the hierarchy's working file");
+                writeAll(m_spillFd, m_chunks.back().get(), kChunk * sizeof(ChArc),
+                         "cannot write the hierarchy's working file");
                 m_written += kChunk;
             } else {
                 m_chunks.emplace_back(static_cast<ChArc*>(std::malloc(kChunk * sizeof(ChArc))));
