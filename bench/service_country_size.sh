@@ -5,12 +5,16 @@
 #   - PSS of three service processes on the one mapped file.
 # HTTP route latency is tw_bench_service_server with TW_BENCH_MAP=<the map>.
 #
-# Usage: bench/service_country_size.sh BUILD_DIR JUNCTIONS [WORK_DIR]
+# Usage: bench/service_country_size.sh BUILD_DIR JUNCTIONS [WORK_DIR [SERVICES]]
 # The map and its prepared file are kept in WORK_DIR (default /tmp) for reruns.
+# SERVICES (default 3) processes are started on the prepared file; at ten
+# million junctions each keeps about 5 GB of its own, so a 24 GB machine
+# takes one.
 set -euo pipefail
 build=${1:?build folder}
 junctions=${2:?junction count}
 work=${3:-/tmp}
+services=${4:-3}
 service="$build/service/tarnwickley-directions"
 map="$work/tw-region-$junctions.osm.pbf"
 pids=()
@@ -54,7 +58,7 @@ start_service() { # port -> pid in $started
     done
     echo "service on port $1 did not start" >&2; exit 1
 }
-for port in 47911 47912 47913; do
+for port in $(seq 47911 $((47910 + services))); do
     t0=$(date +%s.%N)
     start_service "$port"
     t1=$(date +%s.%N)
