@@ -150,8 +150,13 @@ private:
         const ChNode& node = m_nodes[v];
         return {m_arcs.data() + node.first, node.down};
     }
-    // Appends the nodes after `from` on the original path of arc from->to.
-    bool unpack(std::uint32_t from, std::uint32_t to, std::uint32_t middle, std::vector<std::uint32_t>& out) const;
+    // An arc of a found path: from -> to, bypassing `middle` when a shortcut.
+    struct Hop {
+        std::uint32_t from, to, middle;
+    };
+    // Appends the nodes after the first hop's `from` on the original path of
+    // the hops, in order; false when a shortcut's halves are missing.
+    bool unpack(std::span<const Hop> hops, std::vector<std::uint32_t>& out) const;
 
     std::span<const std::uint32_t> m_rank;
     std::span<const ChNode> m_nodes;

@@ -112,5 +112,19 @@ TEST(ContractionHierarchy, EqualsDijkstraOnRandomGraphsWithSeeds)
     }
 }
 
+// A damaged file can pass validate() with a shortcut whose two halves are
+// not there: the path is dropped, not walked off the end of a list.
+TEST(ContractionHierarchy, AShortcutWithoutItsHalvesGivesNoPath)
+{
+    const std::vector<std::uint32_t> rank{1, 0, 2};
+    const std::vector<ChNode> nodes{{0, 0, 1}, {1, 0, 0}, {1, 0, 0}};
+    const std::vector<ChArc> arcs{{2, 5, 1}};
+    const ContractionHierarchy ch = ContractionHierarchy::fromParts(rank, nodes, arcs, nullptr);
+    ASSERT_EQ(ch.validate(), "");
+    const ChSeed from{0, 0.0};
+    const ChSeed to{2, 0.0};
+    EXPECT_FALSE(ch.shortestPath({&from, 1}, {&to, 1}).has_value());
+}
+
 } // namespace
 } // namespace tw::service
