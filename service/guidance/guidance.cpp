@@ -186,8 +186,11 @@ public:
             piece.lastIndex = i;
             piece.metres += edge.metres * fraction;
             piece.seconds += edge.deciseconds / 10.0 * fraction;
-            piece.exitBearing = exitBearing(shape);
         }
+        // Only a piece's last road says how it is left; a long route has
+        // thousands of roads and a few dozen pieces.
+        for (Piece& piece : out)
+            piece.exitBearing = exitBearing(m_map.edgeShape(edges[piece.lastIndex]));
         collapse(out);
         foldEnds(out);
         return out;
