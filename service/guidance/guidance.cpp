@@ -159,7 +159,6 @@ public:
             else if (i + 1 == edges.size())
                 fraction = m_route.lastFraction;
             fraction = std::clamp(fraction, 0.0, 1.0);
-            const auto shape = m_map.edgeShape(edges[i]);
             const bool roundabout = edge.has(kEdgeRoundabout);
             const bool link = edge.has(kEdgeLink);
             const std::uint64_t identity = edge.name != 0 ? edge.name
@@ -178,6 +177,7 @@ public:
                 piece.roadClass = edge.roadClass;
                 piece.roundabout = roundabout;
                 piece.link = link;
+                const auto shape = m_map.edgeShape(edges[i]);
                 piece.entryBearing = i == 0 ? entryBearing(shapeAfter(shape, m_route.firstFraction))
                                             : entryBearing(shape);
                 out.push_back(piece);
