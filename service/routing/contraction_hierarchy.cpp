@@ -1405,9 +1405,10 @@ bool ContractionHierarchy::unpack(std::span<const Hop> hops, std::vector<std::ui
         }
         tree.push_back(Piece{hop.from, hop.to, hop.middle, kChNone});
     }
-    // A sound hierarchy never repeats a node more than the graph has nodes;
-    // the bound stops a crafted file from making unpacking explode.
-    const std::size_t limit = 8 * static_cast<std::size_t>(nodeCount()) + 32 + tree.size();
+    // A shortest path passes a node at most once, so a sound hierarchy's
+    // tree has fewer than twice as many pieces as the graph has nodes; the
+    // bound stops a crafted file from making unpacking explode.
+    const std::size_t limit = 2 * (static_cast<std::size_t>(nodeCount()) + hops.size()) + 16;
     constexpr std::size_t kNodeAhead = 16; // fetch a node's record this many lookups ahead
     constexpr std::size_t kArcsAhead = 8;  // and its arcs this many
     while (!frontier.empty()) {
