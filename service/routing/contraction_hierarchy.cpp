@@ -8,7 +8,6 @@
 #include <functional>
 #include <mutex>
 #include <limits>
-#include <numeric>
 #include <deque>
 #include <queue>
 #include <thread>
@@ -445,12 +444,9 @@ private:
 // graph sparse.
 class Contractor {
 public:
-    // `original`, when not empty, gives each node's id in the result: the
-    // graph was numbered in the order it is contracted in (see build()).
-    Contractor(std::uint32_t nodeCount, std::vector<WeightedArc>& arcs, int spillFd,
-               std::vector<std::uint32_t> original = {})
+    Contractor(std::uint32_t nodeCount, std::vector<WeightedArc>& arcs, int spillFd)
         : m_out(nodeCount), m_in(nodeCount), m_contracted(nodeCount, 0), m_inBatch(nodeCount, 0),
-          m_rank(nodeCount, 0), m_flat(spillFd), m_nodes(nodeCount), m_original(std::move(original))
+          m_rank(nodeCount, 0), m_flat(spillFd), m_nodes(nodeCount)
     {
         // Lists get their exact room first (growing them one arc at a time
         // would leave a quarter of them empty). The outgoing ones are made
@@ -654,7 +650,7 @@ public:
                 for (std::uint32_t v : round) {
                     appendNeighbours(v, candidates);
                     removeNode(v);
-                    m_rank[resultId(v)] = done++;
+                    m_rank[v] = done++;
                     m_inBatch[v] = 0;
                 }
                 std::erase_if(candidates, [&](std::uint32_t u) { return index[u] >= sliceEnd; });
@@ -701,8 +697,6 @@ private:
             out.push_back(a.node);
         }
     }
-
-    std::uint32_t resultId(std::uint32_t v) const { return m_original.empty() ? v : m_original[v]; }
 
     static WorkArc* findArc(ArcList& list, std::uint32_t node)
     {
@@ -844,20 +838,17 @@ private:
     {
         // v's arcs now all lead to nodes contracted later: they are its final
         // downward and upward lists.
-        m_nodes[resultId(v)] = ChNode{m_flat.size(), static_cast<std::uint32_t>(m_in[v].size()),
-                                      static_cast<std::uint32_t>(m_out[v].size())};
-        const auto finished = [this](const WorkArc& a) {
-            return ChArc{resultId(a.node), a.weight, a.middle == kChNone ? kChNone : resultId(a.middle)};
-        };
+        m_nodes[v] = ChNode{m_flat.size(), static_cast<std::uint32_t>(m_in[v].size()),
+                            static_cast<std::uint32_t>(m_out[v].size())};
         for (const WorkArc& a : m_in[v]) {
             auto& list = m_out[a.node];
             list.erase(std::find_if(list.begin(), list.end(), [v](const WorkArc& x) { return x.node == v; }));
-            m_flat.push_back(finished(a));
+            m_flat.push_back(ChArc{a.node, a.weight, a.middle});
         }
         for (const WorkArc& a : m_out[v]) {
             auto& list = m_in[a.node];
             list.erase(std::find_if(list.begin(), list.end(), [v](const WorkArc& x) { return x.node == v; }));
-            m_flat.push_back(finished(a));
+            m_flat.push_back(ChArc{a.node, a.weight, a.middle});
         }
         m_out[v].release();
         m_in[v].release();
@@ -878,8 +869,7 @@ private:
     // growing never copies (nor briefly doubles) what is the largest part of
     // the memory on big maps.
     ArcChunks m_flat;
-    std::vector<ChNode> m_nodes;              // by result id
-    std::vector<std::uint32_t> m_original;    // result id per node; empty when the same
+    std::vector<ChNode> m_nodes;
 };
 
 // Nested dissection: the nodes in an order in which each part of the graph
@@ -1286,36 +1276,17 @@ ContractionHierarchy ContractionHierarchy::build(std::uint32_t nodeCount, std::v
             });
         }
         std::vector<ChPosition>().swap(positions);
-        std::unique_ptr<Contractor> contractor;
+        Contractor contractor(nodeCount, arcs, owned->spill.fd());
         if (!order.empty()) {
-            // The graph is numbered in the order it is contracted in, so each
-            // part of the dissection is one run of ids: the witness searches
-            // of a part then read memory that lies together, instead of
-            // nodes strewn over the whole map's arrays. The result keeps the
-            // input's ids.
-            {
-                std::vector<std::uint32_t> position(nodeCount);
-                for (std::uint32_t i = 0; i < nodeCount; ++i) {
-                    position[order[i]] = i;
-                }
-                for (WeightedArc& a : arcs) {
-                    a.from = position[a.from];
-                    a.to = position[a.to];
-                }
-            }
-            contractor = std::make_unique<Contractor>(nodeCount, arcs, owned->spill.fd(), std::move(order));
-            std::vector<std::uint32_t> inOrder(nodeCount);
-            std::iota(inOrder.begin(), inOrder.end(), 0);
-            contractor->runInOrder(inOrder, [&](double done) {
+            contractor.runInOrder(order, [&](double done) {
                 if (progress) {
                     progress(0.1 + 0.9 * done);
                 }
             });
         } else {
-            contractor = std::make_unique<Contractor>(nodeCount, arcs, owned->spill.fd());
-            contractor->run(progress);
+            contractor.run(progress);
         }
-        arcCount = contractor->finish(owned->rank, owned->nodes, owned->arcs);
+        arcCount = contractor.finish(owned->rank, owned->nodes, owned->arcs);
     }
     if (progress) {
         progress(1.0);
