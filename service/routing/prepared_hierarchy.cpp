@@ -259,6 +259,17 @@ std::optional<ContractionHierarchy> readPreparedHierarchy(const std::string& pat
     return hierarchy;
 }
 
+ContractionHierarchy openPreparedFile(const std::string& path)
+{
+    const std::shared_ptr<const MappedFile> file = MappedFile::open(path, kPreparedFormatVersion);
+    ContractionHierarchy hierarchy = ContractionHierarchy::fromParts(
+        file->section<std::uint32_t>(kRank), file->section<ChNode>(kNodes), file->section<ChArc>(kArcs), file);
+    if (const std::string fault = hierarchy.validate(); !fault.empty()) {
+        throw MapError("The prepared map " + path + " is damaged: " + fault);
+    }
+    return hierarchy;
+}
+
 std::optional<ContractionHierarchy> findPreparedHierarchy(const std::string& sourcePath, const TurnModel& model,
                                                           DamagedPrepared damaged, std::vector<std::uint8_t>* connected)
 {

@@ -81,6 +81,11 @@ std::optional<ContractionHierarchy> readPreparedHierarchy(const std::string& pat
                                                           const TurnModel& model,
                                                           std::vector<std::uint8_t>* connected = nullptr);
 
+// Returns the hierarchy of the prepared file at `path`, mapped and validated,
+// without the map it was made from (for measuring queries alone). Throws
+// MapError when the file is damaged or of another version.
+ContractionHierarchy openPreparedFile(const std::string& path);
+
 // Returns the current prepared file of the map at `sourcePath` (beside it or in
 // the user's folder), mapped; nothing when there is none. A damaged file throws
 // MapError under DamagedPrepared::Refuse and counts as missing otherwise.
