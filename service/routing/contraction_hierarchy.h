@@ -25,7 +25,8 @@
 //
 // Query: a bidirectional Dijkstra that only climbs (forward over up, backward
 // over down), with stall-on-demand (a node reached more cheaply from above is
-// not expanded). Several sources and targets with starting costs are allowed,
+// not expanded; only a node's first few arcs from above are looked at, since
+// looking up all of a dense node's costs more than it saves). Several sources and targets with starting costs are allowed,
 // which is how a point in the middle of a road enters the search.
 //
 // Contract:
