@@ -1314,6 +1314,19 @@ ContractionHierarchy ContractionHierarchy::fromParts(std::span<const std::uint32
     return ch;
 }
 
+const char* ContractionHierarchy::listsFault() const
+{
+    const std::uint64_t total = m_arcs.size();
+    std::uint64_t covered = 0;
+    for (const ChNode& node : m_nodes) {
+        if (node.first > total || std::uint64_t{node.down} + node.up > total - node.first) {
+            return "a node's arcs lie outside the arcs";
+        }
+        covered += std::uint64_t{node.down} + node.up;
+    }
+    return covered == total ? nullptr : "the nodes' arcs do not cover the arcs";
+}
+
 std::string ContractionHierarchy::validate() const
 {
     const std::size_t n = m_rank.size();
@@ -1332,17 +1345,10 @@ std::string ContractionHierarchy::validate() const
     }
     // Lists that together are as long as the arcs: checking them all below is
     // one pass however they lie.
+    if (const char* fault = listsFault(); fault != nullptr) {
+        return fault;
+    }
     const std::uint64_t total = m_arcs.size();
-    std::uint64_t covered = 0;
-    for (const ChNode& node : m_nodes) {
-        if (node.first > total || std::uint64_t{node.down} + node.up > total - node.first) {
-            return "a node's arcs lie outside the arcs";
-        }
-        covered += std::uint64_t{node.down} + node.up;
-    }
-    if (covered != total) {
-        return "the nodes' arcs do not cover the arcs";
-    }
     // Both lists of a node hold arcs to higher nodes, so one check serves.
     // A country-size file has hundreds of millions of arcs: the nodes are
     // checked in parts on every core, and the first part's fault is told.

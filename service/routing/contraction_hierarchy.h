@@ -128,6 +128,10 @@ public:
     // shortcut does not unpack.
     std::optional<ChPath> shortestPath(std::span<const ChSeed> sources, std::span<const ChSeed> targets) const;
 
+    // Whether every node's lists lie inside the arcs and together cover them
+    // exactly (the first of validate()'s checks).
+    bool listsCoverArcs() const { return listsFault() == nullptr; }
+
     std::uint32_t nodeCount() const { return static_cast<std::uint32_t>(m_rank.size()); }
     std::size_t arcCount() const { return m_arcs.size(); }
 
@@ -140,6 +144,9 @@ public:
 
 private:
     struct Owned;
+
+    // The fault in where the nodes' lists lie, or null.
+    const char* listsFault() const;
 
     std::span<const ChArc> up(std::uint32_t v) const
     {

@@ -41,20 +41,6 @@ PreparedSource recordOf(const CacheKey& key, const TurnModel& model)
                           fingerprint(model.map())};
 }
 
-// Whether every node's lists lie inside the arcs and together cover them.
-bool soundLayout(const ContractionHierarchy& hierarchy)
-{
-    const std::uint64_t total = hierarchy.arcs().size();
-    std::uint64_t covered = 0;
-    for (const ChNode& node : hierarchy.nodes()) {
-        if (node.first > total || std::uint64_t{node.down} + node.up > total - node.first) {
-            return false;
-        }
-        covered += std::uint64_t{node.down} + node.up;
-    }
-    return covered == total;
-}
-
 // Lets go of this process's pages of a read-only file mapping (they stay in
 // the page cache).
 void releaseMapped(std::span<const ChArc> arcs)
@@ -77,7 +63,7 @@ bool writeFile(const std::string& path, const std::string& sourcePath, const Pre
     const auto nodes = hierarchy.nodes();
     const auto arcs = hierarchy.arcs();
     std::vector<ChNode> placed;
-    if (!soundLayout(hierarchy)) {
+    if (!hierarchy.listsCoverArcs()) {
         // Kept as it is (a damaged hierarchy, made to test the loader).
         writer.add(kNodes, nodes);
         writer.add(kArcs, arcs);
