@@ -1,5 +1,7 @@
 #include "service/routing/contraction_hierarchy.h"
 
+#include "service/map/prefetch.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -59,16 +61,6 @@ constexpr std::size_t kStallArcs = 4;
 // threads, which take this many nodes at a time.
 constexpr std::size_t kParallelRound = 8;
 constexpr std::size_t kGrab = 2;
-
-// Asks the processor to start loading `address` into the cache.
-inline void prefetch(const void* address)
-{
-#if defined(__GNUC__)
-    __builtin_prefetch(address);
-#else
-    (void)address;
-#endif
-}
 
 // Gives memory the allocator holds free back to the system, so that freeing
 // one large structure while building the next keeps the peak down.
