@@ -321,9 +321,11 @@ struct Shortcut {
 // What one thread's witness searches keep between searches. Aligned to a
 // cache line so threads never write to each other's lines.
 struct alignas(64) Scratch {
-    explicit Scratch(std::uint32_t nodeCount) : dist(nodeCount, kInfiniteWeight), target(nodeCount, 0) {}
+    explicit Scratch(std::uint32_t nodeCount) : dist(nodeCount, kInfiniteWeight), target(nodeCount, kInfiniteWeight) {}
     std::vector<std::uint32_t> dist;
-    std::vector<std::uint8_t> target; // 1 for the nodes the current searches look for
+    // For the nodes the current searches look for (the contracted node's
+    // heads), the weight of the arc to them; kInfiniteWeight for the others.
+    std::vector<std::uint32_t> target;
     std::vector<std::uint32_t> touched;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> heap;
     std::vector<Shortcut> found;
@@ -724,9 +726,12 @@ private:
 
     // Dijkstra from `source` over the remaining graph without `skip` and the
     // nodes of the current round, until it has looked at `arcLimit` arcs, the
-    // distance passes `maxDist` or all `targets` are settled.
-    void witnessSearch(Scratch& w, std::uint32_t source, std::uint32_t skip, std::uint32_t maxDist, int arcLimit,
-                       int targets) const
+    // distance passes `maxDist`, all `targets` are settled, or every target
+    // but the source is already reached no later than through `skip` (its
+    // arc there weighs `sourceWeight`; `open` of them are not yet): then
+    // none needs a shortcut, and searching on could only find shorter ways.
+    void witnessSearch(Scratch& w, std::uint32_t source, std::uint32_t skip, std::uint32_t sourceWeight,
+                       std::uint32_t maxDist, int arcLimit, int targets, int open) const
     {
         for (std::uint32_t n : w.touched) {
             w.dist[n] = kInfiniteWeight;
@@ -747,7 +752,7 @@ private:
             if (d > maxDist || looked > arcLimit) {
                 break;
             }
-            if (w.target[x] != 0 && --targets == 0) {
+            if (w.target[x] != kInfiniteWeight && --targets == 0) {
                 break; // every target settled: their distances are final
             }
             looked += static_cast<int>(m_out[x].size());
@@ -759,6 +764,13 @@ private:
                 if (nd < w.dist[a.node]) {
                     if (w.dist[a.node] == kInfiniteWeight) {
                         w.touched.push_back(a.node);
+                    }
+                    if (const std::uint32_t toTarget = w.target[a.node]; toTarget != kInfiniteWeight && a.node != source) {
+                        const std::uint32_t via = addWeights(sourceWeight, toTarget);
+                        if (w.dist[a.node] > via && nd <= via && --open == 0) {
+                            w.dist[a.node] = nd;
+                            return;
+                        }
                     }
                     w.dist[a.node] = nd;
                     w.heap.emplace_back(nd, a.node);
@@ -774,7 +786,7 @@ private:
     {
         std::int64_t added = 0;
         for (const WorkArc& o : m_out[v]) {
-            w.target[o.node] = 1;
+            w.target[o.node] = o.weight;
         }
         for (const WorkArc& in : m_in[v]) {
             std::uint32_t maxDist = 0;
@@ -789,7 +801,8 @@ private:
                 continue; // nothing beyond v but the way back
             }
             // The source itself may be one of the targets; it settles first.
-            witnessSearch(w, in.node, v, maxDist, limit, targets + w.target[in.node]);
+            const int sourceIsTarget = w.target[in.node] != kInfiniteWeight ? 1 : 0;
+            witnessSearch(w, in.node, v, in.weight, maxDist, limit, targets + sourceIsTarget, targets);
             for (const WorkArc& o : m_out[v]) {
                 if (o.node == in.node) {
                     continue;
@@ -804,7 +817,7 @@ private:
             }
         }
         for (const WorkArc& o : m_out[v]) {
-            w.target[o.node] = 0;
+            w.target[o.node] = kInfiniteWeight;
         }
         return added;
     }
