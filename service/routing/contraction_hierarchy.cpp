@@ -57,10 +57,12 @@ constexpr std::size_t kSmallestSlice = std::size_t{1} << 16;
 // each up costs more than the stalls it finds save: with all of them, routes
 // on the 10M region took 16 % longer (1M: 13 %); fewer than four gain nothing.
 constexpr std::size_t kStallArcs = 4;
-// Rounds of at least this many nodes share their witness searches among the
-// threads, which take this many nodes at a time.
+// Rounds of at least this many pieces of work share them among the threads,
+// which take this many pieces at a time.
 constexpr std::size_t kParallelRound = 8;
 constexpr std::size_t kGrab = 2;
+// Rounds of fewer nodes than this per thread share out each node's tails.
+constexpr std::size_t kSplitRound = 4;
 
 // Gives memory the allocator holds free back to the system, so that freeing
 // one large structure while building the next keeps the peak down.
@@ -329,10 +331,10 @@ struct alignas(64) Scratch {
     std::vector<std::uint32_t> touched;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> heap;
     std::vector<Shortcut> found;
-    // Per node this thread handled: its place in the round, and where its
+    // Per piece of a round's work this thread handled: which, and where its
     // shortcuts lie in `found`.
     struct Span {
-        std::size_t node, begin, end;
+        std::size_t piece, begin, end;
     };
     std::vector<Span> spans;
 };
@@ -590,6 +592,11 @@ public:
             std::size_t end = 0;
         };
         std::vector<Placed> where;
+        // Part of the work of a round: node round[node]'s tails [first, end).
+        struct Piece {
+            std::uint32_t node, first, end;
+        };
+        std::vector<Piece> pieces;
         WorkerPool pool(threads);
         std::uint32_t done = 0;
         std::uint32_t nextRelease = n / 32;
@@ -607,36 +614,59 @@ public:
                 }
                 std::sort(round.begin(), round.end(),
                           [&](std::uint32_t a, std::uint32_t b) { return index[a] < index[b]; });
-                // The threads take a few nodes at a time as they go (the
-                // separators' nodes cost far more than the rest); the
-                // shortcuts are then added in the round's order, so the
-                // result is the same whatever the number of threads.
+                // The work is cut into pieces: a node each, or, in a round
+                // of few nodes (the separators', with dozens of neighbours
+                // each), one of a node's tails each, so that a round of one
+                // costly node still keeps every core busy. The threads take
+                // a few pieces at a time as they go; the shortcuts are then
+                // added in the round's order, so the result is the same
+                // whatever the number of threads.
+                pieces.clear();
+                const bool split = round.size() < kSplitRound * threads;
+                for (std::size_t k = 0; k < round.size(); ++k) {
+                    const auto tails = static_cast<std::uint32_t>(m_in[round[k]].size());
+                    for (std::uint32_t first = 0; first < tails; first += split ? 1 : tails) {
+                        pieces.push_back({static_cast<std::uint32_t>(k), first, split ? first + 1 : tails});
+                    }
+                }
                 std::atomic<std::size_t> next = 0;
                 const WorkerPool::Job work = [&](unsigned t) {
                     Scratch& w = m_scratch[t];
                     w.found.clear();
                     w.spans.clear();
-                    for (std::size_t i = next.fetch_add(kGrab); i < round.size(); i = next.fetch_add(kGrab)) {
-                        for (std::size_t k = i; k < std::min(round.size(), i + kGrab); ++k) {
+                    std::uint32_t marked = kChNone;
+                    for (std::size_t i = next.fetch_add(kGrab); i < pieces.size(); i = next.fetch_add(kGrab)) {
+                        for (std::size_t p = i; p < std::min(pieces.size(), i + kGrab); ++p) {
+                            const std::uint32_t v = round[pieces[p].node];
+                            if (v != marked) {
+                                if (marked != kChNone) {
+                                    markTargets(w, marked, false);
+                                }
+                                markTargets(w, v, true);
+                                marked = v;
+                            }
                             const std::size_t begin = w.found.size();
-                            shortcuts(w, round[k], kContractArcLimit, &w.found);
-                            w.spans.push_back({k, begin, w.found.size()});
+                            shortcutsFrom(w, v, pieces[p].first, pieces[p].end, kContractArcLimit, &w.found);
+                            w.spans.push_back({p, begin, w.found.size()});
                         }
+                    }
+                    if (marked != kChNone) {
+                        markTargets(w, marked, false);
                     }
                 };
                 for (Scratch& w : m_scratch) {
                     w.found.clear();
                     w.spans.clear();
                 }
-                if (round.size() >= kParallelRound && threads > 1) {
+                if (pieces.size() >= kParallelRound && threads > 1) {
                     pool.run(work);
                 } else {
                     work(0);
                 }
-                where.assign(round.size(), {});
+                where.assign(pieces.size(), {});
                 for (const Scratch& w : m_scratch) {
                     for (const Scratch::Span& span : w.spans) {
-                        where[span.node] = {&w, span.begin, span.end};
+                        where[span.piece] = {&w, span.begin, span.end};
                     }
                 }
                 for (const Placed& placed : where) {
@@ -746,6 +776,11 @@ private:
             std::pop_heap(w.heap.begin(), w.heap.end(), std::greater<>());
             const auto [d, x] = w.heap.back();
             w.heap.pop_back();
+            // The arcs of the node settled next are fetched while this one's
+            // are looked at: on a large graph each list is a cache miss.
+            if (!w.heap.empty()) {
+                prefetch(m_out[w.heap.front().second].begin());
+            }
             if (d > w.dist[x]) {
                 continue;
             }
@@ -773,6 +808,7 @@ private:
                         }
                     }
                     w.dist[a.node] = nd;
+                    prefetch(&m_out[a.node]);
                     w.heap.emplace_back(nd, a.node);
                     std::push_heap(w.heap.begin(), w.heap.end(), std::greater<>());
                 }
@@ -784,11 +820,27 @@ private:
     // given. Returns how many.
     std::int64_t shortcuts(Scratch& w, std::uint32_t v, int limit, std::vector<Shortcut>* out) const
     {
-        std::int64_t added = 0;
+        markTargets(w, v, true);
+        const std::int64_t added = shortcutsFrom(w, v, 0, m_in[v].size(), limit, out);
+        markTargets(w, v, false);
+        return added;
+    }
+
+    // Marks (or clears) v's heads as the targets of the witness searches.
+    void markTargets(Scratch& w, std::uint32_t v, bool on) const
+    {
         for (const WorkArc& o : m_out[v]) {
-            w.target[o.node] = o.weight;
+            w.target[o.node] = on ? o.weight : kInfiniteWeight;
         }
-        for (const WorkArc& in : m_in[v]) {
+    }
+
+    // The shortcuts v needs from its tails m_in[v][first, end), in order;
+    // v's targets must be marked.
+    std::int64_t shortcutsFrom(Scratch& w, std::uint32_t v, std::size_t first, std::size_t end, int limit,
+                               std::vector<Shortcut>* out) const
+    {
+        std::int64_t added = 0;
+        for (const WorkArc& in : std::span<const WorkArc>(m_in[v].begin() + first, m_in[v].begin() + end)) {
             std::uint32_t maxDist = 0;
             int targets = 0;
             for (const WorkArc& o : m_out[v]) {
@@ -815,9 +867,6 @@ private:
                     }
                 }
             }
-        }
-        for (const WorkArc& o : m_out[v]) {
-            w.target[o.node] = kInfiniteWeight;
         }
         return added;
     }
