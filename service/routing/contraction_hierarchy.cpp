@@ -760,6 +760,7 @@ private:
     // but the source is already reached no later than through `skip` (its
     // arc there weighs `sourceWeight`; `open` of them are not yet): then
     // none needs a shortcut, and searching on could only find shorter ways.
+    // As targets are reached, `maxDist` falls to what the open ones need.
     void witnessSearch(Scratch& w, std::uint32_t source, std::uint32_t skip, std::uint32_t sourceWeight,
                        std::uint32_t maxDist, int arcLimit, int targets, int open) const
     {
@@ -800,14 +801,25 @@ private:
                     if (w.dist[a.node] == kInfiniteWeight) {
                         w.touched.push_back(a.node);
                     }
+                    const std::uint32_t before = w.dist[a.node];
+                    w.dist[a.node] = nd;
                     if (const std::uint32_t toTarget = w.target[a.node]; toTarget != kInfiniteWeight && a.node != source) {
                         const std::uint32_t via = addWeights(sourceWeight, toTarget);
-                        if (w.dist[a.node] > via && nd <= via && --open == 0) {
-                            w.dist[a.node] = nd;
-                            return;
+                        if (before > via && nd <= via) {
+                            if (--open == 0) {
+                                return;
+                            }
+                            // The search need only go as far as the heads
+                            // still open need.
+                            maxDist = 0;
+                            for (const WorkArc& o : m_out[skip]) {
+                                const std::uint32_t need = addWeights(sourceWeight, o.weight);
+                                if (o.node != source && w.dist[o.node] > need) {
+                                    maxDist = std::max(maxDist, need);
+                                }
+                            }
                         }
                     }
-                    w.dist[a.node] = nd;
                     prefetch(&m_out[a.node]);
                     w.heap.emplace_back(nd, a.node);
                     std::push_heap(w.heap.begin(), w.heap.end(), std::greater<>());
