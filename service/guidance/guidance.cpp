@@ -319,8 +319,8 @@ private:
     // precedence: whichever rule comes first matches first, and the earliest
     // place it matches. A merge only changes the pieces around it, so each
     // rule's scan picks up a little before the last merge instead of at the
-    // start: every earlier place was checked and has not changed (on a long
-    // route with many name changes, starting over cost a tenth of a request).
+    // start: every earlier place was checked and has not changed. Starting
+    // over made a route of many short pieces cost the square of their number.
     void collapse(std::vector<Piece>& list) const
     {
         std::size_t from[3] = {1, 1, 1}; // where each rule's scan resumes
