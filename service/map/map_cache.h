@@ -1,13 +1,17 @@
 #pragma once
 // The binary cache of an imported RoadMap.
 //
-// A cache file starts with a magic number and format version, then the key of
-// the source it was made from (absolute path, size, modification time), then
-// the map's arrays, and ends with a CRC-32 of everything before it. Reading
-// checks all of that and every count and index (RoadMap::validate), so a stale,
-// truncated, corrupt or foreign file is refused, never trusted. Writing goes to
-// a temporary file in the same folder that is renamed over the old cache, so a
-// crash or a full disk never leaves a half-written cache behind.
+// The cache is a MappedFile (see mapped_file.h): the key of the source it was
+// made from (absolute path, size, modification time), the string table, and
+// every array of the map, derived indexes included, each a checksummed
+// section. Reading maps the file and lets the map's arrays view it, so a
+// start costs a check instead of a parse, and every process on the same map
+// shares one copy of it. Reading checks the file's layout and checksums, the
+// key, and every count and index (RoadMap::validate), so a stale, truncated,
+// corrupt or foreign file is refused, never trusted. Writing goes to a
+// temporary file in the same folder that is renamed over the old cache: a
+// crash or a full disk never leaves a half-written cache behind, and a
+// running process keeps the file it mapped.
 
 #include "service/map/road_map.h"
 

@@ -46,9 +46,17 @@ RoadMap loadMap(const std::string& path, const LoadOptions& options)
     }
     RoadMap map = importOsm(path, options.progress);
     if (useCache) {
-        const bool written = folderWritable(path) && writeMapCache(cachePathBeside(path), *key, map);
-        if (!written) {
-            writeMapCache(cachePathInUserFolder(*key), *key, map);
+        std::string written = cachePathBeside(path);
+        if (!folderWritable(path) || !writeMapCache(written, *key, map)) {
+            written = cachePathInUserFolder(*key);
+            if (!writeMapCache(written, *key, map)) {
+                return map;
+            }
+        }
+        // Serve from the cache just written, so this process too shares its
+        // pages with every other one on the same map.
+        if (std::optional<RoadMap> cached = readMapCache(written, *key)) {
+            return std::move(*cached);
         }
     }
     return map;

@@ -747,7 +747,7 @@ private:
             r.first = static_cast<std::uint32_t>(map.restrictionEdges.size());
             r.count = static_cast<std::uint32_t>(path.size());
             r.kind = raw.kind;
-            map.restrictionEdges.insert(map.restrictionEdges.end(), path.begin(), path.end());
+            map.restrictionEdges.append(path.begin(), path.end());
             map.restrictions.push_back(r);
         }
         return Outcome::Used;

@@ -89,7 +89,7 @@ void RoadMap::finishIndexes()
     for (std::size_t i = 0; i < n; ++i) {
         firstInEdge[i + 1] += firstInEdge[i];
     }
-    assignOnHugePages(inEdges, edges.size());
+    inEdges.edit([&](std::vector<EdgeId>& list) { assignOnHugePages(list, edges.size()); });
     {
         std::vector<EdgeId> fill(firstInEdge.begin(), firstInEdge.end() - 1);
         for (EdgeId id = 0; id < edges.size(); ++id) {
@@ -130,7 +130,7 @@ bool validRange(std::uint32_t first, std::uint32_t count, std::size_t size)
     return count >= 2 && first <= size && count <= size - first;
 }
 
-std::string checkCsr(const std::vector<EdgeId>& first, std::size_t rows, std::size_t total,
+std::string checkCsr(std::span<const EdgeId> first, std::size_t rows, std::size_t total,
                      const char* what)
 {
     if (first.size() != rows + 1 || first.front() != 0 || first.back() != total) {

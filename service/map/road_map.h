@@ -24,6 +24,11 @@
 //   nothing drives through them. The routing layer's TurnModel turns these into
 //   the cost of each turn; the map only holds the facts.
 // - A RoadMap is immutable once built; concurrent readers need no locking.
+// - The large arrays are MapArrays: a map read from its cache views them in
+//   the mapped cache file (shared by every process on the same map) instead
+//   of holding a copy; changing one (tests, the importer) copies it first.
+
+#include "service/map/map_array.h"
 
 #include <cstdint>
 #include <span>
@@ -79,6 +84,7 @@ enum EdgeFlag : std::uint8_t {
 };
 
 struct Edge {
+    std::int64_t wayId = 0;        // OSM way the edge came from
     NodeId source = 0;
     NodeId target = 0;
     EdgeId twin = kNoId;        // the same road driven the other way, if allowed
@@ -90,10 +96,10 @@ struct Edge {
     std::uint32_t shapeCount = 0;  // >= 2, first = source, last = target
     float metres = 0.0f;           // length along the polyline
     std::uint32_t deciseconds = 0; // travel time, >= 1
-    std::int64_t wayId = 0;        // OSM way the edge came from
     RoadClass roadClass = RoadClass::Residential;
     std::uint8_t flags = 0;        // EdgeFlag bits
     std::uint8_t speedKmh = 0;     // speed used for deciseconds
+    std::uint8_t spare = 0;        // fills the record: a stored map has no padding bytes
 
     bool has(EdgeFlag flag) const { return (flags & flag) != 0; }
 };
@@ -117,12 +123,13 @@ struct InterpolationLine {
     StringId street = 0;
     std::int32_t fromNumber = 0;  // number at shape[shapeFirst]
     std::int32_t toNumber = 0;    // number at the last shape point
-    Parity parity = Parity::All;
     std::uint32_t shapeFirst = 0; // into RoadMap::shape
     std::uint32_t shapeCount = 0; // >= 2
     StringId city = 0;
     StringId postcode = 0;
     StringId state = 0;
+    Parity parity = Parity::All;
+    std::uint8_t spare[3] = {};
 };
 
 enum class RestrictionKind : std::uint8_t {
@@ -138,6 +145,7 @@ struct TurnRestriction {
     std::uint32_t first = 0;
     std::uint32_t count = 0;
     RestrictionKind kind = RestrictionKind::No;
+    std::uint8_t spare[3] = {};
 };
 
 // What the importer made of the map's restriction relations and barrier nodes.
@@ -152,35 +160,40 @@ struct ImportCounts {
     std::uint32_t barriers = 0;                // barrier nodes on roads that stop cars
 };
 
+// The records a map cache holds as they lie in memory: no padding, so a file
+// written twice from one map is the same bytes.
+static_assert(sizeof(Coordinate) == 16 && sizeof(Edge) == 56 && sizeof(AddressPoint) == 40
+              && sizeof(InterpolationLine) == 36 && sizeof(TurnRestriction) == 12 && sizeof(ImportCounts) == 20);
+
 struct RoadMap {
     // Graph.
-    std::vector<Coordinate> nodes;          // junction coordinates
-    std::vector<EdgeId> firstEdge;          // size nodes.size() + 1
-    std::vector<Edge> edges;                // sorted by source
-    std::vector<Coordinate> shape;          // edge and interpolation polylines
+    MapArray<Coordinate> nodes;          // junction coordinates
+    MapArray<EdgeId> firstEdge;          // size nodes.size() + 1
+    MapArray<Edge> edges;                // sorted by source
+    MapArray<Coordinate> shape;          // edge and interpolation polylines
 
     // Reverse CSR (derived, built by finishIndexes()): the edges INTO node n are
     // inEdges[firstInEdge[n] .. firstInEdge[n+1]).
-    std::vector<EdgeId> firstInEdge;
-    std::vector<EdgeId> inEdges;
+    MapArray<EdgeId> firstInEdge;
+    MapArray<EdgeId> inEdges;
 
     // Text.
     std::vector<std::string> strings;       // strings[0] == ""
 
     // Addresses.
-    std::vector<AddressPoint> addresses;
-    std::vector<InterpolationLine> interpolations;
+    MapArray<AddressPoint> addresses;
+    MapArray<InterpolationLine> interpolations;
 
     // Turn restrictions and barriers (see the contract above).
-    std::vector<TurnRestriction> restrictions;
-    std::vector<EdgeId> restrictionEdges;
-    std::vector<NodeId> barrierNodes;       // sorted, unique
+    MapArray<TurnRestriction> restrictions;
+    MapArray<EdgeId> restrictionEdges;
+    MapArray<NodeId> barrierNodes;       // sorted, unique
     ImportCounts counts;
 
     // Street lookup (derived, built by finishIndexes()): the edges named n are
     // nameEdges[firstNameEdge[n] .. firstNameEdge[n+1]), for every StringId n.
-    std::vector<EdgeId> firstNameEdge;      // size strings.size() + 1
-    std::vector<EdgeId> nameEdges;
+    MapArray<EdgeId> firstNameEdge;      // size strings.size() + 1
+    MapArray<EdgeId> nameEdges;
 
     std::size_t nodeCount() const { return nodes.size(); }
     std::size_t edgeCount() const { return edges.size(); }

@@ -92,12 +92,12 @@ int prepareOnly(const std::string& mapPath)
             // The preparation reads the roads only: the address data goes
             // before the turn model is built, and the roads' shapes once the
             // model has taken their headings from them.
-            std::vector<AddressPoint>().swap(map.addresses);
-            std::vector<InterpolationLine>().swap(map.interpolations);
-            std::vector<EdgeId>().swap(map.nameEdges);
-            std::vector<EdgeId>().swap(map.firstNameEdge);
+            map.addresses.release();
+            map.interpolations.release();
+            map.nameEdges.release();
+            map.firstNameEdge.release();
             const TurnModel model(map);
-            std::vector<Coordinate>().swap(map.shape);
+            map.shape.release();
             if (findPreparedHierarchy(mapPath, model, DamagedPrepared::Replace)) {
                 say(mapPath + " was already prepared");
                 return kExitOk;

@@ -120,7 +120,7 @@ public:
             map.edges.push_back(edge);
         }
         const std::uint32_t interpolationBase = static_cast<std::uint32_t>(map.shape.size());
-        map.shape.insert(map.shape.end(), m_interpolationShape.begin(), m_interpolationShape.end());
+        map.shape.append(m_interpolationShape.begin(), m_interpolationShape.end());
         for (InterpolationLine& line : map.interpolations)
             line.shapeFirst += interpolationBase;
         map.firstEdge.assign(map.nodes.size() + 1, 0);
