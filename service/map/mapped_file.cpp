@@ -180,6 +180,15 @@ std::shared_ptr<const MappedFile> MappedFile::open(const std::string& path, std:
     return file;
 }
 
+std::vector<MappedFile::Raw> MappedFile::sections() const
+{
+    std::vector<Raw> raw;
+    for (const Section& s : m_sections) {
+        raw.push_back(Raw{s.tag, s.itemSize, {m_base + s.offset, static_cast<std::size_t>(s.bytes)}});
+    }
+    return raw;
+}
+
 bool MappedFile::has(std::uint32_t tag) const
 {
     return std::any_of(m_sections.begin(), m_sections.end(), [tag](const Section& s) { return s.tag == tag; });

@@ -80,6 +80,14 @@ public:
     std::size_t size() const { return m_size; }
     const std::string& path() const { return m_path; }
 
+    // Every section as bytes, in the order of the table (to copy a file).
+    struct Raw {
+        std::uint32_t tag;
+        std::uint32_t itemSize;
+        std::span<const std::byte> bytes;
+    };
+    std::vector<Raw> sections() const;
+
 private:
     struct Section {
         std::uint32_t tag;

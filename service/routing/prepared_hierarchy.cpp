@@ -22,6 +22,35 @@ constexpr std::uint32_t kRank = sectionTag("RANK");
 constexpr std::uint32_t kNodes = sectionTag("NODE");
 constexpr std::uint32_t kArcs = sectionTag("ARCS");
 constexpr std::uint32_t kConnected = sectionTag("MAIN");
+constexpr std::uint32_t kTurnEdges = sectionTag("TEDG");
+constexpr std::uint32_t kTurnNodes = sectionTag("TNOD");
+constexpr std::uint32_t kGridFrame = sectionTag("GFRM");
+constexpr std::uint32_t kGridFirst = sectionTag("GFST");
+constexpr std::uint32_t kGridEntries = sectionTag("GENT");
+
+// The start indexes of a map, made to be written.
+struct MadeIndexes {
+    std::optional<TurnModel> ownModel;
+    const TurnModel* model = nullptr;
+    SegmentGrid grid;
+    SegmentGrid::Frame frame{};
+};
+
+void makeIndexes(MadeIndexes& made, const TurnModel& model, std::span<const std::uint8_t> connected)
+{
+    made.model = &model;
+    made.grid.build(model.map(), [connected](EdgeId e) { return connected[e] != 0; });
+    made.frame = made.grid.frame();
+}
+
+void addIndexes(MappedFileWriter& writer, const MadeIndexes& made)
+{
+    writer.add(kTurnEdges, made.model->edgeInfo());
+    writer.add(kTurnNodes, made.model->nodeInfo());
+    writer.add(kGridFrame, std::span<const SegmentGrid::Frame>(&made.frame, 1));
+    writer.add(kGridFirst, made.grid.firstEntries());
+    writer.add(kGridEntries, made.grid.entries());
+}
 
 std::uint64_t fingerprint(const RoadMap& map)
 {
@@ -54,9 +83,13 @@ void releaseMapped(std::span<const ChArc> arcs)
 }
 
 bool writeFile(const std::string& path, const std::string& sourcePath, const PreparedSource& record,
-               const ContractionHierarchy& hierarchy, std::span<const std::uint8_t> connected)
+               const ContractionHierarchy& hierarchy, std::span<const std::uint8_t> connected,
+               const MadeIndexes* indexes)
 {
     MappedFileWriter writer(kPreparedFormatVersion);
+    if (indexes != nullptr) {
+        addIndexes(writer, *indexes);
+    }
     writer.add(kSource, std::span<const PreparedSource>(&record, 1));
     writer.add(kSourcePath, std::span<const char>(sourcePath));
     writer.add(kRank, hierarchy.rank());
@@ -163,7 +196,9 @@ bool writePreparedHierarchy(const std::string& path, const CacheKey& key, const 
         computed = largestComponent(model);
         connected = computed;
     }
-    return writeFile(path, key.sourcePath, recordOf(key, model), hierarchy, connected);
+    MadeIndexes indexes;
+    makeIndexes(indexes, model, connected);
+    return writeFile(path, key.sourcePath, recordOf(key, model), hierarchy, connected, &indexes);
 }
 
 PrepareInput prepareInputOf(const CacheKey& key, const TurnModel& model)
@@ -193,9 +228,15 @@ std::string writePreparedFrom(PrepareInput input, PrepareProgress progress)
         besideWritable ? folder.string() : std::filesystem::path(inUserFolder).parent_path().string();
     const ContractionHierarchy hierarchy = ContractionHierarchy::build(
         input.states, std::move(input.arcs), progressReport(progress), std::move(input.positions), spillFolder);
+    MadeIndexes indexes;
+    if (input.map) {
+        indexes.ownModel.emplace(*input.map);
+        makeIndexes(indexes, *indexes.ownModel, input.connected);
+    }
     for (const std::string& path : {beside, inUserFolder}) {
         if ((path != beside || besideWritable)
-            && writeFile(path, input.key.sourcePath, input.source, hierarchy, input.connected)) {
+            && writeFile(path, input.key.sourcePath, input.source, hierarchy, input.connected,
+                         input.map ? &indexes : nullptr)) {
             return path;
         }
     }
@@ -203,7 +244,8 @@ std::string writePreparedFrom(PrepareInput input, PrepareProgress progress)
 }
 
 std::optional<ContractionHierarchy> readPreparedHierarchy(const std::string& path, const CacheKey& key,
-                                                          const TurnModel& model, std::vector<std::uint8_t>* connected)
+                                                          const TurnModel& model, std::vector<std::uint8_t>* connected,
+                                                          StartIndexes* indexes)
 {
     std::error_code error;
     if (!std::filesystem::exists(path, error)) {
@@ -242,6 +284,23 @@ std::optional<ContractionHierarchy> readPreparedHierarchy(const std::string& pat
     if (connected != nullptr) {
         connected->assign(flags.begin(), flags.end());
     }
+    if (indexes != nullptr) {
+        indexes->path = path;
+        if (file->has(kTurnEdges) || file->has(kTurnNodes)) {
+            indexes->turnEdges.view(file->section<TurnModel::EdgeInfo>(kTurnEdges), file);
+            indexes->turnNodes.view(file->section<TurnModel::NodeInfo>(kTurnNodes), file);
+        }
+        if (file->has(kGridFrame) || file->has(kGridFirst) || file->has(kGridEntries)) {
+            const auto frame = file->section<SegmentGrid::Frame>(kGridFrame);
+            if (frame.size() != 1) {
+                throw MapError("The prepared map " + path + " is damaged: its road grid has no frame");
+            }
+            indexes->hasGrid = true;
+            indexes->gridFrame = frame[0];
+            indexes->gridFirst.view(file->section<std::uint32_t>(kGridFirst), file);
+            indexes->gridEntries.view(file->section<SegmentGrid::Entry>(kGridEntries), file);
+        }
+    }
     return hierarchy;
 }
 
@@ -257,7 +316,8 @@ ContractionHierarchy openPreparedFile(const std::string& path)
 }
 
 std::optional<ContractionHierarchy> findPreparedHierarchy(const std::string& sourcePath, const TurnModel& model,
-                                                          DamagedPrepared damaged, std::vector<std::uint8_t>* connected)
+                                                          DamagedPrepared damaged, std::vector<std::uint8_t>* connected,
+                                                          StartIndexes* indexes)
 {
     const std::optional<CacheKey> key = cacheKeyOf(sourcePath);
     if (!key) {
@@ -265,7 +325,7 @@ std::optional<ContractionHierarchy> findPreparedHierarchy(const std::string& sou
     }
     for (const std::string& path : {preparedPathBeside(sourcePath), preparedPathInUserFolder(*key)}) {
         try {
-            if (std::optional<ContractionHierarchy> hierarchy = readPreparedHierarchy(path, *key, model, connected)) {
+            if (std::optional<ContractionHierarchy> hierarchy = readPreparedHierarchy(path, *key, model, connected, indexes)) {
                 return hierarchy;
             }
         } catch (const MapError&) {

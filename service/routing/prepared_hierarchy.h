@@ -12,7 +12,10 @@
 #include "service/map/road_map.h"
 #include "service/routing/contraction_hierarchy.h"
 #include "service/routing/contraction_router.h"
+#include "service/routing/segment_grid.h"
+#include "service/routing/turn_model.h"
 
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -40,6 +43,22 @@ struct PreparedSource {
     std::uint64_t fingerprint;
 };
 
+// What a start would otherwise compute from the map, kept in the prepared
+// file beside the hierarchy: the turn model's facts per road edge and per
+// junction, and the grid of the roads that snapping searches. A file without
+// them (written before they were kept) is still current; the start then
+// computes them. Read from a file, they view it; nothing in them is checked
+// yet (TurnModel::setGeometry and SegmentGrid::adopt check them).
+struct StartIndexes {
+    std::string path;  // the prepared file they were read from
+    MapArray<TurnModel::EdgeInfo> turnEdges;
+    MapArray<TurnModel::NodeInfo> turnNodes;
+    bool hasGrid = false;
+    SegmentGrid::Frame gridFrame{};
+    MapArray<std::uint32_t> gridFirst;
+    MapArray<SegmentGrid::Entry> gridEntries;
+};
+
 // All a preparation needs of the map, taken from it so that the map and its
 // turn model can be let go before the contraction: on a large map they are
 // gigabytes the contraction has no use for.
@@ -50,6 +69,10 @@ struct PrepareInput {
     std::uint32_t states = 0;
     std::vector<WeightedArc> arcs;
     std::vector<ChPosition> positions;
+    // The map itself, when the file is to keep the start indexes: they are
+    // made from it once the contraction is done. (A map read from its cache
+    // views the mapped cache, so holding it costs no memory of its own.)
+    std::shared_ptr<const RoadMap> map;
 };
 
 std::string preparedPathBeside(const std::string& sourcePath);
@@ -76,10 +99,12 @@ std::string writePreparedFrom(PrepareInput input, PrepareProgress progress);
 // of another version, or made from another source or map. Throws MapError when
 // the file is damaged (truncated, bad checksum, an index out of range).
 // `connected`, when given, receives the stored flags of the largest connected
-// part.
+// part, and `indexes` the start indexes the file keeps. The model may lack its
+// geometry (TurnModel::GeometryLater).
 std::optional<ContractionHierarchy> readPreparedHierarchy(const std::string& path, const CacheKey& key,
                                                           const TurnModel& model,
-                                                          std::vector<std::uint8_t>* connected = nullptr);
+                                                          std::vector<std::uint8_t>* connected = nullptr,
+                                                          StartIndexes* indexes = nullptr);
 
 // Returns the hierarchy of the prepared file at `path`, mapped and validated,
 // without the map it was made from (for measuring queries alone). Throws
@@ -91,7 +116,8 @@ ContractionHierarchy openPreparedFile(const std::string& path);
 // MapError under DamagedPrepared::Refuse and counts as missing otherwise.
 std::optional<ContractionHierarchy> findPreparedHierarchy(const std::string& sourcePath, const TurnModel& model,
                                                           DamagedPrepared damaged = DamagedPrepared::Refuse,
-                                                          std::vector<std::uint8_t>* connected = nullptr);
+                                                          std::vector<std::uint8_t>* connected = nullptr,
+                                                          StartIndexes* indexes = nullptr);
 
 // Returns the hierarchy for the map at `sourcePath`: the prepared file when it
 // is current, else prepared now (progress on stderr for large maps) and

@@ -1,5 +1,7 @@
 #include "service/routing/router.h"
 
+#include "service/map/map_error.h"
+
 #include "service/routing/contraction_router.h"
 #include "service/routing/largest_component.h"
 #include "service/routing/prepared_hierarchy.h"
@@ -120,23 +122,64 @@ struct Router::Grid {
 };
 
 Router::Router(const RoadMap& map, const RouterOptions& options)
-    : m_map(map), m_model(map), m_grid(std::make_unique<Grid>())
+    : m_map(map), m_model(map, TurnModel::GeometryLater{}), m_grid(std::make_unique<Grid>())
 {
-    // A current prepared file also holds the largest connected part, which
-    // otherwise takes about as long to find as the file takes to check. (The
-    // geocoder is indexed on another thread meanwhile.)
+    // A current prepared file also holds the largest connected part, the turn
+    // model's facts and the road grid, which otherwise take seconds each to
+    // compute on a large map. (The geocoder is indexed on another thread
+    // meanwhile.)
     std::optional<ContractionHierarchy> found;
     std::vector<std::uint8_t> storedConnected;
+    StartIndexes indexes;
     if (options.search == RouteSearch::Hierarchy && !options.mapPath.empty()) {
-        found = findPreparedHierarchy(options.mapPath, m_model, DamagedPrepared::Refuse, &storedConnected);
+        found = findPreparedHierarchy(options.mapPath, m_model, DamagedPrepared::Refuse, &storedConnected, &indexes);
+    }
+    const auto damaged = [&indexes](const MapError& error) {
+        return MapError("The prepared map " + indexes.path + " is damaged: " + error.what());
+    };
+    if (found && !indexes.turnEdges.empty()) {
+        try {
+            m_model.setGeometry(std::move(indexes.turnEdges), std::move(indexes.turnNodes));
+        } catch (const MapError& error) {
+            throw damaged(error);
+        }
+    } else {
+        m_model.computeGeometry();
     }
     if (found && storedConnected.size() == map.edges.size()) {
         m_edgeInMain = std::move(storedConnected);
     } else {
         m_edgeInMain = largestComponent(m_model);
     }
-    m_grid->segments.build(map, [this](EdgeId e) { return isConnected(e); });
+    if (found && indexes.hasGrid) {
+        try {
+            m_grid->segments.adopt(indexes.gridFrame, std::move(indexes.gridFirst), std::move(indexes.gridEntries),
+                                   map);
+        } catch (const MapError& error) {
+            throw damaged(error);
+        }
+    } else {
+        m_grid->segments.build(map, [this](EdgeId e) { return isConnected(e); });
+    }
 
+    if (options.search == RouteSearch::Hierarchy) {
+        const PrepareProgress progress = options.progressOnStderr ? PrepareProgress::Stderr : PrepareProgress::Quiet;
+        if (options.mapPath.empty()) {
+            m_hierarchy = prepareHierarchy(m_model);
+        } else if (found) {
+            m_hierarchy = std::move(found);
+        } else if (m_model.stateCount() <= options.prepareAtMostStates) {
+            m_hierarchy = loadOrPrepareHierarchy(options.mapPath, m_model, progress);
+        }
+    }
+    if (!m_hierarchy) {
+        prepareLandmarks();
+    }
+}
+
+void Router::prepareLandmarks()
+{
+    const RoadMap& map = m_map;
     double fastest = 0.0;  // metres per decisecond
     for (const Edge& e : map.edges) {
         fastest = std::max(fastest, static_cast<double>(e.metres) / e.deciseconds);
@@ -162,19 +205,7 @@ Router::Router(const RoadMap& map, const RouterOptions& options)
             nodeInMain[map.edges[id].target] = 1;
         }
     }
-    if (options.search == RouteSearch::Hierarchy) {
-        const PrepareProgress progress = options.progressOnStderr ? PrepareProgress::Stderr : PrepareProgress::Quiet;
-        if (options.mapPath.empty()) {
-            m_hierarchy = prepareHierarchy(m_model);
-        } else if (found) {
-            m_hierarchy = std::move(found);
-        } else if (m_model.stateCount() <= options.prepareAtMostStates) {
-            m_hierarchy = loadOrPrepareHierarchy(options.mapPath, m_model, progress);
-        }
-    }
-    if (!m_hierarchy) {
-        m_landmarks.build(map, nodeInMain);
-    }
+    m_landmarks.build(map, nodeInMain);
     m_nodeXY.reserve(map.nodes.size());
     for (const Coordinate& c : map.nodes) {
         m_nodeXY.emplace_back(static_cast<float>(c.lon), static_cast<float>(c.lat));

@@ -108,6 +108,10 @@ public:
 private:
     struct Grid;
 
+    // What the search without a hierarchy needs besides the model: the
+    // landmarks and the straight-line bound.
+    void prepareLandmarks();
+
     // Returns a lower bound of the driving time in deciseconds between two
     // points from their straight-line distance (consistent: never more than
     // any edge's time over that edge's length).
@@ -117,7 +121,8 @@ private:
     TurnModel m_model;
     std::vector<std::uint8_t> m_edgeInMain;  // per edge: 1 when in the main component
     std::unique_ptr<Grid> m_grid;
-    // Node positions for the straight-line bound (degrees; projected on use).
+    // Node positions for the straight-line bound (degrees; projected on use);
+    // only the search without a hierarchy has them.
     std::vector<std::pair<float, float>> m_nodeXY;  // (lon, lat) per node
     double m_metresPerLonDegree = 0.0;
     double m_decisecondsPerMetre = 0.0;  // at the map's highest effective speed

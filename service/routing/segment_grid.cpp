@@ -2,10 +2,12 @@
 
 #include "service/map/geo.h"
 #include "service/map/huge_pages.h"
+#include "service/map/map_error.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
 
 namespace tw::service {
 
@@ -151,18 +153,65 @@ void SegmentGrid::build(const RoadMap& map, const std::function<bool(EdgeId)>& i
         }
     };
     const std::size_t cells = static_cast<std::size_t>(m_rows) * static_cast<std::size_t>(m_columns);
-    m_firstEntry.assign(cells + 1, 0);
+    std::vector<std::uint32_t> firstEntry(cells + 1, 0);
     for (EdgeId id : indexed) {
-        forEachCell(id, [&](std::size_t cell, Entry) { ++m_firstEntry[cell + 1]; });
+        forEachCell(id, [&](std::size_t cell, Entry) { ++firstEntry[cell + 1]; });
     }
     for (std::size_t i = 0; i < cells; ++i) {
-        m_firstEntry[i + 1] += m_firstEntry[i];
+        firstEntry[i + 1] += firstEntry[i];
     }
-    assignOnHugePages(m_entries, m_firstEntry.back());
-    std::vector<std::uint32_t> fill(m_firstEntry.begin(), m_firstEntry.end() - 1);
+    std::vector<Entry> entries;
+    assignOnHugePages(entries, firstEntry.back());
+    std::vector<std::uint32_t> fill(firstEntry.begin(), firstEntry.end() - 1);
     for (EdgeId id : indexed) {
-        forEachCell(id, [&](std::size_t cell, Entry entry) { m_entries[fill[cell]++] = entry; });
+        forEachCell(id, [&](std::size_t cell, Entry entry) { entries[fill[cell]++] = entry; });
     }
+    m_firstEntry = std::move(firstEntry);
+    m_entries = std::move(entries);
+}
+
+SegmentGrid::Frame SegmentGrid::frame() const
+{
+    return Frame{m_minLat, m_minLon, m_cellLat, m_cellLon, m_cellMetres, m_columns, m_rows};
+}
+
+void SegmentGrid::adopt(const Frame& frame, MapArray<std::uint32_t> firstEntries, MapArray<Entry> entries,
+                        const RoadMap& map)
+{
+    const auto fault = [](const char* what) { return MapError(std::string("its road grid ") + what); };
+    const bool empty = frame.columns == 0 && frame.rows == 0;
+    if (!empty
+        && (frame.columns < 1 || frame.rows < 1 || frame.columns > kMaxSide || frame.rows > kMaxSide
+            || !std::isfinite(frame.minLat) || !std::isfinite(frame.minLon) || !(frame.cellLat > 0.0)
+            || !(frame.cellLon > 0.0) || !std::isfinite(frame.cellLat) || !std::isfinite(frame.cellLon)
+            || !(frame.cellMetres > 0.0) || !std::isfinite(frame.cellMetres))) {
+        throw fault("has a damaged frame");
+    }
+    const std::size_t cells = static_cast<std::size_t>(frame.rows) * static_cast<std::size_t>(frame.columns);
+    if (empty ? !(firstEntries.empty() && entries.empty())
+              : firstEntries.size() != cells + 1 || firstEntries.front() != 0
+                    || firstEntries.back() != entries.size()) {
+        throw fault("does not fit its frame");
+    }
+    for (std::size_t i = 0; i < cells; ++i) {
+        if (firstEntries[i] > firstEntries[i + 1]) {
+            throw fault("index is not ascending");
+        }
+    }
+    for (const Entry& entry : entries) {
+        if (entry.edge >= map.edges.size()) {
+            throw fault("names a road the map does not have");
+        }
+    }
+    m_minLat = frame.minLat;
+    m_minLon = frame.minLon;
+    m_cellLat = frame.cellLat;
+    m_cellLon = frame.cellLon;
+    m_cellMetres = frame.cellMetres;
+    m_columns = frame.columns;
+    m_rows = frame.rows;
+    m_firstEntry = std::move(firstEntries);
+    m_entries = std::move(entries);
 }
 
 std::optional<SegmentHit> SegmentGrid::nearest(const RoadMap& map, Coordinate where) const
@@ -191,6 +240,9 @@ std::optional<SegmentHit> SegmentGrid::nearest(const RoadMap& map, Coordinate wh
                 continue;
             }
             const auto shape = map.edgeShape(entry.edge);
+            if (entry.segment >= shape.size() - 1) {
+                continue;  // only from a damaged prepared file
+            }
             const Projected p = project(where, shape[entry.segment], shape[entry.segment + 1]);
             if (p.metres < best.metres || (p.metres == best.metres && bestEntry && entry.edge < bestEntry->edge)) {
                 best = p;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace tw::service {
@@ -43,11 +44,31 @@ public:
     std::optional<SegmentHit> nearest(const RoadMap& map, Coordinate where,
                                       const std::function<bool(EdgeId)>& accept) const;
 
-private:
+    // The grid as plain arrays, kept in a prepared file so that a start takes
+    // it back instead of building it.
     struct Entry {
         EdgeId edge;
         std::uint32_t segment;  // index of the segment's first point in the edge shape
     };
+    struct Frame {
+        double minLat;
+        double minLon;
+        double cellLat;
+        double cellLon;
+        double cellMetres;
+        std::int32_t columns;
+        std::int32_t rows;
+    };
+    Frame frame() const;
+    std::span<const std::uint32_t> firstEntries() const { return m_firstEntry; }
+    std::span<const Entry> entries() const { return m_entries; }
+    // Takes a grid of `map` back from its arrays. Throws MapError when they do
+    // not fit the map (the grid is then unchanged). A segment past its edge's
+    // shape is skipped where a query meets it.
+    void adopt(const Frame& frame, MapArray<std::uint32_t> firstEntries, MapArray<Entry> entries,
+               const RoadMap& map);
+
+private:
 
     std::size_t cellOf(int column, int row) const
     {
@@ -64,8 +85,8 @@ private:
     double m_cellMetres = 0.0;  // the smaller side of a cell on the ground
     int m_columns = 0;
     int m_rows = 0;
-    std::vector<std::uint32_t> m_firstEntry;  // CSR over cells
-    std::vector<Entry> m_entries;
+    MapArray<std::uint32_t> m_firstEntry;  // CSR over cells
+    MapArray<Entry> m_entries;
 };
 
 }  // namespace tw::service

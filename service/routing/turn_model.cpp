@@ -1,6 +1,7 @@
 #include "service/routing/turn_model.h"
 
 #include "service/map/huge_pages.h"
+#include "service/map/map_error.h"
 
 #include <algorithm>
 #include <cmath>
@@ -48,15 +49,22 @@ std::uint8_t rankOf(RoadClass roadClass)
 
 }  // namespace
 
-TurnModel::TurnModel(const RoadMap& map) : m_map(map)
+TurnModel::TurnModel(const RoadMap& map) : TurnModel(map, GeometryLater{})
 {
+    computeGeometry();
+}
+
+void TurnModel::computeGeometry()
+{
+    const RoadMap& map = m_map;
     const std::size_t edgeCount = map.edges.size();
-    assignOnHugePages(m_info, edgeCount);
-    m_nodeInfo.assign(map.nodeCount(), NodeInfo{});
+    std::vector<EdgeInfo> infos;
+    assignOnHugePages(infos, edgeCount);
+    std::vector<NodeInfo> nodeInfos(map.nodeCount(), NodeInfo{});
     for (EdgeId id = 0; id < edgeCount; ++id) {
         const auto shape = map.edgeShape(id);
         const Edge& e = map.edges[id];
-        EdgeInfo& info = m_info[id];
+        EdgeInfo& info = infos[id];
         std::size_t k = 1;
         while (k + 1 < shape.size() && flatMetres(shape.front(), shape[k]) < kHeadingProbeMetres) {
             ++k;
@@ -72,13 +80,37 @@ TurnModel::TurnModel(const RoadMap& map) : m_map(map)
         info.deciseconds = e.deciseconds;
         info.rank = rankOf(e.roadClass);
         info.roundabout = e.has(kEdgeRoundabout) ? 1 : 0;
-        m_nodeInfo[e.source].bestRank = std::min(m_nodeInfo[e.source].bestRank, info.rank);
-        m_nodeInfo[e.target].bestRank = std::min(m_nodeInfo[e.target].bestRank, info.rank);
+        nodeInfos[e.source].bestRank = std::min(nodeInfos[e.source].bestRank, info.rank);
+        nodeInfos[e.target].bestRank = std::min(nodeInfos[e.target].bestRank, info.rank);
     }
     for (NodeId barrier : map.barrierNodes) {
-        m_nodeInfo[barrier].barrier = 1;
+        nodeInfos[barrier].barrier = 1;
     }
+    m_info = std::move(infos);
+    m_nodeInfo = std::move(nodeInfos);
+}
 
+void TurnModel::setGeometry(MapArray<EdgeInfo> edges, MapArray<NodeInfo> nodes)
+{
+    // The turn costs read a junction's edges through `target` and compare
+    // `twin`; everything else is a number any value of which is safe.
+    const std::size_t edgeCount = m_map.edges.size();
+    const std::size_t nodeCount = m_map.nodeCount();
+    if (edges.size() != edgeCount || nodes.size() != nodeCount) {
+        throw MapError("its turn model does not fit the map");
+    }
+    for (const EdgeInfo& info : edges) {
+        if (info.target >= nodeCount || (info.twin >= edgeCount && info.twin != kNoId)) {
+            throw MapError("its turn model has an index out of range");
+        }
+    }
+    m_info = std::move(edges);
+    m_nodeInfo = std::move(nodes);
+}
+
+TurnModel::TurnModel(const RoadMap& map, GeometryLater) : m_map(map)
+{
+    const std::size_t edgeCount = map.edges.size();
     m_ruleBits.assign(edgeCount, 0);
     for (const TurnRestriction& restriction : map.restrictions) {
         const auto path = map.restrictionPath(restriction);

@@ -65,7 +65,38 @@ public:
 
     // Indexes `map` (which must outlive the model): headings of every edge's
     // ends, the most important road at each junction, the restrictions.
+    // What the search needs of a map edge, packed: one cache line holds three.
+    struct EdgeInfo {
+        NodeId target = 0;
+        EdgeId twin = kNoId;
+        std::uint32_t deciseconds = 0;
+        std::uint8_t entryHeading = 0;  // leaving its source, 256ths of a turn
+        std::uint8_t exitHeading = 0;   // arriving at its target
+        std::uint8_t rank = 0;          // road class rank, 0 = most important
+        std::uint8_t roundabout = 0;
+    };
+    struct NodeInfo {
+        std::uint8_t bestRank = 0xFF;  // most important rank of its roads
+        std::uint8_t barrier = 0;
+    };
+
+    // Builds the whole model of `map`, which must outlive it.
     explicit TurnModel(const RoadMap& map);
+
+    // Builds the restriction part only: the states are known (stateCount()),
+    // but no turn may be asked for until setGeometry() or computeGeometry().
+    // A start uses it to find the prepared file that holds the rest.
+    struct GeometryLater {};
+    TurnModel(const RoadMap& map, GeometryLater);
+
+    // Takes the per-edge and per-junction facts from elsewhere (views of a
+    // prepared file). Throws MapError when they do not fit the map (a count
+    // or an index out of range); the model is then unchanged.
+    void setGeometry(MapArray<EdgeInfo> edges, MapArray<NodeInfo> nodes);
+    // Computes them from the map's roads.
+    void computeGeometry();
+    std::span<const EdgeInfo> edgeInfo() const { return m_info; }
+    std::span<const NodeInfo> nodeInfo() const { return m_nodeInfo; }
 
     const RoadMap& map() const { return m_map; }
 
@@ -192,21 +223,6 @@ public:
     }
 
 private:
-    // What the search needs of a map edge, packed: one cache line holds three.
-    struct EdgeInfo {
-        NodeId target = 0;
-        EdgeId twin = kNoId;
-        std::uint32_t deciseconds = 0;
-        std::uint8_t entryHeading = 0;  // leaving its source, 256ths of a turn
-        std::uint8_t exitHeading = 0;   // arriving at its target
-        std::uint8_t rank = 0;          // road class rank, 0 = most important
-        std::uint8_t roundabout = 0;
-    };
-    struct NodeInfo {
-        std::uint8_t bestRank = 0xFF;  // most important rank of its roads
-        std::uint8_t barrier = 0;
-    };
-
     Turn applyRules(StateId from, EdgeId road, EdgeId next, std::uint32_t cost) const;
     enum RuleBit : std::uint8_t {
         kHasRules = 1u << 0,   // some restriction starts or passes here: look up m_rules
@@ -241,8 +257,8 @@ private:
     std::vector<std::uint8_t> m_ruleBits;            // per state
     std::unordered_map<StateId, Rules> m_rules;      // states with kHasRules
     std::unordered_map<EdgeId, std::vector<StateId>> m_copiesOf;
-    std::vector<EdgeInfo> m_info;                    // per map edge
-    std::vector<NodeInfo> m_nodeInfo;                // per node
+    MapArray<EdgeInfo> m_info;                       // per map edge
+    MapArray<NodeInfo> m_nodeInfo;                   // per node
 };
 
 }  // namespace tw::service

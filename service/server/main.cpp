@@ -88,21 +88,26 @@ int prepareOnly(const std::string& mapPath)
         }
         PrepareInput input;
         {
-            RoadMap map = loadMap(mapPath);
+            auto map = std::make_shared<RoadMap>(loadMap(mapPath));
             // The preparation reads the roads only: the address data goes
-            // before the turn model is built, and the roads' shapes once the
-            // model has taken their headings from them.
-            map.addresses.release();
-            map.interpolations.release();
-            map.nameEdges.release();
-            map.firstNameEdge.release();
-            const TurnModel model(map);
-            map.shape.release();
+            // before the turn model is built.
+            map->addresses.release();
+            map->interpolations.release();
+            map->nameEdges.release();
+            map->firstNameEdge.release();
+            const TurnModel model(*map);
             if (findPreparedHierarchy(mapPath, model, DamagedPrepared::Replace)) {
                 say(mapPath + " was already prepared");
                 return kExitOk;
             }
             input = prepareInputOf(*key, model);
+            // A map read from its cache views the mapped file: keeping it
+            // costs no memory, and the prepared file then also keeps what a
+            // start would compute from it. A map only in memory (no cache
+            // could be written) goes, so the contraction has that memory.
+            if (map->edges.mapped()) {
+                input.map = map;
+            }
         }
         // The map and its model are gone: the contraction has the memory.
         const std::string written = writePreparedFrom(std::move(input), PrepareProgress::Stderr);

@@ -99,6 +99,25 @@ TEST_F(MapCache, ARestartReadsTheSameMapFromTheCache)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 2);
 }
 
+TEST_F(MapCache, AMapReadFromTheCacheViewsItAndACopyChangedLeavesItAlone)
+{
+    smallTown("Alder Road").save(source);
+    loadMap(source.string(), quiet);
+    const std::string bytes = readAll(cache);
+    const RoadMap cached = *readMapCache(cache.string(), key());
+    EXPECT_TRUE(cached.edges.mapped() && cached.shape.mapped() && cached.inEdges.mapped());
+    RoadMap changed = cached;
+    changed.edges[0].metres = 12345.0f;
+    changed.nodes.push_back(Coordinate{1.0, 2.0});
+    EXPECT_FALSE(changed.edges.mapped());
+    EXPECT_NE(cached.edges[0].metres, 12345.0f);
+    EXPECT_EQ(cached.nodes.size() + 1, changed.nodes.size());
+    EXPECT_EQ(readAll(cache), bytes);
+    // The view outlives the map it came from.
+    const MapArray<Coordinate> shape = RoadMap(*readMapCache(cache.string(), key())).shape;
+    EXPECT_EQ(shape, cached.shape);
+}
+
 TEST_F(MapCache, AChangedSourceMakesTheCacheStale)
 {
     smallTown("Alder Road").save(source);

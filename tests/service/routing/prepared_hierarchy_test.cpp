@@ -261,6 +261,122 @@ TEST(PreparedHierarchy, ThePrepareCommandWritesTheHierarchyOfTheWholeMap)
     }));
 }
 
+// Rewrites the prepared file with one section's bytes replaced (checksums
+// made sound around them).
+void replaceSection(const std::string& path, std::uint32_t tag, std::string bytes)
+{
+    const auto file = MappedFile::open(path, kPreparedFormatVersion);
+    MappedFileWriter writer(kPreparedFormatVersion);
+    for (const MappedFile::Raw& raw : file->sections()) {
+        const bool replaced = raw.tag == tag;
+        const std::size_t size = replaced ? bytes.size() : raw.bytes.size();
+        const auto* data = replaced ? reinterpret_cast<const std::byte*>(bytes.data()) : raw.bytes.data();
+        writer.addMade(raw.tag, raw.itemSize, size / raw.itemSize,
+                       [data, size](const MappedFileWriter::Put& put) { return put(data, size); });
+    }
+    ASSERT_TRUE(writer.write(path));
+}
+
+template <typename T>
+std::string bytesOf(std::span<const T> items)
+{
+    return std::string(reinterpret_cast<const char*>(items.data()), items.size_bytes());
+}
+
+// A start takes the turn model's facts and the road grid from the prepared
+// file instead of computing them: the same snaps and routes; and faulty ones
+// (sound checksums around indexes out of range) are refused.
+TEST(PreparedHierarchy, AStartTakesTheTurnModelAndRoadGridFromTheFile)
+{
+    {
+        Fixture f(8);
+        const Router computed(f.map, {RouteSearch::Hierarchy, "", false});
+        const Router started(f.map, {RouteSearch::Hierarchy, f.source, false});
+        ASSERT_NE(started.hierarchy(), nullptr);
+        EXPECT_TRUE(std::ranges::equal(bytesOf(started.turnModel().edgeInfo()), bytesOf(f.model->edgeInfo())));
+        for (const auto& [a, b] : {std::pair{0.0, 0.0}, {730.0, 40.0}, {310.0, 690.0}, {-50.0, 350.0}}) {
+            const auto from = started.snap(test::TestMapBuilder::at(a, b));
+            const auto to = started.snap(test::TestMapBuilder::at(b, a));
+            ASSERT_TRUE(from && to);
+            const auto fromComputed = computed.snap(test::TestMapBuilder::at(a, b));
+            EXPECT_EQ(from->edge, fromComputed->edge);
+            EXPECT_EQ(from->fraction, fromComputed->fraction);
+            EXPECT_EQ(started.route(*from, *to)->edges, computed.route(*from, *to)->edges);
+        }
+    }
+    struct Case {
+        const char* name;
+        const char* tag;
+        std::function<std::string(Fixture&)> bytes;
+    };
+    const auto turnEdges = [](Fixture& f, auto spoil) {
+        std::vector<TurnModel::EdgeInfo> info(f.model->edgeInfo().begin(), f.model->edgeInfo().end());
+        spoil(info);
+        return bytesOf(std::span<const TurnModel::EdgeInfo>(info));
+    };
+    const auto gridOf = [](Fixture& f) {
+        SegmentGrid grid;
+        grid.build(f.map, [](EdgeId) { return true; });
+        return grid;
+    };
+    const Case cases[] = {
+        {"a turn's junction out of range", "TEDG",
+         [&](Fixture& f) { return turnEdges(f, [](auto& info) { info[3].target = 1u << 30; }); }},
+        {"a twin out of range", "TEDG",
+         [&](Fixture& f) { return turnEdges(f, [](auto& info) { info.back().twin = 1u << 30; }); }},
+        {"turn facts for one edge too few", "TEDG",
+         [&](Fixture& f) { return turnEdges(f, [](auto& info) { info.pop_back(); }); }},
+        {"junction facts for one junction too many", "TNOD",
+         [](Fixture& f) {
+             std::vector<TurnModel::NodeInfo> nodes(f.model->nodeInfo().begin(), f.model->nodeInfo().end());
+             nodes.emplace_back();
+             return bytesOf(std::span<const TurnModel::NodeInfo>(nodes));
+         }},
+        {"a grid entry naming a road the map lacks", "GENT",
+         [&](Fixture& f) {
+             const SegmentGrid grid = gridOf(f);
+             std::vector<SegmentGrid::Entry> entries(grid.entries().begin(), grid.entries().end());
+             entries[0].edge = static_cast<EdgeId>(f.map.edges.size());
+             return bytesOf(std::span<const SegmentGrid::Entry>(entries));
+         }},
+        {"a grid index going back", "GFST",
+         [&](Fixture& f) {
+             const SegmentGrid grid = gridOf(f);
+             std::vector<std::uint32_t> first(grid.firstEntries().begin(), grid.firstEntries().end());
+             first[1] = first.back() + 1;
+             return bytesOf(std::span<const std::uint32_t>(first));
+         }},
+        {"a grid frame of more cells than its index", "GFRM",
+         [&](Fixture& f) {
+             SegmentGrid::Frame frame = gridOf(f).frame();
+             frame.columns += 1;
+             return bytesOf(std::span<const SegmentGrid::Frame>(&frame, 1));
+         }},
+        {"a grid frame of cells of no size", "GFRM",
+         [&](Fixture& f) {
+             SegmentGrid::Frame frame = gridOf(f).frame();
+             frame.cellLat = 0.0;
+             return bytesOf(std::span<const SegmentGrid::Frame>(&frame, 1));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f(8);
+        replaceSection(f.prepared, sectionTag(c.tag), c.bytes(f));
+        EXPECT_THROW(Router(f.map, {RouteSearch::Hierarchy, f.source, false}), MapError);
+    }
+    // A segment past its road's shape is only skipped where a query meets it.
+    Fixture f(8);
+    const SegmentGrid grid = gridOf(f);
+    std::vector<SegmentGrid::Entry> entries(grid.entries().begin(), grid.entries().end());
+    for (SegmentGrid::Entry& entry : entries) {
+        entry.segment = 0xFFFFFFFFu;
+    }
+    replaceSection(f.prepared, sectionTag("GENT"), bytesOf(std::span<const SegmentGrid::Entry>(entries)));
+    const Router router(f.map, {RouteSearch::Hierarchy, f.source, false});
+    EXPECT_FALSE(router.snap(test::TestMapBuilder::at(300, 300)).has_value());
+}
+
 // Resident and proportional kilobytes of this process's mapping of `path`.
 std::pair<long, long> residency(const std::string& path)
 {
