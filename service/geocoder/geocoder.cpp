@@ -1,5 +1,8 @@
 #include "service/geocoder/geocoder.h"
 
+#include "service/map/map_error.h"
+#include "service/map/mapped_file.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -78,6 +81,54 @@ std::string upperAscii(std::string text)
 
 } // namespace
 
+namespace {
+
+// Raise on any change to how the street lists are made (keys, sorting).
+constexpr std::uint32_t kListsVersion = 1;
+constexpr std::uint32_t kListsVersionTag = sectionTag("GVER");
+constexpr std::uint32_t kFirstNameTag = sectionTag("GFNM");
+constexpr std::uint32_t kNamesTag = sectionTag("GNAM");
+constexpr std::uint32_t kFirstEdgeTag = sectionTag("GFED");
+constexpr std::uint32_t kEdgesTag = sectionTag("GEDG");
+constexpr std::uint32_t kFirstAddressTag = sectionTag("GFAD");
+constexpr std::uint32_t kAddressesTag = sectionTag("GADR");
+constexpr std::uint32_t kByCityTag = sectionTag("GCTY");
+constexpr std::uint32_t kFirstInterpolationTag = sectionTag("GFIN");
+constexpr std::uint32_t kInterpolationsTag = sectionTag("GINT");
+
+template <typename Lists, typename Visit>
+void forEachList(Lists& lists, Visit&& visit)
+{
+    visit(kFirstNameTag, lists.firstName);
+    visit(kNamesTag, lists.names);
+    visit(kFirstEdgeTag, lists.firstEdge);
+    visit(kEdgesTag, lists.edges);
+    visit(kFirstAddressTag, lists.firstAddress);
+    visit(kAddressesTag, lists.addresses);
+    visit(kByCityTag, lists.byCity);
+    visit(kFirstInterpolationTag, lists.firstInterpolation);
+    visit(kInterpolationsTag, lists.interpolations);
+}
+
+// Whether `first` is a CSR index over `streets` rows of `items` items.
+bool soundIndex(const MapArray<std::uint32_t>& first, std::size_t streets, std::size_t items)
+{
+    if (first.size() != streets + 1 || first.front() != 0 || first.back() != items)
+        return false;
+    for (std::size_t i = 0; i < streets; ++i) {
+        if (first[i] > first[i + 1])
+            return false;
+    }
+    return true;
+}
+
+bool allBelow(std::span<const std::uint32_t> items, std::size_t limit)
+{
+    return std::all_of(items.begin(), items.end(), [limit](std::uint32_t v) { return v < limit; });
+}
+
+} // namespace
+
 Geocoder::Geocoder(const RoadMap& map)
     : m_map(map)
 {
@@ -93,44 +144,57 @@ Geocoder::Geocoder(const RoadMap& map)
         const std::string zip(zipOf(id));
         m_zipClass.push_back(m_zipClasses.try_emplace(zip, static_cast<std::uint32_t>(m_zipClasses.size())).first->second);
     }
+    Lists lists;
+    if (!readLists(lists))
+        lists = buildLists();
+    adopt(std::move(lists));
+}
 
-    // One Street per normalised key; every map spelling with that key joins it.
+Geocoder::Lists Geocoder::buildLists() const
+{
+    // One street per normalised key; every map spelling with that key joins it.
+    struct Building {
+        std::vector<StringId> nameIds;
+        std::vector<std::uint32_t> addresses;
+        std::vector<std::uint32_t> interpolations;
+        std::vector<EdgeId> edges;
+    };
+    std::vector<Building> streets;
+    std::unordered_map<std::string, std::size_t> byFullKey;
     std::unordered_map<StringId, std::size_t> byNameId;
-    const auto streetFor = [&](StringId nameId) -> Street* {
+    const auto streetFor = [&](StringId nameId) -> Building* {
         if (nameId == 0 || nameId >= m_map.strings.size())
             return nullptr;
         if (auto it = byNameId.find(nameId); it != byNameId.end())
-            return &m_streets[it->second];
-        StreetKey key = streetKey(m_map.text(nameId));
+            return &streets[it->second];
+        const StreetKey key = streetKey(m_map.text(nameId));
         if (key.core.empty())
             return nullptr;
-        const std::string full = key.full();
-        std::size_t index;
-        if (auto it = m_byFullKey.find(full); it != m_byFullKey.end()) {
-            index = it->second;
-        } else {
-            index = m_streets.size();
-            m_streets.push_back(Street{key, m_map.text(nameId), {}, {}, {}, {}, {}});
-            m_byFullKey.emplace(full, index);
-            m_byCore[key.core].push_back(index);
-        }
-        m_streets[index].nameIds.push_back(nameId);
-        byNameId.emplace(nameId, index);
-        return &m_streets[index];
+        const auto [it, added] = byFullKey.try_emplace(key.full(), streets.size());
+        if (added)
+            streets.emplace_back();
+        streets[it->second].nameIds.push_back(nameId);
+        byNameId.emplace(nameId, it->second);
+        return &streets[it->second];
     };
     for (EdgeId e = 0; e < m_map.edges.size(); ++e) {
-        if (Street* street = streetFor(m_map.edges[e].name))
+        if (Building* street = streetFor(m_map.edges[e].name))
             street->edges.push_back(e);
     }
     for (std::uint32_t i = 0; i < m_map.addresses.size(); ++i) {
-        if (Street* street = streetFor(m_map.addresses[i].street))
+        if (Building* street = streetFor(m_map.addresses[i].street))
             street->addresses.push_back(i);
     }
     for (std::uint32_t i = 0; i < m_map.interpolations.size(); ++i) {
-        if (Street* street = streetFor(m_map.interpolations[i].street))
+        if (Building* street = streetFor(m_map.interpolations[i].street))
             street->interpolations.push_back(i);
     }
-    for (Street& street : m_streets) {
+
+    std::vector<std::uint32_t> firstName{0}, firstEdge{0}, firstAddress{0}, firstInterpolation{0};
+    std::vector<StringId> names;
+    std::vector<EdgeId> edges;
+    std::vector<std::uint32_t> addresses, byCity, interpolations;
+    for (Building& street : streets) {
         std::stable_sort(street.addresses.begin(), street.addresses.end(), [&](auto a, auto b) {
             return m_map.addresses[a].number < m_map.addresses[b].number;
         });
@@ -138,18 +202,93 @@ Geocoder::Geocoder(const RoadMap& map)
         const auto cityKey = [&](std::uint32_t position) {
             return cityKeyOf(m_map.addresses[street.addresses[position]].city);
         };
-        street.byCity.resize(street.addresses.size());
-        for (std::uint32_t k = 0; k < street.byCity.size(); ++k)
-            street.byCity[k] = k;
-        std::stable_sort(street.byCity.begin(), street.byCity.end(),
+        std::vector<std::uint32_t> positions(street.addresses.size());
+        std::iota(positions.begin(), positions.end(), 0u);
+        std::stable_sort(positions.begin(), positions.end(),
                          [&](std::uint32_t a, std::uint32_t b) { return cityKey(a) < cityKey(b); });
+        names.insert(names.end(), street.nameIds.begin(), street.nameIds.end());
+        edges.insert(edges.end(), street.edges.begin(), street.edges.end());
+        addresses.insert(addresses.end(), street.addresses.begin(), street.addresses.end());
+        byCity.insert(byCity.end(), positions.begin(), positions.end());
+        interpolations.insert(interpolations.end(), street.interpolations.begin(), street.interpolations.end());
+        firstName.push_back(static_cast<std::uint32_t>(names.size()));
+        firstEdge.push_back(static_cast<std::uint32_t>(edges.size()));
+        firstAddress.push_back(static_cast<std::uint32_t>(addresses.size()));
+        firstInterpolation.push_back(static_cast<std::uint32_t>(interpolations.size()));
+        street = Building{};  // the flat copy is all that is kept
+    }
+    return Lists{std::move(firstName),    std::move(names),     std::move(firstEdge),
+                 std::move(edges),        std::move(firstAddress), std::move(addresses),
+                 std::move(byCity),       std::move(firstInterpolation), std::move(interpolations)};
+}
+
+bool Geocoder::readLists(Lists& lists) const
+{
+    const std::shared_ptr<const MappedFile>& file = m_map.cacheFile;
+    if (!file || !file->has(kListsVersionTag))
+        return false;
+    try {
+        const auto version = file->section<std::uint32_t>(kListsVersionTag);
+        if (version.size() != 1 || version[0] != kListsVersion)
+            return false;
+        forEachList(lists, [&](std::uint32_t tag, auto& list) {
+            using Item = typename std::decay_t<decltype(list)>::value_type;
+            list.view(file->section<Item>(tag), file);
+        });
+    } catch (const MapError&) {
+        return false;
+    }
+    // Every index checked before use; lists that do not fit are made anew.
+    const std::size_t streets = lists.firstName.empty() ? 0 : lists.firstName.size() - 1;
+    if (!soundIndex(lists.firstName, streets, lists.names.size())
+        || !soundIndex(lists.firstEdge, streets, lists.edges.size())
+        || !soundIndex(lists.firstAddress, streets, lists.addresses.size())
+        || !soundIndex(lists.firstInterpolation, streets, lists.interpolations.size())
+        || lists.byCity.size() != lists.addresses.size() || !allBelow(lists.names, m_map.strings.size())
+        || !allBelow(lists.edges, m_map.edges.size()) || !allBelow(lists.addresses, m_map.addresses.size())
+        || !allBelow(lists.interpolations, m_map.interpolations.size())) {
+        return false;
+    }
+    for (std::size_t s = 0; s < streets; ++s) {
+        const std::uint32_t count = lists.firstAddress[s + 1] - lists.firstAddress[s];
+        const auto positions = std::span<const std::uint32_t>(lists.byCity).subspan(lists.firstAddress[s], count);
+        if (lists.firstName[s] == lists.firstName[s + 1] || lists.names[lists.firstName[s]] == 0
+            || !allBelow(positions, count)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void Geocoder::adopt(Lists lists)
+{
+    m_lists = std::move(lists);
+    const Lists& l = m_lists;
+    const auto range = [](const auto& items, const MapArray<std::uint32_t>& first, std::size_t s) {
+        using Item = typename std::decay_t<decltype(items)>::value_type;
+        return std::span<const Item>(items).subspan(first[s], first[s + 1] - first[s]);
+    };
+    const std::size_t streets = l.firstName.empty() ? 0 : l.firstName.size() - 1;
+    m_streets.reserve(streets);
+    for (std::size_t s = 0; s < streets; ++s) {
+        Street street;
+        street.nameIds = range(l.names, l.firstName, s);
+        street.key = streetKey(m_map.text(street.nameIds.front()));
+        street.edges = range(l.edges, l.firstEdge, s);
+        street.addresses = range(l.addresses, l.firstAddress, s);
+        street.byCity = range(l.byCity, l.firstAddress, s);
+        street.interpolations = range(l.interpolations, l.firstInterpolation, s);
         // The display spelling is one that has roads, if any does.
+        street.name = m_map.text(street.nameIds.front());
         for (StringId id : street.nameIds) {
             if (!m_map.streetEdges(id).empty()) {
                 street.name = m_map.text(id);
                 break;
             }
         }
+        m_byFullKey.emplace(street.key.full(), s);
+        m_byCore[street.key.core].push_back(s);
+        m_streets.push_back(std::move(street));
     }
     // A name with neither roads nor addresses (a waterway, a footway with no
     // house on it) is no place to go; drop it from lookup. A street of
@@ -168,6 +307,18 @@ Geocoder::Geocoder(const RoadMap& map)
     for (auto& [core, list] : m_byCore) {
         std::erase_if(list, nowhere);
     }
+}
+
+std::shared_ptr<const void> Geocoder::cacheSections(const RoadMap& map, MappedFileWriter& writer)
+{
+    static const std::uint32_t version = kListsVersion;
+    auto geocoder = std::make_shared<const Geocoder>(map);
+    writer.add(kListsVersionTag, std::span<const std::uint32_t>(&version, 1));
+    forEachList(geocoder->m_lists, [&](std::uint32_t tag, const auto& list) {
+        using Item = typename std::decay_t<decltype(list)>::value_type;
+        writer.add(tag, std::span<const Item>(list));
+    });
+    return geocoder;
 }
 
 const std::string& Geocoder::simple(StringId id) const

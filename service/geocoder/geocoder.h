@@ -19,11 +19,17 @@
 //   street 0, and the caller routes to the road nearest the place.
 // - Not found: suggestions of similar street names (edit distance and prefix).
 // - Built once per map; geocode() is const and safe to call from many threads.
+//   Its street lists (a street's roads and addresses, sorted) take seconds to
+//   make on a large map: cacheSections() keeps them in the map cache, and a
+//   map read from a cache holding them takes them from there.
 
 #include "service/geocoder/address_text.h"
+#include "service/map/map_cache.h"
 #include "service/map/road_map.h"
 
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -75,15 +81,39 @@ public:
     // Returns the number of distinct streets known (for logs).
     std::size_t streetCount() const { return m_streets.size(); }
 
+    // Returns whether the street lists were taken from the map's cache file.
+    bool listsMapped() const { return m_lists.firstName.mapped(); }
+
+    // Adds the street lists of `map` to a map cache being written (a
+    // CacheExtras for loadMap).
+    static std::shared_ptr<const void> cacheSections(const RoadMap& map, MappedFileWriter& writer);
+
+    // Every street's lists, flat, in the order the streets were found:
+    // street s's map spellings are names[firstName[s] .. firstName[s + 1]),
+    // its roads edges[firstEdge[s] ..), its addresses (sorted by number)
+    // addresses[firstAddress[s] ..), the same positions by city class in
+    // byCity (same ranges), its interpolation lines likewise.
+    struct Lists {
+        MapArray<std::uint32_t> firstName;
+        MapArray<StringId> names;
+        MapArray<std::uint32_t> firstEdge;
+        MapArray<EdgeId> edges;
+        MapArray<std::uint32_t> firstAddress;
+        MapArray<std::uint32_t> addresses;
+        MapArray<std::uint32_t> byCity;
+        MapArray<std::uint32_t> firstInterpolation;
+        MapArray<std::uint32_t> interpolations;
+    };
+
 private:
     struct Street {
         StreetKey key;
         std::string name;                  // display spelling
-        std::vector<StringId> nameIds;     // map spellings with this key
-        std::vector<std::uint32_t> addresses;      // into map.addresses, sorted by number
-        std::vector<std::uint32_t> byCity;         // positions in `addresses` by city class, then position
-        std::vector<std::uint32_t> interpolations; // into map.interpolations
-        std::vector<EdgeId> edges;
+        std::span<const StringId> nameIds;         // map spellings with this key
+        std::span<const std::uint32_t> addresses;  // into map.addresses, sorted by number
+        std::span<const std::uint32_t> byCity;     // positions in `addresses` by city class, then position
+        std::span<const std::uint32_t> interpolations; // into map.interpolations
+        std::span<const EdgeId> edges;
     };
     struct Filter;
 
@@ -118,7 +148,16 @@ private:
     std::string placeOf(StringId city, StringId state, StringId postcode) const;
     std::vector<Suggestion> similarStreets(const StreetKey& typed, const AddressLine& line) const;
 
+    // Makes the street lists from the map (the string classes first).
+    Lists buildLists() const;
+    // Takes the street lists from the map's cache file; false when it holds
+    // none, of another version, or ones that do not fit the map.
+    bool readLists(Lists& lists) const;
+    // Makes the streets and their lookup from the lists.
+    void adopt(Lists lists);
+
     const RoadMap& m_map;
+    Lists m_lists;
     std::vector<std::string> m_simple; // per string id
     std::vector<std::uint32_t> m_textClass; // per string id
     std::vector<std::uint32_t> m_zipClass;  // per string id

@@ -100,12 +100,11 @@ public:
         return std::equal(a.begin(), a.end(), b.begin(), b.end());
     }
 
-    // Changing (a viewed array is copied first).
-    T& operator[](std::size_t i) { return own()[i]; }
-    T* begin() { return own().data(); }
-    T* end() { return own().data() + m_size; }
-    T& front() { return own().front(); }
-    T& back() { return own().back(); }
+    // Changing (a viewed array is copied first). There is deliberately no
+    // non-const operator[] or begin(): reading through a non-const array
+    // would copy a mapped one without anyone noticing.
+    T& modify(std::size_t i) { return own()[i]; }
+    std::span<T> modify() { return own(); }
     template <typename... Args>
     T& emplace_back(Args&&... args)
     {

@@ -94,6 +94,7 @@ std::optional<RoadMap> mapCache(const std::string& cachePath, const CacheKey& ke
         return std::nullopt;
     }
     map.counts = counts[0];
+    map.cacheFile = file;
     if (!map.validate().empty()) {
         return std::nullopt;
     }
@@ -163,7 +164,7 @@ std::optional<RoadMap> readMapCache(const std::string& cachePath, const CacheKey
     }
 }
 
-bool writeMapCache(const std::string& cachePath, const CacheKey& key, const RoadMap& map)
+bool writeMapCache(const std::string& cachePath, const CacheKey& key, const RoadMap& map, const CacheExtras& extras)
 {
     MappedFileWriter writer(kFormatVersion);
     const KeyStamp stamp{key.sourceSize, key.sourceMtime};
@@ -184,6 +185,7 @@ bool writeMapCache(const std::string& cachePath, const CacheKey& key, const Road
     });
     writer.add(kCounts, std::span<const ImportCounts>(&map.counts, 1));
     try {
+        const std::shared_ptr<const void> keep = extras ? extras(map, writer) : nullptr;
         return writer.write(cachePath);
     } catch (const std::exception&) {
         return false;

@@ -16,6 +16,8 @@
 #include "service/map/road_map.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -42,8 +44,16 @@ std::string cachePathInUserFolder(const CacheKey& key);
 // source `key` names; nothing otherwise (missing, stale, damaged).
 std::optional<RoadMap> readMapCache(const std::string& cachePath, const CacheKey& key);
 
-// Writes the map to `cachePath` atomically. Returns false (leaving any old
-// file as it was) when it cannot.
-bool writeMapCache(const std::string& cachePath, const CacheKey& key, const RoadMap& map);
+class MappedFileWriter;
+
+// Adds sections of a layer's own, made from the map, to a cache being written
+// (read back through RoadMap::cacheFile); returns what must stay alive until
+// the file is written. Tags must not clash with the map's own.
+using CacheExtras = std::function<std::shared_ptr<const void>(const RoadMap& map, MappedFileWriter& writer)>;
+
+// Writes the map (and any extra sections) to `cachePath` atomically. Returns
+// false (leaving any old file as it was) when it cannot.
+bool writeMapCache(const std::string& cachePath, const CacheKey& key, const RoadMap& map,
+                   const CacheExtras& extras = {});
 
 }  // namespace tw::service

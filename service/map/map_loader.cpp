@@ -47,9 +47,9 @@ RoadMap loadMap(const std::string& path, const LoadOptions& options)
     RoadMap map = importOsm(path, options.progress);
     if (useCache) {
         std::string written = cachePathBeside(path);
-        if (!folderWritable(path) || !writeMapCache(written, *key, map)) {
+        if (!folderWritable(path) || !writeMapCache(written, *key, map, options.cacheExtras)) {
             written = cachePathInUserFolder(*key);
-            if (!writeMapCache(written, *key, map)) {
+            if (!writeMapCache(written, *key, map, options.cacheExtras)) {
                 return map;
             }
         }

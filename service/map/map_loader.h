@@ -9,6 +9,7 @@
 // stale, truncated or corrupt is ignored and rebuilt; a cache that cannot be
 // written is only a lost speed-up, never an error.
 
+#include "service/map/map_cache.h"
 #include "service/map/map_error.h"
 #include "service/map/road_map.h"
 
@@ -29,6 +30,8 @@ enum class CacheUse {
 struct LoadOptions {
     ProgressReport progress = ProgressReport::Auto;
     CacheUse cache = CacheUse::ReadWrite;
+    // Sections of other layers' own to keep in a cache this load writes.
+    CacheExtras cacheExtras;
 };
 
 // Returns the map in `path`. Throws MapError with a clear message when the file

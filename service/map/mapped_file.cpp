@@ -156,7 +156,10 @@ std::shared_ptr<const MappedFile> MappedFile::open(const std::string& path, std:
     std::memcpy(file->m_sections.data(), table, tableEnd - sizeof(Header));
 
     std::vector<Section> byOffset = file->m_sections;
-    std::sort(byOffset.begin(), byOffset.end(), [](const Section& a, const Section& b) { return a.offset < b.offset; });
+    // An empty section lies where the next one starts: it sorts first.
+    std::sort(byOffset.begin(), byOffset.end(), [](const Section& a, const Section& b) {
+        return a.offset != b.offset ? a.offset < b.offset : a.bytes < b.bytes;
+    });
     std::uint64_t end = tableEnd;
     for (const Section& s : byOffset) {
         if (s.itemSize == 0 || s.itemSize > kAlignment || s.offset % kAlignment != 0 || s.bytes % s.itemSize != 0

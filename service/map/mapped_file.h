@@ -113,13 +113,14 @@ class MappedFileWriter {
 public:
     explicit MappedFileWriter(std::uint32_t contentVersion) : m_contentVersion(contentVersion) {}
 
-    // Adds a section; the data must stay alive until write() returns.
+    // Adds a section, in place of any added before with the same tag; the
+    // data must stay alive until write() returns.
     template <typename T>
     void add(std::uint32_t tag, std::span<const T> items)
     {
         static_assert(std::is_trivially_copyable_v<T>);
         const auto* data = reinterpret_cast<const std::byte*>(items.data());
-        m_parts.push_back(Part{tag, sizeof(T), data, items.size_bytes(), {}});
+        put(Part{tag, sizeof(T), data, items.size_bytes(), {}});
     }
 
     // Adds a section of `count` items made as the file is written: `make`
@@ -130,7 +131,7 @@ public:
     using Put = std::function<bool(const std::byte* data, std::size_t bytes)>;
     void addMade(std::uint32_t tag, std::size_t itemSize, std::size_t count, std::function<bool(const Put& put)> make)
     {
-        m_parts.push_back(Part{tag, static_cast<std::uint32_t>(itemSize), nullptr, itemSize * count, std::move(make)});
+        put(Part{tag, static_cast<std::uint32_t>(itemSize), nullptr, itemSize * count, std::move(make)});
     }
 
     // Writes the file to a temporary name beside `path`, flushes it and renames
@@ -146,6 +147,17 @@ private:
         std::size_t bytes;
         std::function<bool(const Put& put)> make; // instead of data
     };
+    void put(Part part)
+    {
+        for (Part& old : m_parts) {
+            if (old.tag == part.tag) {
+                old = std::move(part);
+                return;
+            }
+        }
+        m_parts.push_back(std::move(part));
+    }
+
     std::uint32_t m_contentVersion;
     std::vector<Part> m_parts;
 };

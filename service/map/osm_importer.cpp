@@ -619,13 +619,14 @@ private:
 
         // Order the edges by source (counting sort) and renumber the twins.
         const std::size_t nodeCount = map.nodes.size();
-        map.firstEdge.assign(nodeCount + 1, 0);
+        std::vector<EdgeId> firstEdge(nodeCount + 1, 0);
         for (const Edge& e : edges) {
-            ++map.firstEdge[e.source + 1];
+            ++firstEdge[e.source + 1];
         }
         for (std::size_t i = 0; i < nodeCount; ++i) {
-            map.firstEdge[i + 1] += map.firstEdge[i];
+            firstEdge[i + 1] += firstEdge[i];
         }
+        map.firstEdge = std::move(firstEdge);
         std::vector<EdgeId> position(edges.size());
         {
             std::vector<EdgeId> fill(map.firstEdge.begin(), map.firstEdge.end() - 1);

@@ -82,39 +82,44 @@ std::span<const EdgeId> RoadMap::streetEdges(StringId name) const
 void RoadMap::finishIndexes()
 {
     const std::size_t n = nodes.size();
-    firstInEdge.assign(n + 1, 0);
+    std::vector<EdgeId> firstIn(n + 1, 0);
     for (const Edge& e : edges) {
-        ++firstInEdge[e.target + 1];
+        ++firstIn[e.target + 1];
     }
     for (std::size_t i = 0; i < n; ++i) {
-        firstInEdge[i + 1] += firstInEdge[i];
+        firstIn[i + 1] += firstIn[i];
     }
-    inEdges.edit([&](std::vector<EdgeId>& list) { assignOnHugePages(list, edges.size()); });
+    std::vector<EdgeId> in;
+    assignOnHugePages(in, edges.size());
     {
-        std::vector<EdgeId> fill(firstInEdge.begin(), firstInEdge.end() - 1);
+        std::vector<EdgeId> fill(firstIn.begin(), firstIn.end() - 1);
         for (EdgeId id = 0; id < edges.size(); ++id) {
-            inEdges[fill[edges[id].target]++] = id;
+            in[fill[edges[id].target]++] = id;
         }
     }
+    firstInEdge = std::move(firstIn);
+    inEdges = std::move(in);
 
-    firstNameEdge.assign(strings.size() + 1, 0);
+    std::vector<EdgeId> firstNamed(strings.size() + 1, 0);
     for (const Edge& e : edges) {
         if (e.name != 0) {
-            ++firstNameEdge[e.name + 1];
+            ++firstNamed[e.name + 1];
         }
     }
     for (std::size_t i = 0; i < strings.size(); ++i) {
-        firstNameEdge[i + 1] += firstNameEdge[i];
+        firstNamed[i + 1] += firstNamed[i];
     }
-    nameEdges.assign(firstNameEdge.back(), 0);
+    std::vector<EdgeId> named(firstNamed.back(), 0);
     {
-        std::vector<EdgeId> fill(firstNameEdge.begin(), firstNameEdge.end() - 1);
+        std::vector<EdgeId> fill(firstNamed.begin(), firstNamed.end() - 1);
         for (EdgeId id = 0; id < edges.size(); ++id) {
             if (edges[id].name != 0) {
-                nameEdges[fill[edges[id].name]++] = id;
+                named[fill[edges[id].name]++] = id;
             }
         }
     }
+    firstNameEdge = std::move(firstNamed);
+    nameEdges = std::move(named);
 }
 
 namespace {

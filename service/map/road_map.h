@@ -31,12 +31,15 @@
 #include "service/map/map_array.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tw::service {
+
+class MappedFile;
 
 using NodeId = std::uint32_t;
 using EdgeId = std::uint32_t;
@@ -194,6 +197,11 @@ struct RoadMap {
     // nameEdges[firstNameEdge[n] .. firstNameEdge[n+1]), for every StringId n.
     MapArray<EdgeId> firstNameEdge;      // size strings.size() + 1
     MapArray<EdgeId> nameEdges;
+
+    // The mapped cache file the arrays view (null for a map only in memory).
+    // It may also hold sections other layers added for themselves when the
+    // cache was written (see CacheExtras).
+    std::shared_ptr<const MappedFile> cacheFile;
 
     std::size_t nodeCount() const { return nodes.size(); }
     std::size_t edgeCount() const { return edges.size(); }

@@ -2,6 +2,7 @@
 // directions pages until SIGINT or SIGTERM. See command_line.h for the options
 // and exit codes.
 
+#include "service/geocoder/geocoder.h"
 #include "service/map/map_loader.h"
 #include "service/routing/prepared_hierarchy.h"
 #include "service/server/command_line.h"
@@ -88,7 +89,9 @@ int prepareOnly(const std::string& mapPath)
         }
         PrepareInput input;
         {
-            auto map = std::make_shared<RoadMap>(loadMap(mapPath));
+            LoadOptions load;
+            load.cacheExtras = Geocoder::cacheSections;
+            auto map = std::make_shared<RoadMap>(loadMap(mapPath, load));
             // The preparation reads the roads only: the address data goes
             // before the turn model is built.
             map->addresses.release();
@@ -158,6 +161,7 @@ int main(int argc, char** argv)
     // written into the installed data folder (where root could write one that
     // the package would then leave behind).
     LoadOptions loadOptions;
+    loadOptions.cacheExtras = Geocoder::cacheSections;
     if (mapPath.empty()) {
         loadOptions.cache = CacheUse::Ignore;
         mapPath = defaultMapPath();

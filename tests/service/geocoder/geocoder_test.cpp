@@ -2,7 +2,11 @@
 // place, and what it says when it cannot decide.
 
 #include "service/geocoder/geocoder.h"
+#include "service/map/mapped_file.h"
 #include "tests/service/guidance/test_map_builder.h"
+#include "tests/service/map/osm_xml.h"
+
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -207,6 +211,48 @@ TEST_F(GeocoderTest, oddInputIsAnsweredNotThrown)
         }
     }
     EXPECT_EQ(m_geocoder.geocode("  ", "  ").status, GeocodeStatus::Empty);
+}
+
+// A map read from a cache that keeps the street lists gives a geocoder that
+// takes them from there and answers as one that made them; lists that do not
+// fit the map (sound checksums, an index out of range) are made anew.
+TEST_F(GeocoderTest, streetListsKeptInTheMapCacheGiveTheSameAnswers)
+{
+    test::TempFolder folder;
+    const std::string source = (folder / "town.osm").string();
+    std::ofstream(source) << "stand-in for the source map";
+    const CacheKey key = *cacheKeyOf(source);
+    const std::string cache = cachePathBeside(source);
+    const auto answers = [](const Geocoder& geocoder) {
+        std::vector<std::string> out;
+        for (const auto& [street, city] : std::vector<std::pair<const char*, const char*>>{
+                 {"103 Main St", "Testville QZ 11111"}, {"150 Elm St", ""}, {"5 Cedar Ln", "Otherton"},
+                 {"7 Elm", ""}, {"1 Pine Rd", "Nowhere QZ"}, {"9 Mian St", ""}}) {
+            const GeocodeResult r = geocoder.geocode(street, city);
+            out.push_back(std::to_string(static_cast<int>(r.status)) + (r.match ? r.match->label : r.problem));
+            for (const Suggestion& suggestion : r.suggestions)
+                out.back() += "|" + suggestion.streetLine;
+        }
+        return out;
+    };
+    ASSERT_TRUE(writeMapCache(cache, key, m_map, Geocoder::cacheSections));
+    const RoadMap cached = *readMapCache(cache, key);
+    const Geocoder fromCache(cached);
+    EXPECT_TRUE(fromCache.listsMapped());
+    EXPECT_FALSE(m_geocoder.listsMapped());
+    EXPECT_EQ(answers(fromCache), answers(m_geocoder));
+
+    const CacheExtras faulty = [](const RoadMap& map, MappedFileWriter& writer) -> std::shared_ptr<const void> {
+        auto keep = Geocoder::cacheSections(map, writer);
+        static const std::vector<EdgeId> wrong(map.edges.size(), static_cast<EdgeId>(map.edges.size()));
+        writer.add(sectionTag("GEDG"), std::span<const EdgeId>(wrong));
+        return keep;
+    };
+    ASSERT_TRUE(writeMapCache(cache, key, m_map, faulty));
+    const RoadMap spoilt = *readMapCache(cache, key);
+    const Geocoder remade(spoilt);
+    EXPECT_FALSE(remade.listsMapped());
+    EXPECT_EQ(answers(remade), answers(m_geocoder));
 }
 
 } // namespace

@@ -121,13 +121,14 @@ public:
         }
         const std::uint32_t interpolationBase = static_cast<std::uint32_t>(map.shape.size());
         map.shape.append(m_interpolationShape.begin(), m_interpolationShape.end());
-        for (InterpolationLine& line : map.interpolations)
+        for (InterpolationLine& line : map.interpolations.modify())
             line.shapeFirst += interpolationBase;
-        map.firstEdge.assign(map.nodes.size() + 1, 0);
+        std::vector<EdgeId> firstEdge(map.nodes.size() + 1, 0);
         for (const Edge& edge : map.edges)
-            ++map.firstEdge[edge.source + 1];
-        for (std::size_t n = 1; n < map.firstEdge.size(); ++n)
-            map.firstEdge[n] += map.firstEdge[n - 1];
+            ++firstEdge[edge.source + 1];
+        for (std::size_t n = 1; n < firstEdge.size(); ++n)
+            firstEdge[n] += firstEdge[n - 1];
+        map.firstEdge = std::move(firstEdge);
         map.finishIndexes();
         if (const std::string fault = map.validate(); !fault.empty())
             throw std::logic_error("test map invalid: " + fault);
