@@ -1,5 +1,6 @@
 #include "service/map/mapped_file.h"
 
+#include <isa-l/crc.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -38,26 +39,26 @@ static_assert(sizeof(Header) == 32);
 
 std::uint32_t crcOf(const void* data, std::size_t bytes)
 {
-    const auto* at = static_cast<const Bytef*>(data);
-    const uLong empty = crc32_z(0L, Z_NULL, 0);
-    // A large section is checked in parts on every core (the prepared file of
-    // a large map is most of a gigabyte per million junctions); the parts'
-    // checksums combine into the whole one's.
+    const auto* at = static_cast<const unsigned char*>(data);
+    // ISA-L computes the CRC-32 zlib does (the files' checksums are the same)
+    // about five times as fast. A large section is checked in parts on every
+    // core, which also shares out the page faults of a fresh mapping; the
+    // parts' checksums combine into the whole one's.
     constexpr std::size_t kPart = std::size_t{64} << 20;
     const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
     if (bytes < 2 * kPart || cores == 1) {
-        return static_cast<std::uint32_t>(crc32_z(empty, at, bytes));
+        return crc32_gzip_refl(0, at, bytes);
     }
     const std::size_t share = (bytes + cores - 1) / cores;
-    std::vector<uLong> parts(cores, empty);
+    std::vector<std::uint32_t> parts(cores, 0);
     std::vector<std::thread> threads;
     for (unsigned t = 1; t < cores; ++t) {
         threads.emplace_back([&, t] {
             const std::size_t begin = std::min(bytes, t * share);
-            parts[t] = crc32_z(empty, at + begin, std::min(bytes, begin + share) - begin);
+            parts[t] = crc32_gzip_refl(0, at + begin, std::min(bytes, begin + share) - begin);
         });
     }
-    parts[0] = crc32_z(empty, at, std::min(bytes, share));
+    parts[0] = crc32_gzip_refl(0, at, std::min(bytes, share));
     for (std::thread& thread : threads) {
         thread.join();
     }

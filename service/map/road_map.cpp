@@ -4,7 +4,11 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
+#include <functional>
+#include <thread>
+#include <vector>
 
 namespace tw::service {
 
@@ -149,6 +153,34 @@ std::string checkCsr(std::span<const EdgeId> first, std::size_t rows, std::size_
     return {};
 }
 
+// Runs the checks on every core; returns the fault of the first (in the
+// list's order) that finds one, "" when none does.
+std::string firstFault(const std::vector<std::function<std::string()>>& checks)
+{
+    std::vector<std::string> faults(checks.size());
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i = next++; i < checks.size(); i = next++) {
+            faults[i] = checks[i]();
+        }
+    };
+    const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    std::vector<std::thread> threads;
+    for (unsigned t = 1; t < cores && t < checks.size(); ++t) {
+        threads.emplace_back(work);
+    }
+    work();
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (std::string& fault : faults) {
+        if (!fault.empty()) {
+            return std::move(fault);
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 std::string RoadMap::validate() const
@@ -160,20 +192,73 @@ std::string RoadMap::validate() const
     if (strings.empty() || !strings[0].empty()) {
         return "string table lacks the empty string";
     }
-    for (const Coordinate& c : nodes) {
-        if (!validCoordinate(c)) {
-            return "junction coordinate out of range";
-        }
-    }
-    for (const Coordinate& c : shape) {
-        if (!validCoordinate(c)) {
-            return "shape coordinate out of range";
-        }
-    }
+    // The indexes the loops below walk by come first.
     if (auto fault = checkCsr(firstEdge, n, edges.size(), "edge"); !fault.empty()) {
         return fault;
     }
-    for (NodeId v = 0; v < n; ++v) {
+    if (auto fault = checkCsr(firstInEdge, n, edges.size(), "incoming edge"); !fault.empty()) {
+        return fault;
+    }
+    if (auto fault = checkCsr(firstNameEdge, strings.size(), nameEdges.size(), "street"); !fault.empty()) {
+        return fault;
+    }
+
+    // The loops over the large arrays run on every core, the junctions' in
+    // parts: on a country-size map this is most of a start's checking.
+    std::vector<std::function<std::string()>> checks;
+    checks.emplace_back([this] {
+        const bool sound = std::all_of(nodes.begin(), nodes.end(), validCoordinate);
+        return sound ? std::string() : "junction coordinate out of range";
+    });
+    checks.emplace_back([this] {
+        const bool sound = std::all_of(shape.begin(), shape.end(), validCoordinate);
+        return sound ? std::string() : "shape coordinate out of range";
+    });
+    constexpr NodeId kNodesPerCheck = 1u << 20;
+    for (NodeId begin = 0; begin < n; begin += kNodesPerCheck) {
+        const NodeId end = static_cast<NodeId>(std::min<std::size_t>(n, std::size_t{begin} + kNodesPerCheck));
+        checks.emplace_back([this, begin, end] { return checkEdges(begin, end); });
+    }
+    checks.emplace_back([this] {
+        for (const AddressPoint& a : addresses) {
+            if (a.street >= strings.size() || a.houseNumber >= strings.size() || a.city >= strings.size()
+                || a.postcode >= strings.size() || a.state >= strings.size() || !validCoordinate(a.location)) {
+                return "address point invalid";
+            }
+        }
+        return "";
+    });
+    checks.emplace_back([this] { return checkRestrictionsAndLines(); });
+    for (NodeId begin = 0; begin < n; begin += kNodesPerCheck) {
+        const NodeId end = static_cast<NodeId>(std::min<std::size_t>(n, std::size_t{begin} + kNodesPerCheck));
+        checks.emplace_back([this, begin, end] {
+            for (NodeId v = begin; v < end; ++v) {
+                for (EdgeId i = firstInEdge[v]; i < firstInEdge[v + 1]; ++i) {
+                    if (inEdges[i] >= edges.size() || edges[inEdges[i]].target != v) {
+                        return "incoming edge index inconsistent";
+                    }
+                }
+            }
+            return "";
+        });
+    }
+    checks.emplace_back([this] {
+        for (StringId s = 0; s < strings.size(); ++s) {
+            for (EdgeId i = firstNameEdge[s]; i < firstNameEdge[s + 1]; ++i) {
+                if (nameEdges[i] >= edges.size() || edges[nameEdges[i]].name != s) {
+                    return "street index inconsistent";
+                }
+            }
+        }
+        return "";
+    });
+    return firstFault(checks);
+}
+
+std::string RoadMap::checkEdges(NodeId begin, NodeId end) const
+{
+    const std::size_t n = nodes.size();
+    for (NodeId v = begin; v < end; ++v) {
         for (EdgeId id = firstEdge[v]; id < firstEdge[v + 1]; ++id) {
             const Edge& e = edges[id];
             if (e.source != v || e.target >= n) {
@@ -198,12 +283,11 @@ std::string RoadMap::validate() const
             }
         }
     }
-    for (const AddressPoint& a : addresses) {
-        if (a.street >= strings.size() || a.houseNumber >= strings.size() || a.city >= strings.size() ||
-            a.postcode >= strings.size() || a.state >= strings.size() || !validCoordinate(a.location)) {
-            return "address point invalid";
-        }
-    }
+    return {};
+}
+
+std::string RoadMap::checkRestrictionsAndLines() const
+{
     for (const InterpolationLine& l : interpolations) {
         if (l.street >= strings.size() || l.city >= strings.size() || l.postcode >= strings.size() ||
             l.state >= strings.size() || !validRange(l.shapeFirst, l.shapeCount, shape.size()) ||
@@ -224,28 +308,8 @@ std::string RoadMap::validate() const
         }
     }
     for (std::size_t i = 0; i < barrierNodes.size(); ++i) {
-        if (barrierNodes[i] >= n || (i > 0 && barrierNodes[i - 1] >= barrierNodes[i])) {
+        if (barrierNodes[i] >= nodes.size() || (i > 0 && barrierNodes[i - 1] >= barrierNodes[i])) {
             return "barrier list invalid";
-        }
-    }
-    if (auto fault = checkCsr(firstInEdge, n, edges.size(), "incoming edge"); !fault.empty()) {
-        return fault;
-    }
-    for (NodeId v = 0; v < n; ++v) {
-        for (EdgeId i = firstInEdge[v]; i < firstInEdge[v + 1]; ++i) {
-            if (inEdges[i] >= edges.size() || edges[inEdges[i]].target != v) {
-                return "incoming edge index inconsistent";
-            }
-        }
-    }
-    if (auto fault = checkCsr(firstNameEdge, strings.size(), nameEdges.size(), "street"); !fault.empty()) {
-        return fault;
-    }
-    for (StringId s = 0; s < strings.size(); ++s) {
-        for (EdgeId i = firstNameEdge[s]; i < firstNameEdge[s + 1]; ++i) {
-            if (nameEdges[i] >= edges.size() || edges[nameEdges[i]].name != s) {
-                return "street index inconsistent";
-            }
         }
     }
     return {};

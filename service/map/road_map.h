@@ -239,6 +239,10 @@ struct RoadMap {
     // Returns "" when every index and count is consistent, else a description of
     // the first fault found. The loader rejects a map that fails this.
     std::string validate() const;
+
+private:
+    std::string checkEdges(NodeId begin, NodeId end) const;
+    std::string checkRestrictionsAndLines() const;
 };
 
 }  // namespace tw::service
