@@ -229,14 +229,21 @@ std::string writePreparedFrom(PrepareInput input, PrepareProgress progress)
     const ContractionHierarchy hierarchy = ContractionHierarchy::build(
         input.states, std::move(input.arcs), progressReport(progress), std::move(input.positions), spillFolder);
     MadeIndexes indexes;
-    if (input.map) {
-        indexes.ownModel.emplace(*input.map);
+    std::optional<RoadMap> map;
+    if (input.startIndexes) {
+        map = readMapCache(cachePathBeside(input.key.sourcePath), input.key);
+        if (!map) {
+            map = readMapCache(cachePathInUserFolder(input.key), input.key);
+        }
+    }
+    if (map && map->edges.size() == input.connected.size()) {
+        indexes.ownModel.emplace(*map);
         makeIndexes(indexes, *indexes.ownModel, input.connected);
     }
     for (const std::string& path : {beside, inUserFolder}) {
         if ((path != beside || besideWritable)
             && writeFile(path, input.key.sourcePath, input.source, hierarchy, input.connected,
-                         input.map ? &indexes : nullptr)) {
+                         indexes.model != nullptr ? &indexes : nullptr)) {
             return path;
         }
     }

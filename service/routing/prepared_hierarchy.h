@@ -69,10 +69,10 @@ struct PrepareInput {
     std::uint32_t states = 0;
     std::vector<WeightedArc> arcs;
     std::vector<ChPosition> positions;
-    // The map itself, when the file is to keep the start indexes: they are
-    // made from it once the contraction is done. (A map read from its cache
-    // views the mapped cache, so holding it costs no memory of its own.)
-    std::shared_ptr<const RoadMap> map;
+    // Whether the file is to keep the start indexes: they are made once the
+    // contraction is done, from the map as its cache holds it (mapped again
+    // then, so that the contraction does not share the memory with it).
+    bool startIndexes = false;
 };
 
 std::string preparedPathBeside(const std::string& sourcePath);

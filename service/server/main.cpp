@@ -91,26 +91,23 @@ int prepareOnly(const std::string& mapPath)
         {
             LoadOptions load;
             load.cacheExtras = Geocoder::cacheSections;
-            auto map = std::make_shared<RoadMap>(loadMap(mapPath, load));
+            RoadMap map = loadMap(mapPath, load);
             // The preparation reads the roads only: the address data goes
             // before the turn model is built.
-            map->addresses.release();
-            map->interpolations.release();
-            map->nameEdges.release();
-            map->firstNameEdge.release();
-            const TurnModel model(*map);
+            map.addresses.release();
+            map.interpolations.release();
+            map.nameEdges.release();
+            map.firstNameEdge.release();
+            const TurnModel model(map);
             if (findPreparedHierarchy(mapPath, model, DamagedPrepared::Replace)) {
                 say(mapPath + " was already prepared");
                 return kExitOk;
             }
             input = prepareInputOf(*key, model);
-            // A map read from its cache views the mapped file: keeping it
-            // costs no memory, and the prepared file then also keeps what a
-            // start would compute from it. A map only in memory (no cache
-            // could be written) goes, so the contraction has that memory.
-            if (map->edges.mapped()) {
-                input.map = map;
-            }
+            // A map read from its cache can be mapped again once the
+            // contraction is done, to make what a start would otherwise
+            // compute from it.
+            input.startIndexes = map.edges.mapped();
         }
         // The map and its model are gone: the contraction has the memory.
         const std::string written = writePreparedFrom(std::move(input), PrepareProgress::Stderr);

@@ -51,6 +51,12 @@ void writeAll(const std::string& path, const std::string& bytes)
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+template <typename T>
+std::string bytesOf(std::span<const T> items)
+{
+    return std::string(reinterpret_cast<const char*>(items.data()), items.size_bytes());
+}
+
 struct Fixture {
     test::TempFolder folder;
     std::string source = (folder / "town.osm").string();
@@ -253,8 +259,16 @@ TEST(PreparedHierarchy, ThePrepareCommandWritesTheHierarchyOfTheWholeMap)
     ASSERT_EQ(std::system(command.c_str()), 0);
     const RoadMap map = loadMap(source);
     const TurnModel model(map);
-    const auto written = findPreparedHierarchy(source, model);
+    StartIndexes indexes;
+    const auto written = findPreparedHierarchy(source, model, DamagedPrepared::Refuse, nullptr, &indexes);
     ASSERT_TRUE(written.has_value());
+    // It also keeps what a start would compute: the turn model's facts, the
+    // road grid, and (in the map cache) the geocoder's street lists.
+    EXPECT_TRUE(std::ranges::equal(bytesOf(std::span<const TurnModel::EdgeInfo>(indexes.turnEdges)),
+                                   bytesOf(model.edgeInfo())));
+    EXPECT_TRUE(indexes.hasGrid && !indexes.gridEntries.empty());
+    ASSERT_NE(map.cacheFile, nullptr);
+    EXPECT_TRUE(map.cacheFile->has(sectionTag("GVER")));
     const ContractionHierarchy built = prepareHierarchy(model);
     EXPECT_TRUE(std::ranges::equal(written->arcs(), built.arcs(), [](const ChArc& a, const ChArc& b) {
         return a.node == b.node && a.weight == b.weight && a.middle == b.middle;
@@ -275,12 +289,6 @@ void replaceSection(const std::string& path, std::uint32_t tag, std::string byte
                        [data, size](const MappedFileWriter::Put& put) { return put(data, size); });
     }
     ASSERT_TRUE(writer.write(path));
-}
-
-template <typename T>
-std::string bytesOf(std::span<const T> items)
-{
-    return std::string(reinterpret_cast<const char*>(items.data()), items.size_bytes());
 }
 
 // A start takes the turn model's facts and the road grid from the prepared
