@@ -13,8 +13,7 @@ namespace tw::service {
 
 namespace {
 
-// Raise on every change to what is written (layout or import rules).
-constexpr std::uint32_t kFormatVersion = 4;
+constexpr std::uint32_t kFormatVersion = kMapCacheFormatVersion;
 
 constexpr std::uint32_t kKeyPath = sectionTag("KEYP");
 constexpr std::uint32_t kKeyStamp = sectionTag("KEYS");

@@ -23,6 +23,10 @@
 
 namespace tw::service {
 
+// The version of what a cache holds; raise on every change to its layout or
+// to the import rules.
+inline constexpr std::uint32_t kMapCacheFormatVersion = 4;
+
 // Identifies the source file a cache was made from.
 struct CacheKey {
     std::string sourcePath;  // absolute
