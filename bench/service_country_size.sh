@@ -7,9 +7,9 @@
 #
 # Usage: bench/service_country_size.sh BUILD_DIR JUNCTIONS [WORK_DIR [SERVICES]]
 # The map and its prepared file are kept in WORK_DIR (default /tmp) for reruns.
-# SERVICES (default 3) processes are started on the prepared file; at ten
-# million junctions each keeps about 5 GB of its own, so a 24 GB machine
-# takes one.
+# SERVICES (default 3) processes are started on the prepared file. Each maps
+# the map cache and the prepared file and keeps little of its own (about
+# 0.1 GB at ten million junctions), so their PSS adds up to about one copy.
 set -euo pipefail
 build=${1:?build folder}
 junctions=${2:?junction count}
@@ -66,6 +66,9 @@ for port in $(seq 47911 $((47910 + services))); do
 done
 for p in "${pids[@]}"; do
     awk -v pid="$p" '/^Rss:/ {r=$2} /^Pss:/ {s=$2} END {printf "process %-8s rss %6.0f MB  pss %6.0f MB\n", pid, r/1024, s/1024}' "/proc/$p/smaps_rollup"
-    awk -v f="$map.twch" '$0 ~ f {on=1; next} /^[0-9a-f]+-[0-9a-f]+ / {on=0} on && /^Rss:/ {r+=$2} on && /^Pss:/ {s+=$2}
-        END {printf "  of which the prepared file      rss %6.0f MB  pss %6.0f MB\n", r/1024, s/1024}' "/proc/$p/smaps"
+    for part in "twch:the prepared file" "twcache:the map cache"; do
+        awk -v f="$map.${part%%:*}" -v what="${part#*:}" '$0 ~ f"$" {on=1; next} /^[0-9a-f]+-[0-9a-f]+ / {on=0}
+            on && /^Rss:/ {r+=$2} on && /^Pss:/ {s+=$2}
+            END {printf "  of which %-22s rss %6.0f MB  pss %6.0f MB\n", what, r/1024, s/1024}' "/proc/$p/smaps"
+    done
 done
