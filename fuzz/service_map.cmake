@@ -7,3 +7,7 @@ target_link_libraries(service_map_prepared_fuzz PRIVATE tw_service_routing)
 # The map cache loader (mapped file, map checks, the geocoder's street lists) on any bytes.
 tarnwickley_add_fuzzer(service_map_cache_fuzz ${CMAKE_CURRENT_SOURCE_DIR}/service_map_cache_fuzz.cpp)
 target_link_libraries(service_map_cache_fuzz PRIVATE tw_service_geocoder)
+# A start from a prepared file with one section replaced: the turn model's
+# facts, the road grid and the hierarchy as the router takes them back.
+tarnwickley_add_fuzzer(service_routing_start_fuzz ${CMAKE_CURRENT_SOURCE_DIR}/service_routing_start_fuzz.cpp)
+target_link_libraries(service_routing_start_fuzz PRIVATE tw_service_routing)

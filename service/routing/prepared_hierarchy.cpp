@@ -28,6 +28,11 @@ constexpr std::uint32_t kGridFrame = sectionTag("GFRM");
 constexpr std::uint32_t kGridFirst = sectionTag("GFST");
 constexpr std::uint32_t kGridEntries = sectionTag("GENT");
 
+// Sections are written as the records lie in memory: none may have padding
+// (a file written twice from one map is the same bytes).
+static_assert(sizeof(TurnModel::EdgeInfo) == 16 && sizeof(TurnModel::NodeInfo) == 2
+              && sizeof(SegmentGrid::Entry) == 8 && sizeof(SegmentGrid::Frame) == 48);
+
 // The start indexes of a map, made to be written.
 struct MadeIndexes {
     std::optional<TurnModel> ownModel;
@@ -254,6 +259,9 @@ std::optional<ContractionHierarchy> readPreparedHierarchy(const std::string& pat
                                                           const TurnModel& model, std::vector<std::uint8_t>* connected,
                                                           StartIndexes* indexes)
 {
+    if (indexes != nullptr) {
+        *indexes = StartIndexes{};
+    }
     std::error_code error;
     if (!std::filesystem::exists(path, error)) {
         return std::nullopt;
@@ -332,7 +340,9 @@ std::optional<ContractionHierarchy> findPreparedHierarchy(const std::string& sou
     }
     for (const std::string& path : {preparedPathBeside(sourcePath), preparedPathInUserFolder(*key)}) {
         try {
-            if (std::optional<ContractionHierarchy> hierarchy = readPreparedHierarchy(path, *key, model, connected, indexes)) {
+            std::optional<ContractionHierarchy> hierarchy =
+                readPreparedHierarchy(path, *key, model, connected, indexes);
+            if (hierarchy) {
                 return hierarchy;
             }
         } catch (const MapError&) {

@@ -1,7 +1,5 @@
 #include "service/routing/router.h"
-
 #include "service/map/map_error.h"
-
 #include "service/routing/contraction_router.h"
 #include "service/routing/largest_component.h"
 #include "service/routing/prepared_hierarchy.h"

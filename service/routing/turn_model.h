@@ -63,8 +63,6 @@ public:
     static constexpr std::uint32_t kUTurn = 1200;
     static constexpr std::uint32_t kYieldToHigherClass = 20;
 
-    // Indexes `map` (which must outlive the model): headings of every edge's
-    // ends, the most important road at each junction, the restrictions.
     // What the search needs of a map edge, packed: one cache line holds three.
     struct EdgeInfo {
         NodeId target = 0;
@@ -80,7 +78,8 @@ public:
         std::uint8_t barrier = 0;
     };
 
-    // Builds the whole model of `map`, which must outlive it.
+    // Indexes `map` (which must outlive the model): headings of every edge's
+    // ends, the most important road at each junction, the restrictions.
     explicit TurnModel(const RoadMap& map);
 
     // Builds the restriction part only: the states are known (stateCount()),
