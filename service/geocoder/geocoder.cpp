@@ -463,6 +463,8 @@ std::optional<Geocoder::Interpolated> Geocoder::interpolate(const Street& street
 Coordinate Geocoder::streetMiddle(const Street& street) const
 {
     // The edge whose midpoint lies nearest the middle of all the street's edges.
+    if (street.edges.empty())
+        return {};
     double lat = 0;
     double lon = 0;
     std::vector<Coordinate> mids;

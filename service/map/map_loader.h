@@ -31,7 +31,7 @@ struct LoadOptions {
     ProgressReport progress = ProgressReport::Auto;
     CacheUse cache = CacheUse::ReadWrite;
     // Sections of other layers' own to keep in a cache this load writes.
-    CacheExtras cacheExtras;
+    CacheExtras cacheExtras = {};
 };
 
 // Returns the map in `path`. Throws MapError with a clear message when the file

@@ -329,9 +329,9 @@ TEST(PreparedHierarchy, AStartTakesTheTurnModelAndRoadGridFromTheFile)
     };
     const Case cases[] = {
         {"a turn's junction out of range", "TEDG",
-         [&](Fixture& f) { return turnEdges(f, [](auto& info) { info[3].target = 1u << 30; }); }},
+         [&](Fixture& f) { return turnEdges(f, [](auto& info) { info.at(3).target = 1u << 30; }); }},
         {"a twin out of range", "TEDG",
-         [&](Fixture& f) { return turnEdges(f, [](auto& info) { info.back().twin = 1u << 30; }); }},
+         [&](Fixture& f) { return turnEdges(f, [](auto& info) { info.at(info.size() - 1).twin = 1u << 30; }); }},
         {"turn facts for one edge too few", "TEDG",
          [&](Fixture& f) { return turnEdges(f, [](auto& info) { info.pop_back(); }); }},
         {"junction facts for one junction too many", "TNOD",
