@@ -9,6 +9,7 @@
 #include "service/map/map_cache.h"
 #include "service/map/mapped_file.h"
 #include "tests/service/guidance/test_map_builder.h"
+#include "tests/service/map/section_edit.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -70,20 +71,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             .write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
     } else {
         std::ofstream(base.cache, std::ios::binary | std::ios::trunc) << base.sound;
-        const auto sound = MappedFile::open(base.cache, kMapCacheFormatVersion);
-        const auto sections = sound->sections();
-        const std::size_t chosen = data[0] % sections.size();
-        const auto* bytes = reinterpret_cast<const std::byte*>(data + 1);
-        MappedFileWriter writer(kMapCacheFormatVersion);
-        for (std::size_t i = 0; i < sections.size(); ++i) {
-            const MappedFile::Raw& raw = sections[i];
-            const std::size_t replaced = (size - 1) / raw.itemSize * raw.itemSize;
-            const std::byte* from = i == chosen ? bytes : raw.bytes.data();
-            const std::size_t length = i == chosen ? replaced : raw.bytes.size();
-            writer.addMade(raw.tag, raw.itemSize, length / raw.itemSize,
-                           [from, length](const MappedFileWriter::Put& put) { return put(from, length); });
-        }
-        if (!writer.write(base.cache))
+        const std::size_t count = MappedFile::open(base.cache, kMapCacheFormatVersion)->sections().size();
+        const auto pick = [&](std::size_t i, std::uint32_t) { return i == data[0] % count; };
+        if (!test::replaceSection(base.cache, kMapCacheFormatVersion, pick,
+                                  {reinterpret_cast<const std::byte*>(data + 1), size - 1}))
             return 0;
     }
     const std::optional<RoadMap> map = readMapCache(base.cache, base.key);

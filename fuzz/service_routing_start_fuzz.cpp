@@ -9,6 +9,7 @@
 #include "service/routing/prepared_hierarchy.h"
 #include "service/routing/router.h"
 #include "tests/service/guidance/test_map_builder.h"
+#include "tests/service/map/section_edit.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -62,22 +63,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size == 0)
         return 0;
     std::ofstream(base.prepared, std::ios::binary | std::ios::trunc) << base.sound;
-    {
-        const auto sound = MappedFile::open(base.prepared, kPreparedFormatVersion);
-        const auto sections = sound->sections();
-        const std::size_t chosen = data[0] % sections.size();
-        const auto* bytes = reinterpret_cast<const std::byte*>(data + 1);
-        MappedFileWriter writer(kPreparedFormatVersion);
-        for (std::size_t i = 0; i < sections.size(); ++i) {
-            const MappedFile::Raw& raw = sections[i];
-            const std::byte* from = i == chosen ? bytes : raw.bytes.data();
-            const std::size_t length = i == chosen ? (size - 1) / raw.itemSize * raw.itemSize : raw.bytes.size();
-            writer.addMade(raw.tag, raw.itemSize, length / raw.itemSize,
-                           [from, length](const MappedFileWriter::Put& put) { return put(from, length); });
-        }
-        if (!writer.write(base.prepared))
-            return 0;
-    }
+    const std::size_t count = MappedFile::open(base.prepared, kPreparedFormatVersion)->sections().size();
+    const auto pick = [&](std::size_t i, std::uint32_t) { return i == data[0] % count; };
+    if (!test::replaceSection(base.prepared, kPreparedFormatVersion, pick,
+                              {reinterpret_cast<const std::byte*>(data + 1), size - 1}))
+        return 0;
     try {
         const Router router(base.map, {RouteSearch::Hierarchy, base.source, false});
         const auto from = router.snap(test::TestMapBuilder::at(10, 20));

@@ -9,6 +9,7 @@
 #include "service/routing/prepared_hierarchy.h"
 #include "tests/service/guidance/test_map_builder.h"
 #include "tests/service/map/osm_xml.h"
+#include "tests/service/map/section_edit.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -277,18 +278,11 @@ TEST(PreparedHierarchy, ThePrepareCommandWritesTheHierarchyOfTheWholeMap)
 
 // Rewrites the prepared file with one section's bytes replaced (checksums
 // made sound around them).
-void replaceSection(const std::string& path, std::uint32_t tag, std::string bytes)
+void replaceSection(const std::string& path, std::uint32_t tag, const std::string& bytes)
 {
-    const auto file = MappedFile::open(path, kPreparedFormatVersion);
-    MappedFileWriter writer(kPreparedFormatVersion);
-    for (const MappedFile::Raw& raw : file->sections()) {
-        const bool replaced = raw.tag == tag;
-        const std::size_t size = replaced ? bytes.size() : raw.bytes.size();
-        const auto* data = replaced ? reinterpret_cast<const std::byte*>(bytes.data()) : raw.bytes.data();
-        writer.addMade(raw.tag, raw.itemSize, size / raw.itemSize,
-                       [data, size](const MappedFileWriter::Put& put) { return put(data, size); });
-    }
-    ASSERT_TRUE(writer.write(path));
+    const auto pick = [tag](std::size_t, std::uint32_t t) { return t == tag; };
+    ASSERT_TRUE(test::replaceSection(path, kPreparedFormatVersion, pick,
+                                     {reinterpret_cast<const std::byte*>(bytes.data()), bytes.size()}));
 }
 
 // A start takes the turn model's facts and the road grid from the prepared
