@@ -73,6 +73,11 @@ class Geocoder {
 public:
     // Indexes the streets and addresses of `map`, which must outlive this object.
     explicit Geocoder(const RoadMap& map);
+    // The streets view the lists this object holds: a move keeps them where
+    // they are, a copy would not.
+    Geocoder(Geocoder&&) = default;
+    Geocoder(const Geocoder&) = delete;
+    Geocoder& operator=(const Geocoder&) = delete;
 
     // Returns where `streetLine` (in the place `cityLine`) lies. Never throws for
     // any text; blank input gives Empty.
