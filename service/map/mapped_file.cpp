@@ -184,6 +184,11 @@ std::shared_ptr<const MappedFile> MappedFile::open(const std::string& path, std:
     return file;
 }
 
+void MappedFile::dropResidentPages() const
+{
+    ::madvise(const_cast<std::byte*>(m_base), m_size, MADV_DONTNEED);
+}
+
 std::vector<MappedFile::Raw> MappedFile::sections() const
 {
     std::vector<Raw> raw;

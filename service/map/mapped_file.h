@@ -80,6 +80,12 @@ public:
     std::size_t size() const { return m_size; }
     const std::string& path() const { return m_path; }
 
+    // Lets go of this process's pages of the file: they stay in the page
+    // cache, and reading them again maps them back. Opening reads every
+    // byte (the checksums); a process that goes on to use a part of the file
+    // only calls this to be charged for that part alone.
+    void dropResidentPages() const;
+
     // Every section as bytes, in the order of the table (to copy a file).
     struct Raw {
         std::uint32_t tag;

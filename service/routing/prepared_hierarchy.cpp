@@ -242,8 +242,14 @@ std::string writePreparedFrom(PrepareInput input, PrepareProgress progress)
         }
     }
     if (map && map->edges.size() == input.connected.size()) {
+        // Of the cache (read whole by its checks) this process keeps only the
+        // pages the indexes are made from, and none once they are made: the
+        // model's and the grid's arrays are its own. The model is not asked
+        // anything of the emptied map after that.
+        map->cacheFile->dropResidentPages();
         indexes.ownModel.emplace(*map);
         makeIndexes(indexes, *indexes.ownModel, input.connected);
+        *map = RoadMap();
     }
     for (const std::string& path : {beside, inUserFolder}) {
         if ((path != beside || besideWritable)

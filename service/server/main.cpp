@@ -4,6 +4,7 @@
 
 #include "service/geocoder/geocoder.h"
 #include "service/map/map_loader.h"
+#include "service/map/mapped_file.h"
 #include "service/routing/prepared_hierarchy.h"
 #include "service/server/command_line.h"
 #include "service/server/directions_site.h"
@@ -93,7 +94,11 @@ int prepareOnly(const std::string& mapPath)
             load.cacheExtras = Geocoder::cacheSections;
             RoadMap map = loadMap(mapPath, load);
             // The preparation reads the roads only: the address data goes
-            // before the turn model is built.
+            // before the turn model is built, and of a mapped cache this
+            // process keeps only the pages it reads from here on.
+            if (map.cacheFile) {
+                map.cacheFile->dropResidentPages();
+            }
             map.addresses.release();
             map.interpolations.release();
             map.nameEdges.release();
