@@ -104,6 +104,7 @@ int prepareOnly(const std::string& mapPath)
             map.nameEdges.release();
             map.firstNameEdge.release();
             const TurnModel model(map);
+            map.shape.release();  // the model has taken the headings from it
             if (findPreparedHierarchy(mapPath, model, DamagedPrepared::Replace)) {
                 say(mapPath + " was already prepared");
                 return kExitOk;
