@@ -50,4 +50,23 @@ void assignOnHugePages(std::vector<T>& list, std::size_t count, const T& value =
     list.assign(count, value);
 }
 
+// Lets go of this process's pages wholly inside [data, data + bytes) of a
+// read-only file mapping: they stay in the page cache, and reading them again
+// maps them back. Pages shared with what lies around the range are kept.
+inline void dropMappedPages(const void* data, std::size_t bytes)
+{
+#if defined(__linux__)
+    constexpr std::uintptr_t kPage = 4096;
+    const auto begin = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (begin + kPage - 1) / kPage * kPage;
+    const std::uintptr_t last = (begin + bytes) / kPage * kPage;
+    if (data != nullptr && last > first) {
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+    }
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
+
 } // namespace tw::service

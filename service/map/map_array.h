@@ -78,8 +78,15 @@ public:
         m_data = items.data();
         m_size = items.size();
     }
-    // Lets go of the items, and of the memory or view that held them.
-    void release() { MapArray().swap(*this); }
+    // Lets go of the items, and of the memory or view that held them (of a
+    // view, this process's pages of it).
+    void release()
+    {
+        if (m_keeper) {
+            dropMappedPages(m_data, m_size * sizeof(T));
+        }
+        MapArray().swap(*this);
+    }
     // Returns whether the items lie in a file mapping rather than in memory
     // of this array's own.
     bool mapped() const { return m_keeper != nullptr; }

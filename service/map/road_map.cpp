@@ -205,7 +205,9 @@ std::string RoadMap::validate() const
 
     // The loops over the large arrays run on every core, the junctions' in
     // parts: on a country-size map this is most of a start's checking.
+    constexpr NodeId kNodesPerCheck = 1u << 20;
     std::vector<std::function<std::string()>> checks;
+    checks.reserve(6 + 2 * (n / kNodesPerCheck + 1));
     checks.emplace_back([this] {
         const bool sound = std::all_of(nodes.begin(), nodes.end(), validCoordinate);
         return sound ? std::string() : "junction coordinate out of range";
@@ -214,7 +216,6 @@ std::string RoadMap::validate() const
         const bool sound = std::all_of(shape.begin(), shape.end(), validCoordinate);
         return sound ? std::string() : "shape coordinate out of range";
     });
-    constexpr NodeId kNodesPerCheck = 1u << 20;
     for (NodeId begin = 0; begin < n; begin += kNodesPerCheck) {
         const NodeId end = static_cast<NodeId>(std::min<std::size_t>(n, std::size_t{begin} + kNodesPerCheck));
         checks.emplace_back([this, begin, end] { return checkEdges(begin, end); });
