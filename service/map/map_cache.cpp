@@ -1,6 +1,7 @@
 #include "service/map/map_cache.h"
 
 #include "service/map/mapped_file.h"
+#include "service/map/user_cache.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,10 @@ namespace tw::service {
 namespace {
 
 constexpr std::uint32_t kFormatVersion = kMapCacheFormatVersion;
+// What a sound cache has passed: its checksums and RoadMap::validate(). Raise
+// the number when validate() comes to check more, so that caches remembered
+// as sound are checked by the new rules.
+constexpr std::string_view kCheckKind = "map cache 4, checksums and every index, rules 1";
 
 constexpr std::uint32_t kKeyPath = sectionTag("KEYP");
 constexpr std::uint32_t kKeyStamp = sectionTag("KEYS");
@@ -65,7 +70,7 @@ std::optional<RoadMap> mapCache(const std::string& cachePath, const CacheKey& ke
     if (!fs::is_regular_file(cachePath, error)) {
         return std::nullopt;
     }
-    const std::shared_ptr<const MappedFile> file = MappedFile::open(cachePath, kFormatVersion);
+    const std::shared_ptr<const MappedFile> file = MappedFile::open(cachePath, kFormatVersion, kCheckKind);
     const auto path = file->section<char>(kKeyPath);
     const auto stamp = file->section<KeyStamp>(kKeyStamp);
     if (std::string_view(path.data(), path.size()) != key.sourcePath || stamp.size() != 1
@@ -94,8 +99,11 @@ std::optional<RoadMap> mapCache(const std::string& cachePath, const CacheKey& ke
     }
     map.counts = counts[0];
     map.cacheFile = file;
-    if (!map.validate().empty()) {
-        return std::nullopt;
+    if (!file->knownSound()) {
+        if (!map.validate().empty()) {
+            return std::nullopt;
+        }
+        file->rememberSound();
     }
     return map;
 }
@@ -138,20 +146,10 @@ std::string cachePathBeside(const std::string& sourcePath)
 
 std::string cachePathInUserFolder(const CacheKey& key)
 {
-    fs::path folder;
-    const char* xdg = std::getenv("XDG_CACHE_HOME");
-    const char* home = std::getenv("HOME");
-    if (xdg != nullptr && fs::path(xdg).is_absolute()) {
-        folder = fs::path(xdg);
-    } else if (home != nullptr && *home != '\0') {
-        folder = fs::path(home) / ".cache";
-    } else {
-        folder = fs::temp_directory_path();
-    }
     char hash[17];
     std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv1a(key.sourcePath)));
     const std::string name = std::string(hash) + "-" + fs::path(key.sourcePath).filename().string() + ".twcache";
-    return (folder / "tarnwickley" / name).string();
+    return (userCacheFolder() / name).string();
 }
 
 std::optional<RoadMap> readMapCache(const std::string& cachePath, const CacheKey& key)

@@ -8,7 +8,9 @@
 // start costs a check instead of a parse, and every process on the same map
 // shares one copy of it. Reading checks the file's layout and checksums, the
 // key, and every count and index (RoadMap::validate), so a stale, truncated,
-// corrupt or foreign file is refused, never trusted. Writing goes to a
+// corrupt or foreign file is refused, never trusted. The whole-file checks
+// are skipped for a cache this user has checked whole before and that has not
+// changed since (MappedFile::knownSound). Writing goes to a
 // temporary file in the same folder that is renamed over the old cache: a
 // crash or a full disk never leaves a half-written cache behind, and a
 // running process keeps the file it mapped.

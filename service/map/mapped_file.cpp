@@ -1,18 +1,23 @@
 #include "service/map/mapped_file.h"
 
+#include "service/map/user_cache.h"
+
 #include <isa-l/crc.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace tw::service {
@@ -92,6 +97,48 @@ bool writeAll(int fd, const void* data, std::size_t size)
     return true;
 }
 
+std::int64_t nanoseconds(const struct timespec& t)
+{
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+std::atomic<std::uint64_t> smallestRememberedBytes{std::uint64_t{64} << 20};
+
+constexpr const char* kRecordHeading = "tarnwickley check record 1";
+
+// Where the record of the file with this identity ("device inode ...") lies.
+std::filesystem::path recordPath(const std::string& identity)
+{
+    std::istringstream fields(identity);
+    std::string device;
+    std::string inode;
+    fields >> device >> inode;
+    return userCacheFolder() / "checked" / (device + "-" + inode);
+}
+
+std::string recordText(const std::string& kind, const std::string& identity)
+{
+    return std::string(kRecordHeading) + "\n" + kind + "\n" + identity + "\n";
+}
+
+// Only a record this user wrote counts, and only one nobody else can write:
+// without a home the folder lies in the shared temporary folder.
+bool recordSays(const std::string& kind, const std::string& identity)
+{
+    const int fd = ::open(recordPath(identity).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return false;
+    }
+    const std::string expected = recordText(kind, identity);
+    std::string text(expected.size() + 1, '\0');
+    struct stat info {};
+    const bool own = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid()
+                     && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    const ssize_t got = own ? ::read(fd, text.data(), text.size()) : -1;
+    ::close(fd);
+    return got == static_cast<ssize_t>(expected.size()) && text.compare(0, expected.size(), expected) == 0;
+}
+
 } // namespace
 
 MappedFile::~MappedFile()
@@ -101,9 +148,12 @@ MappedFile::~MappedFile()
     }
 }
 
-std::shared_ptr<const MappedFile> MappedFile::open(const std::string& path, std::uint32_t contentVersion)
+std::shared_ptr<const MappedFile> MappedFile::open(const std::string& path, std::uint32_t contentVersion,
+                                                   std::string_view checkKind)
 {
     auto fail = [&path](const std::string& why) { return MapError("The prepared map " + path + " " + why); };
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         throw fail(std::string("cannot be opened: ") + std::strerror(errno));
@@ -133,6 +183,16 @@ std::shared_ptr<const MappedFile> MappedFile::open(const std::string& path, std:
     file->m_base = static_cast<const std::byte*>(base);
     file->m_size = size;
     file->m_path = path;
+    // The identity is taken from the descriptor that was mapped, so it
+    // describes the very file the mapping shows.
+    file->m_identity = std::to_string(info.st_dev) + " " + std::to_string(info.st_ino) + " "
+                       + std::to_string(info.st_size) + " " + std::to_string(nanoseconds(info.st_mtim)) + " "
+                       + std::to_string(nanoseconds(info.st_ctim));
+    file->m_checkKind = checkKind;
+    file->m_changedNs = std::max(nanoseconds(info.st_mtim), nanoseconds(info.st_ctim));
+    file->m_openedNs = nanoseconds(now);
+    file->m_knownSound = !checkKind.empty() && size >= smallestRemembered()
+                         && recordSays(file->m_checkKind, file->m_identity);
 
     Header header{};
     std::memcpy(&header, base, sizeof header);
@@ -176,12 +236,52 @@ std::shared_ptr<const MappedFile> MappedFile::open(const std::string& path, std:
             }
         }
     }
-    for (const Section& s : file->m_sections) {
-        if (crcOf(file->m_base + s.offset, s.bytes) != s.crc) {
-            throw fail("is damaged (checksum)");
+    if (!file->m_knownSound) {
+        for (const Section& s : file->m_sections) {
+            if (crcOf(file->m_base + s.offset, s.bytes) != s.crc) {
+                throw fail("is damaged (checksum)");
+            }
         }
     }
     return file;
+}
+
+void MappedFile::rememberSound() const
+{
+    constexpr std::int64_t kSettled = std::int64_t{kSettledSeconds} * 1'000'000'000;
+    if (m_knownSound || m_checkKind.empty() || m_size < smallestRemembered() || m_changedNs > m_openedNs - kSettled) {
+        return;
+    }
+    // Written beside and renamed over, so a reader never sees half a record.
+    const std::filesystem::path record = recordPath(m_identity);
+    std::error_code error;
+    std::filesystem::create_directories(record.parent_path(), error);
+    const std::filesystem::path temporary = record.string() + ".new" + std::to_string(::getpid());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        return;
+    }
+    const std::string text = recordText(m_checkKind, m_identity);
+    // Readable by its owner alone whatever the umask: a record others could
+    // write would not count.
+    const bool written = ::fchmod(fd, 0600) == 0 && writeAll(fd, text.data(), text.size());
+    ::close(fd);
+    if (written) {
+        std::filesystem::rename(temporary, record, error);
+    }
+    if (!written || error) {
+        std::filesystem::remove(temporary, error);
+    }
+}
+
+std::uint64_t MappedFile::smallestRemembered()
+{
+    return smallestRememberedBytes.load(std::memory_order_relaxed);
+}
+
+void MappedFile::setSmallestRemembered(std::uint64_t bytes)
+{
+    smallestRememberedBytes.store(bytes, std::memory_order_relaxed);
 }
 
 void MappedFile::dropResidentPages() const

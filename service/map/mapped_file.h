@@ -18,7 +18,10 @@
 //   lies inside the file, is aligned for its items and a whole number of them,
 //   that no two sections overlap, and every checksum; any fault is a MapError
 //   naming the file. A file of another version gets its own message
-//   (VersionMismatch) so a caller can prepare it again instead.
+//   (VersionMismatch) so a caller can prepare it again instead. The
+//   checksums of a file this user has checked whole before, unchanged since
+//   (knownSound), are not computed again: on a country-size map they are
+//   gigabytes to read at every start.
 // - The mapping is PROT_READ and MAP_SHARED. Files are only ever written beside
 //   the old one and renamed over it (write()), never rewritten in place, so a
 //   running process keeps the inode it mapped, intact, however often the file
@@ -63,7 +66,41 @@ public:
 
     // Maps and checks `path`, which must carry `contentVersion`. Throws
     // MappedFileVersionError for another version, MapError for anything else.
-    static std::shared_ptr<const MappedFile> open(const std::string& path, std::uint32_t contentVersion);
+    // With a `checkKind` (what the reader checks beyond the checksums, and by
+    // which rules), a file known sound under that kind skips the checksums
+    // of its sections; the header, the table and where the sections lie are
+    // checked at every opening.
+    static std::shared_ptr<const MappedFile> open(const std::string& path, std::uint32_t contentVersion,
+                                                  std::string_view checkKind = {});
+
+    // Whether this very file passed every check of its kind before, in a
+    // process of this user that then called rememberSound(). Then its
+    // checksums were not computed now, and its reader may skip its own
+    // whole-file checks. The record lies in the user's cache folder, named by
+    // the file's device and inode, and holds the kind and the file's size,
+    // modification time and change time: any write to the file sets its
+    // change time, which no program can set back, so a file that was
+    // changed, truncated, replaced or copied is checked whole again.
+    bool knownSound() const { return m_knownSound; }
+
+    // Remembers that the file passed every check of its kind (best effort;
+    // nothing without a kind). Only files of at least smallestRemembered()
+    // bytes are remembered (a smaller one is checked in milliseconds), and
+    // only when the file was last changed at least kSettledSeconds before it
+    // was opened: two writes in one tick of the file system's clock leave the
+    // same change time, so a file changed just before it was checked could
+    // still change unseen.
+    void rememberSound() const;
+    static constexpr int kSettledSeconds = 2;
+
+    // Size from which files are remembered as sound; tests lower it.
+    static std::uint64_t smallestRemembered();
+    static void setSmallestRemembered(std::uint64_t bytes);
+
+    // The file as it was opened (device, inode, size, modification and change
+    // times): a reader that checked it against another file puts this in its
+    // own check kind.
+    const std::string& identity() const { return m_identity; }
 
     bool has(std::uint32_t tag) const;
 
@@ -109,6 +146,11 @@ private:
     const std::byte* m_base = nullptr;
     std::size_t m_size = 0;
     std::string m_path;
+    std::string m_identity;
+    std::string m_checkKind;
+    std::int64_t m_changedNs = 0;   // the later of the file's modification and change times
+    std::int64_t m_openedNs = 0;    // the wall clock before the file was examined
+    bool m_knownSound = false;
     std::vector<Section> m_sections;
 
     friend class MappedFileWriter;

@@ -9,6 +9,7 @@
 // the turn model, is stale: it is prepared again. A damaged file is an error.
 
 #include "service/map/map_cache.h"
+#include "service/map/mapped_file.h"
 #include "service/map/road_map.h"
 #include "service/routing/contraction_hierarchy.h"
 #include "service/routing/contraction_router.h"
@@ -51,6 +52,10 @@ struct PreparedSource {
 // yet (TurnModel::setGeometry and SegmentGrid::adopt check them).
 struct StartIndexes {
     std::string path;  // the prepared file they were read from
+    // That file: when it is known sound (MappedFile::knownSound), the
+    // indexes were checked whole before and need not be again; once a start
+    // has checked them, it remembers the file as sound.
+    std::shared_ptr<const MappedFile> file;
     MapArray<TurnModel::EdgeInfo> turnEdges;
     MapArray<TurnModel::NodeInfo> turnNodes;
     bool hasGrid = false;

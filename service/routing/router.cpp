@@ -132,12 +132,15 @@ Router::Router(const RoadMap& map, const RouterOptions& options)
     if (options.search == RouteSearch::Hierarchy && !options.mapPath.empty()) {
         found = findPreparedHierarchy(options.mapPath, m_model, DamagedPrepared::Refuse, &storedConnected, &indexes);
     }
+    // A prepared file checked whole before (with this map's cache) is not
+    // checked again; one checked now is remembered once all of it passed.
+    const bool sound = found && indexes.file && indexes.file->knownSound();
     const auto damaged = [&indexes](const MapError& error) {
         return MapError("The prepared map " + indexes.path + " is damaged: " + error.what());
     };
     if (found && !indexes.turnEdges.empty()) {
         try {
-            m_model.setGeometry(std::move(indexes.turnEdges), std::move(indexes.turnNodes));
+            m_model.setGeometry(std::move(indexes.turnEdges), std::move(indexes.turnNodes), sound);
         } catch (const MapError& error) {
             throw damaged(error);
         }
@@ -152,7 +155,7 @@ Router::Router(const RoadMap& map, const RouterOptions& options)
     if (found && indexes.hasGrid) {
         try {
             m_grid->segments.adopt(indexes.gridFrame, std::move(indexes.gridFirst), std::move(indexes.gridEntries),
-                                   map);
+                                   map, sound);
         } catch (const MapError& error) {
             throw damaged(error);
         }
@@ -166,6 +169,9 @@ Router::Router(const RoadMap& map, const RouterOptions& options)
             m_hierarchy = prepareHierarchy(m_model);
         } else if (found) {
             m_hierarchy = std::move(found);
+            if (indexes.file) {
+                indexes.file->rememberSound();
+            }
         } else if (m_model.stateCount() <= options.prepareAtMostStates) {
             m_hierarchy = loadOrPrepareHierarchy(options.mapPath, m_model, progress);
         }

@@ -64,9 +64,10 @@ public:
     std::span<const Entry> entries() const { return m_entries; }
     // Takes a grid of `map` back from its arrays. Throws MapError when they do
     // not fit the map (the grid is then unchanged). A segment past its edge's
-    // shape is skipped where a query meets it.
+    // shape is skipped where a query meets it. Arrays of a file known sound
+    // (`checkedBefore`) have their frame and counts checked only.
     void adopt(const Frame& frame, MapArray<std::uint32_t> firstEntries, MapArray<Entry> entries,
-               const RoadMap& map);
+               const RoadMap& map, bool checkedBefore = false);
 
 private:
 

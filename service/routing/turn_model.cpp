@@ -90,7 +90,7 @@ void TurnModel::computeGeometry()
     m_nodeInfo = std::move(nodeInfos);
 }
 
-void TurnModel::setGeometry(MapArray<EdgeInfo> edges, MapArray<NodeInfo> nodes)
+void TurnModel::setGeometry(MapArray<EdgeInfo> edges, MapArray<NodeInfo> nodes, bool checkedBefore)
 {
     // The turn costs read a junction's edges through `target` and compare
     // `twin`; everything else is a number any value of which is safe.
@@ -99,7 +99,7 @@ void TurnModel::setGeometry(MapArray<EdgeInfo> edges, MapArray<NodeInfo> nodes)
     if (edges.size() != edgeCount || nodes.size() != nodeCount) {
         throw MapError("its turn model does not fit the map");
     }
-    for (const EdgeInfo& info : edges) {
+    for (const EdgeInfo& info : checkedBefore ? std::span<const EdgeInfo>() : std::span<const EdgeInfo>(edges)) {
         if (info.target >= nodeCount || (info.twin >= edgeCount && info.twin != kNoId)) {
             throw MapError("its turn model has an index out of range");
         }

@@ -90,8 +90,9 @@ public:
 
     // Takes the per-edge and per-junction facts from elsewhere (views of a
     // prepared file). Throws MapError when they do not fit the map (a count
-    // or an index out of range); the model is then unchanged.
-    void setGeometry(MapArray<EdgeInfo> edges, MapArray<NodeInfo> nodes);
+    // or an index out of range); the model is then unchanged. Facts of a file
+    // known sound (`checkedBefore`) have their counts checked only.
+    void setGeometry(MapArray<EdgeInfo> edges, MapArray<NodeInfo> nodes, bool checkedBefore = false);
     // Computes them from the map's roads.
     void computeGeometry();
     std::span<const EdgeInfo> edgeInfo() const { return m_info; }

@@ -12,7 +12,10 @@
 #include "service/server/lease_watch.h"
 #include "service/server/user_config.h"
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +23,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -77,6 +81,41 @@ std::string baseAddress(const std::string& host, int port)
     return "http://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
+// Opens the map's files as a start does, so that they are checked whole now
+// and remembered as sound (MappedFile::rememberSound): the starts that follow
+// skip that pass, seconds on a large map. Files written just now are first
+// left to settle. Small maps are checked in milliseconds at every start, so
+// nothing is done for them.
+void checkForStarts(const std::string& mapPath, const CacheKey& key)
+{
+    namespace fs = std::filesystem;
+    std::int64_t latest = 0;
+    bool large = false;
+    for (const std::string& path : {cachePathBeside(mapPath), cachePathInUserFolder(key), preparedPathBeside(mapPath),
+                                    preparedPathInUserFolder(key)}) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0) {
+            large = large || static_cast<std::uint64_t>(info.st_size) >= MappedFile::smallestRemembered();
+            latest = std::max({latest, static_cast<std::int64_t>(info.st_mtim.tv_sec),
+                               static_cast<std::int64_t>(info.st_ctim.tv_sec)});
+        }
+    }
+    if (!large) {
+        return;
+    }
+    const std::int64_t settled = latest + MappedFile::kSettledSeconds + 1;
+    if (const std::int64_t now = ::time(nullptr); now < settled) {
+        std::this_thread::sleep_for(std::chrono::seconds(settled - now));
+    }
+    say("checking the map's files for fast starts");
+    LoadOptions load;
+    load.cacheExtras = Geocoder::cacheSections;
+    const RoadMap map = loadMap(mapPath, load);
+    RouterOptions routing{RouteSearch::Hierarchy, mapPath, false};
+    routing.prepareAtMostStates = 0;
+    const Router router(map, routing);
+}
+
 // --prepare: imports the map (or reads its cache) and writes its prepared file.
 int prepareOnly(const std::string& mapPath)
 {
@@ -89,6 +128,7 @@ int prepareOnly(const std::string& mapPath)
             throw MapError("Cannot read map file " + mapPath);
         }
         PrepareInput input;
+        bool alreadyPrepared = false;
         {
             LoadOptions load;
             load.cacheExtras = Geocoder::cacheSections;
@@ -107,13 +147,18 @@ int prepareOnly(const std::string& mapPath)
             map.shape.release();  // the model has taken the headings from it
             if (findPreparedHierarchy(mapPath, model, DamagedPrepared::Replace)) {
                 say(mapPath + " was already prepared");
-                return kExitOk;
+                alreadyPrepared = true;
+            } else {
+                input = prepareInputOf(*key, model);
+                // A map read from its cache can be mapped again once the
+                // contraction is done, to make what a start would otherwise
+                // compute from it.
+                input.startIndexes = map.edges.mapped();
             }
-            input = prepareInputOf(*key, model);
-            // A map read from its cache can be mapped again once the
-            // contraction is done, to make what a start would otherwise
-            // compute from it.
-            input.startIndexes = map.edges.mapped();
+        }
+        if (alreadyPrepared) {
+            checkForStarts(mapPath, *key);
+            return kExitOk;
         }
         // The map and its model are gone: the contraction has the memory.
         const std::string written = writePreparedFrom(std::move(input), PrepareProgress::Stderr);
@@ -122,6 +167,7 @@ int prepareOnly(const std::string& mapPath)
             return kExitInternal;
         }
         say("prepared " + mapPath + " (" + written + ")");
+        checkForStarts(mapPath, *key);
         return kExitOk;
     } catch (const MapError& e) {
         say(e.what());

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <limits>
 #include <sstream>
+#include <thread>
 
 namespace tw::service {
 namespace {
@@ -251,6 +252,67 @@ TEST(MappedFile, EmptySectionsBesideOthersAreSound)
     }
     ASSERT_TRUE(writer.write(path));
     EXPECT_NO_THROW(MappedFile::open(path, 1));
+}
+
+// A file checked whole is remembered (per user, in the cache folder) once it
+// has settled, and only as long as it is the same file, unchanged.
+TEST(MappedFile, ASettledFileCheckedWholeIsRememberedUntilItChanges)
+{
+    TempFolder folder;
+    const std::string savedXdg = std::getenv("XDG_CACHE_HOME") ? std::getenv("XDG_CACHE_HOME") : "";
+    setenv("XDG_CACHE_HOME", (folder / "cache").c_str(), 1);
+    const std::uint64_t savedSmallest = MappedFile::smallestRemembered();
+    MappedFile::setSmallestRemembered(0);
+    const std::vector<std::uint64_t> items(1000, 7);
+    const auto write = [&](const std::string& name) {
+        MappedFileWriter writer(1);
+        writer.add(sectionTag("ITEM"), std::span<const std::uint64_t>(items));
+        EXPECT_TRUE(writer.write((folder / name).string()));
+        return (folder / name).string();
+    };
+    const auto sound = [](const std::string& path, std::string_view kind) {
+        return MappedFile::open(path, 1, kind)->knownSound();
+    };
+    const std::string a = write("a");
+    const std::string b = write("b");
+    const std::string fresh = write("fresh");
+    MappedFile::open(fresh, 1, "k")->rememberSound();  // not settled yet: not remembered
+    std::this_thread::sleep_for(std::chrono::milliseconds(MappedFile::kSettledSeconds * 1000 + 200));
+    EXPECT_FALSE(sound(fresh, "k"));
+
+    EXPECT_FALSE(sound(a, "k"));
+    MappedFile::open(a, 1, "k")->rememberSound();
+    MappedFile::open(b, 1, "k")->rememberSound();
+    MappedFile::open(b, 1)->rememberSound();  // no kind: nothing to remember
+    EXPECT_TRUE(sound(a, "k"));
+    EXPECT_TRUE(sound(b, "k"));
+    EXPECT_FALSE(sound(a, "checked by other rules"));
+    EXPECT_FALSE(sound(a, ""));
+    MappedFile::setSmallestRemembered(std::filesystem::file_size(a) + 1);
+    EXPECT_FALSE(sound(a, "k"));
+    MappedFile::setSmallestRemembered(0);
+
+    // One byte changed in place, size and modification time kept: the change
+    // time tells, so the checksums are computed again and fail.
+    const auto mtime = std::filesystem::last_write_time(a);
+    {
+        std::fstream file(a, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(-8, std::ios::end);
+        file.put('x');
+    }
+    std::filesystem::last_write_time(a, mtime);
+    EXPECT_THROW(MappedFile::open(a, 1, "k"), MapError);
+    // Replaced by a sound copy: another file, checked again.
+    const std::string copy = write("copy");
+    std::filesystem::rename(copy, b);
+    EXPECT_FALSE(sound(b, "k"));
+
+    MappedFile::setSmallestRemembered(savedSmallest);
+    if (savedXdg.empty()) {
+        unsetenv("XDG_CACHE_HOME");
+    } else {
+        setenv("XDG_CACHE_HOME", savedXdg.c_str(), 1);
+    }
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <thread>
 #include <filesystem>
 
 #include <sys/wait.h>
@@ -274,6 +275,68 @@ TEST(PreparedHierarchy, ThePrepareCommandWritesTheHierarchyOfTheWholeMap)
     EXPECT_TRUE(std::ranges::equal(written->arcs(), built.arcs(), [](const ChArc& a, const ChArc& b) {
         return a.node == b.node && a.weight == b.weight && a.middle == b.middle;
     }));
+}
+
+// Files checked whole at a start are trusted by the next start as long as they
+// are the same files; a prepared file is trusted only with the map cache it
+// was checked against.
+TEST(PreparedHierarchy, FilesCheckedWholeAtAStartAreTrustedByTheNextWithTheSameCache)
+{
+    const std::string sample = std::string(TW_BINARY_DIR) + "/service/sample-town.osm.pbf";
+    if (!std::filesystem::exists(sample))
+        GTEST_SKIP() << "the sample map has not been built";
+    test::TempFolder folder;
+    const std::string savedXdg = std::getenv("XDG_CACHE_HOME") ? std::getenv("XDG_CACHE_HOME") : "";
+    setenv("XDG_CACHE_HOME", (folder / "cache").c_str(), 1);
+    const std::uint64_t savedSmallest = MappedFile::smallestRemembered();
+    MappedFile::setSmallestRemembered(0);
+    const std::string source = (folder / "town.osm.pbf").string();
+    std::filesystem::copy_file(sample, source);
+    const LoadOptions quiet{ProgressReport::Quiet, CacheUse::ReadWrite};
+    const RouterOptions options{RouteSearch::Hierarchy, source, false};
+    {
+        const RoadMap imported = loadMap(source, quiet);
+        const Router preparing(imported, options);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(MappedFile::kSettledSeconds * 1000 + 200));
+    const auto routeOf = [](const Router& router) {
+        const auto from = router.snap(router.map().nodes[0]);
+        const auto to = router.snap(router.map().nodes[router.map().nodeCount() - 1]);
+        return from && to ? router.route(*from, *to)->edges : std::vector<EdgeId>{};
+    };
+    const auto preparedIsSound = [&](const RoadMap& map) {
+        const TurnModel model(map, TurnModel::GeometryLater{});
+        StartIndexes indexes;
+        EXPECT_TRUE(findPreparedHierarchy(source, model, DamagedPrepared::Refuse, nullptr, &indexes).has_value());
+        return indexes.file && indexes.file->knownSound();
+    };
+
+    const RoadMap first = loadMap(source, quiet);
+    EXPECT_FALSE(first.cacheFile->knownSound());
+    EXPECT_FALSE(preparedIsSound(first));
+    const std::vector<EdgeId> checked = routeOf(Router(first, options));
+    ASSERT_FALSE(checked.empty());
+
+    const RoadMap second = loadMap(source, quiet);
+    EXPECT_TRUE(second.cacheFile->knownSound());
+    EXPECT_TRUE(preparedIsSound(second));
+    EXPECT_EQ(routeOf(Router(second, options)), checked);
+
+    // The same cache as another file: both are checked again.
+    const std::string cache = cachePathBeside(source);
+    std::filesystem::copy_file(cache, cache + ".copy");
+    std::filesystem::rename(cache + ".copy", cache);
+    const RoadMap third = loadMap(source, quiet);
+    EXPECT_FALSE(third.cacheFile->knownSound());
+    EXPECT_FALSE(preparedIsSound(third));
+    EXPECT_EQ(routeOf(Router(third, options)), checked);
+
+    MappedFile::setSmallestRemembered(savedSmallest);
+    if (savedXdg.empty()) {
+        unsetenv("XDG_CACHE_HOME");
+    } else {
+        setenv("XDG_CACHE_HOME", savedXdg.c_str(), 1);
+    }
 }
 
 // Rewrites the prepared file with one section's bytes replaced (checksums
