@@ -104,6 +104,9 @@ std::optional<RoadMap> mapCache(const std::string& cachePath, const CacheKey& ke
             return std::nullopt;
         }
         file->rememberSound();
+        // The check read all of it; this process is charged only for the
+        // pages it goes on to use.
+        file->dropResidentPages();
     }
     return map;
 }

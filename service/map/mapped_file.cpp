@@ -42,7 +42,29 @@ struct Header {
 };
 static_assert(sizeof(Header) == 32);
 
-std::uint32_t crcOf(const void* data, std::size_t bytes)
+// The CRC-32 of bytes of a file mapping, which lets go of this process's
+// pages of it as it goes (they stay in the page cache): a check that reads a
+// country-size file whole would otherwise be charged for all of it at once.
+std::uint32_t mappedCrc(const unsigned char* at, std::size_t bytes)
+{
+    constexpr std::size_t kStep = std::size_t{32} << 20;
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    std::uint32_t crc = 0;
+    for (std::size_t done = 0; done < bytes; done += kStep) {
+        const std::size_t step = std::min(kStep, bytes - done);
+        crc = crc32_gzip_refl(crc, at + done, step);
+        // Whole pages inside the step only: a page it shares with a
+        // neighbouring step or section is read again, not lost.
+        const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(at + done) + page - 1) / page * page;
+        const std::uintptr_t last = reinterpret_cast<std::uintptr_t>(at + done + step) / page * page;
+        if (last > first) {
+            ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+        }
+    }
+    return crc;
+}
+
+std::uint32_t crcOf(const void* data, std::size_t bytes, bool mapped = false)
 {
     const auto* at = static_cast<const unsigned char*>(data);
     // ISA-L computes the CRC-32 zlib does (the files' checksums are the same)
@@ -51,8 +73,11 @@ std::uint32_t crcOf(const void* data, std::size_t bytes)
     // parts' checksums combine into the whole one's.
     constexpr std::size_t kPart = std::size_t{64} << 20;
     const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    const auto crcPart = [mapped](const unsigned char* from, std::size_t size) {
+        return mapped ? mappedCrc(from, size) : crc32_gzip_refl(0, from, size);
+    };
     if (bytes < 2 * kPart || cores == 1) {
-        return crc32_gzip_refl(0, at, bytes);
+        return bytes < kPart ? crc32_gzip_refl(0, at, bytes) : crcPart(at, bytes);
     }
     const std::size_t share = (bytes + cores - 1) / cores;
     std::vector<std::uint32_t> parts(cores, 0);
@@ -60,10 +85,10 @@ std::uint32_t crcOf(const void* data, std::size_t bytes)
     for (unsigned t = 1; t < cores; ++t) {
         threads.emplace_back([&, t] {
             const std::size_t begin = std::min(bytes, t * share);
-            parts[t] = crc32_gzip_refl(0, at + begin, std::min(bytes, begin + share) - begin);
+            parts[t] = crcPart(at + begin, std::min(bytes, begin + share) - begin);
         });
     }
-    parts[0] = crc32_gzip_refl(0, at, std::min(bytes, share));
+    parts[0] = crcPart(at, std::min(bytes, share));
     for (std::thread& thread : threads) {
         thread.join();
     }
@@ -238,7 +263,7 @@ std::shared_ptr<const MappedFile> MappedFile::open(const std::string& path, std:
     }
     if (!file->m_knownSound) {
         for (const Section& s : file->m_sections) {
-            if (crcOf(file->m_base + s.offset, s.bytes) != s.crc) {
+            if (crcOf(file->m_base + s.offset, s.bytes, true) != s.crc) {
                 throw fail("is damaged (checksum)");
             }
         }

@@ -1370,13 +1370,15 @@ ContractionHierarchy ContractionHierarchy::build(std::uint32_t nodeCount, std::v
 }
 
 ContractionHierarchy ContractionHierarchy::fromParts(std::span<const std::uint32_t> rank, std::span<const ChNode> nodes,
-                                                     std::span<const ChArc> arcs, std::shared_ptr<const void> keepAlive)
+                                                     std::span<const ChArc> arcs, std::shared_ptr<const void> keepAlive,
+                                                     bool arcsMapped)
 {
     ContractionHierarchy ch;
     ch.m_rank = rank;
     ch.m_nodes = nodes;
     ch.m_arcs = arcs;
     ch.m_storage = std::move(keepAlive);
+    ch.m_arcsMapped = arcsMapped;
     return ch;
 }
 
@@ -1418,9 +1420,30 @@ std::string ContractionHierarchy::validate() const
     // Both lists of a node hold arcs to higher nodes, so one check serves.
     // A country-size file has hundreds of millions of arcs: the nodes are
     // checked in parts on every core, and the first part's fault is told.
-    auto check = [this, n](std::size_t begin, std::size_t end) -> const char* {
+    // Of arcs in a file mapping, this process lets go of the pages it has
+    // checked as it goes (they stay in the page cache): a check of a
+    // country-size file would otherwise be charged for all of it at once.
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto letGo = [this, page](std::uint64_t firstArc, std::uint64_t endArc) {
+        const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(m_arcs.data() + firstArc) + page - 1) / page * page;
+        const std::uintptr_t last = reinterpret_cast<std::uintptr_t>(m_arcs.data() + endArc) / page * page;
+        if (m_arcsMapped && last > first) {
+            ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+        }
+    };
+    auto check = [this, n, &letGo](std::size_t begin, std::size_t end) -> const char* {
+        constexpr std::size_t kLetGoEvery = std::size_t{1} << 16; // nodes
+        std::uint64_t lowest = std::numeric_limits<std::uint64_t>::max();
+        std::uint64_t highest = 0;
         for (std::size_t v = begin; v < end; ++v) {
+            if ((v - begin) % kLetGoEvery == kLetGoEvery - 1 && highest > lowest) {
+                letGo(lowest, highest);
+                lowest = std::numeric_limits<std::uint64_t>::max();
+                highest = 0;
+            }
             const ChNode& node = m_nodes[v];
+            lowest = std::min(lowest, node.first);
+            highest = std::max(highest, node.first + node.down + node.up);
             for (std::uint64_t i = node.first; i < node.first + node.down + node.up; ++i) {
                 const ChArc& a = m_arcs[i];
                 if (a.node >= n || m_rank[a.node] <= m_rank[v]) {

@@ -115,9 +115,11 @@ public:
                                       const std::string& spillFolder = {});
 
     // Views arrays kept elsewhere (a mapped file); `keepAlive` owns them. Call
-    // validate() before use.
+    // validate() before use. `arcsMapped`: the arcs lie in a read-only file
+    // mapping (see arcsMapped()).
     static ContractionHierarchy fromParts(std::span<const std::uint32_t> rank, std::span<const ChNode> nodes,
-                                          std::span<const ChArc> arcs, std::shared_ptr<const void> keepAlive);
+                                          std::span<const ChArc> arcs, std::shared_ptr<const void> keepAlive,
+                                          bool arcsMapped = false);
 
     // Returns "" when every index is in range, the lists lie inside the arcs
     // and every arc climbs in rank as its list says; else the first fault.
@@ -138,8 +140,8 @@ public:
     std::span<const std::uint32_t> rank() const { return m_rank; }
     std::span<const ChNode> nodes() const { return m_nodes; }
     std::span<const ChArc> arcs() const { return m_arcs; }
-    // Whether arcs() is a read-only file mapping (a spilled build), whose
-    // pages may be let go once read.
+    // Whether arcs() is a read-only file mapping (a spilled build, a prepared
+    // file), whose pages may be let go once read.
     bool arcsMapped() const { return m_arcsMapped; }
 
 private:

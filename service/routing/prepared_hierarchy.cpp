@@ -303,7 +303,8 @@ std::optional<ContractionHierarchy> readPreparedHierarchy(const std::string& pat
         return std::nullopt;
     }
     ContractionHierarchy hierarchy = ContractionHierarchy::fromParts(
-        file->section<std::uint32_t>(kRank), file->section<ChNode>(kNodes), file->section<ChArc>(kArcs), file);
+        file->section<std::uint32_t>(kRank), file->section<ChNode>(kNodes), file->section<ChArc>(kArcs), file,
+        true);
     if (hierarchy.nodeCount() != model.stateCount()) {
         throw MapError("The prepared map " + path + " does not match its map");
     }
@@ -345,7 +346,8 @@ ContractionHierarchy openPreparedFile(const std::string& path)
 {
     const std::shared_ptr<const MappedFile> file = MappedFile::open(path, kPreparedFormatVersion);
     ContractionHierarchy hierarchy = ContractionHierarchy::fromParts(
-        file->section<std::uint32_t>(kRank), file->section<ChNode>(kNodes), file->section<ChArc>(kArcs), file);
+        file->section<std::uint32_t>(kRank), file->section<ChNode>(kNodes), file->section<ChArc>(kArcs), file,
+        true);
     if (const std::string fault = hierarchy.validate(); !fault.empty()) {
         throw MapError("The prepared map " + path + " is damaged: " + fault);
     }

@@ -143,12 +143,14 @@ int prepareOnly(const std::string& mapPath)
             map.interpolations.release();
             map.nameEdges.release();
             map.firstNameEdge.release();
-            const TurnModel model(map);
-            map.shape.release();  // the model has taken the headings from it
+            // Whether the map is prepared asks nothing of the turns.
+            TurnModel model(map, TurnModel::GeometryLater{});
             if (findPreparedHierarchy(mapPath, model, DamagedPrepared::Replace)) {
                 say(mapPath + " was already prepared");
                 alreadyPrepared = true;
             } else {
+                model.computeGeometry();
+                map.shape.release();  // the model has taken the headings from it
                 input = prepareInputOf(*key, model);
                 // A map read from its cache can be mapped again once the
                 // contraction is done, to make what a start would otherwise
