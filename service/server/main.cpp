@@ -88,7 +88,6 @@ std::string baseAddress(const std::string& host, int port)
 // nothing is done for them.
 void checkForStarts(const std::string& mapPath, const CacheKey& key)
 {
-    namespace fs = std::filesystem;
     std::int64_t latest = 0;
     bool large = false;
     for (const std::string& path : {cachePathBeside(mapPath), cachePathInUserFolder(key), preparedPathBeside(mapPath),
