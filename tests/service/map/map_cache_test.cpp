@@ -223,18 +223,12 @@ TEST_F(MapCache, AFailedWriteLeavesTheOldCacheAsItWas)
 
 TEST_F(MapCache, TheUserCacheFolderFollowsXdgCacheHome)
 {
-    const std::string saved = std::getenv("XDG_CACHE_HOME") ? std::getenv("XDG_CACHE_HOME") : "";
-    setenv("XDG_CACHE_HOME", folder.path().c_str(), 1);
+    const test::CheckRecordsIn records(folder.path());
     smallTown("Alder Road").save(source);
     const std::string path = cachePathInUserFolder(key());
     EXPECT_EQ(path.rfind((folder / "tarnwickley").string(), 0), 0u) << path;
     setenv("XDG_CACHE_HOME", "relative/ignored", 1);
     EXPECT_EQ(cachePathInUserFolder(key()).find("relative"), std::string::npos);
-    if (saved.empty()) {
-        unsetenv("XDG_CACHE_HOME");
-    } else {
-        setenv("XDG_CACHE_HOME", saved.c_str(), 1);
-    }
 }
 
 // Empty sections lie where the next one starts; a file of many (a small map
@@ -259,10 +253,7 @@ TEST(MappedFile, EmptySectionsBesideOthersAreSound)
 TEST(MappedFile, ASettledFileCheckedWholeIsRememberedUntilItChanges)
 {
     TempFolder folder;
-    const std::string savedXdg = std::getenv("XDG_CACHE_HOME") ? std::getenv("XDG_CACHE_HOME") : "";
-    setenv("XDG_CACHE_HOME", (folder / "cache").c_str(), 1);
-    const std::uint64_t savedSmallest = MappedFile::smallestRemembered();
-    MappedFile::setSmallestRemembered(0);
+    const test::CheckRecordsIn records(folder / "cache");
     const std::vector<std::uint64_t> items(1000, 7);
     const auto write = [&](const std::string& name) {
         MappedFileWriter writer(1);
@@ -306,13 +297,6 @@ TEST(MappedFile, ASettledFileCheckedWholeIsRememberedUntilItChanges)
     const std::string copy = write("copy");
     std::filesystem::rename(copy, b);
     EXPECT_FALSE(sound(b, "k"));
-
-    MappedFile::setSmallestRemembered(savedSmallest);
-    if (savedXdg.empty()) {
-        unsetenv("XDG_CACHE_HOME");
-    } else {
-        setenv("XDG_CACHE_HOME", savedXdg.c_str(), 1);
-    }
 }
 
 }  // namespace

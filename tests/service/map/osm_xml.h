@@ -1,6 +1,9 @@
 #pragma once
 // Test helpers: OsmXml writes small hand-made OpenStreetMap XML files; TempFolder
-// is a folder that is removed with everything in it when the test ends.
+// is a folder that is removed with everything in it when the test ends;
+// CheckRecordsIn keeps the records of checked files in a folder of the test's.
+
+#include "service/map/mapped_file.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -118,6 +121,36 @@ public:
 
 private:
     std::filesystem::path m_path;
+};
+
+// While it lives, XDG_CACHE_HOME names `folder` (so the records of checked
+// files lie there) and files of any size are remembered; both are put back
+// however the test ends.
+class CheckRecordsIn {
+public:
+    explicit CheckRecordsIn(const std::filesystem::path& folder)
+        : m_hadXdg(std::getenv("XDG_CACHE_HOME") != nullptr),
+          m_xdg(m_hadXdg ? std::getenv("XDG_CACHE_HOME") : ""), m_smallest(MappedFile::smallestRemembered())
+    {
+        setenv("XDG_CACHE_HOME", folder.c_str(), 1);
+        MappedFile::setSmallestRemembered(0);
+    }
+    ~CheckRecordsIn()
+    {
+        MappedFile::setSmallestRemembered(m_smallest);
+        if (m_hadXdg) {
+            setenv("XDG_CACHE_HOME", m_xdg.c_str(), 1);
+        } else {
+            unsetenv("XDG_CACHE_HOME");
+        }
+    }
+    CheckRecordsIn(const CheckRecordsIn&) = delete;
+    CheckRecordsIn& operator=(const CheckRecordsIn&) = delete;
+
+private:
+    bool m_hadXdg;
+    std::string m_xdg;
+    std::uint64_t m_smallest;
 };
 
 }  // namespace tw::service::test

@@ -286,10 +286,7 @@ TEST(PreparedHierarchy, FilesCheckedWholeAtAStartAreTrustedByTheNextWithTheSameC
     if (!std::filesystem::exists(sample))
         GTEST_SKIP() << "the sample map has not been built";
     test::TempFolder folder;
-    const std::string savedXdg = std::getenv("XDG_CACHE_HOME") ? std::getenv("XDG_CACHE_HOME") : "";
-    setenv("XDG_CACHE_HOME", (folder / "cache").c_str(), 1);
-    const std::uint64_t savedSmallest = MappedFile::smallestRemembered();
-    MappedFile::setSmallestRemembered(0);
+    const test::CheckRecordsIn records(folder / "cache");
     const std::string source = (folder / "town.osm.pbf").string();
     std::filesystem::copy_file(sample, source);
     const LoadOptions quiet{ProgressReport::Quiet, CacheUse::ReadWrite};
@@ -330,13 +327,6 @@ TEST(PreparedHierarchy, FilesCheckedWholeAtAStartAreTrustedByTheNextWithTheSameC
     EXPECT_FALSE(third.cacheFile->knownSound());
     EXPECT_FALSE(preparedIsSound(third));
     EXPECT_EQ(routeOf(Router(third, options)), checked);
-
-    MappedFile::setSmallestRemembered(savedSmallest);
-    if (savedXdg.empty()) {
-        unsetenv("XDG_CACHE_HOME");
-    } else {
-        setenv("XDG_CACHE_HOME", savedXdg.c_str(), 1);
-    }
 }
 
 // Rewrites the prepared file with one section's bytes replaced (checksums
