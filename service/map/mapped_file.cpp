@@ -33,7 +33,16 @@ __attribute__((target("avx"))) void clearUpperVectorState()
 {
     _mm256_zeroupper();
 }
-const bool kHasAvx = __builtin_cpu_supports("avx");
+// Asked once, at first use: the processor model is read first, since a
+// static initializer may run before the runtime's own has.
+bool hasAvx()
+{
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx") != 0;
+    }();
+    return has;
+}
 #endif
 
 // ISA-L's CRC-32 over bytes, continuing from `crc`. Its fastest kernels use
@@ -45,7 +54,7 @@ std::uint32_t isalCrc(std::uint32_t crc, const unsigned char* at, std::size_t by
 {
     crc = crc32_gzip_refl(crc, at, bytes);
 #if defined(__x86_64__) || defined(__i386__)
-    if (kHasAvx) {
+    if (hasAvx()) {
         clearUpperVectorState();
     }
 #endif
