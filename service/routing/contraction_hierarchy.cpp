@@ -9,6 +9,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <numeric>
 #include <limits>
 #include <deque>
 #include <queue>
@@ -327,11 +328,18 @@ struct Shortcut {
 // What one thread's witness searches keep between searches. Aligned to a
 // cache line so threads never write to each other's lines.
 struct alignas(64) Scratch {
-    explicit Scratch(std::uint32_t nodeCount) : dist(nodeCount, kInfiniteWeight), target(nodeCount, kInfiniteWeight) {}
-    std::vector<std::uint32_t> dist;
-    // For the nodes the current searches look for (the contracted node's
-    // heads), the weight of the arc to them; kInfiniteWeight for the others.
-    std::vector<std::uint32_t> target;
+    explicit Scratch(std::uint32_t nodeCount) : mark(nodeCount) {}
+    // Per node, side by side so that looking at an arc's head reads one
+    // place in memory: the distance of the current search, and for the
+    // nodes the searches look for (the contracted node's heads) the weight
+    // of the arc to them (kInfiniteWeight for the others). The nodes of the
+    // round being contracted keep distance 0 while it runs, so that no
+    // search passes through them.
+    struct Mark {
+        std::uint32_t dist = kInfiniteWeight;
+        std::uint32_t target = kInfiniteWeight;
+    };
+    std::vector<Mark> mark;
     std::vector<std::uint32_t> touched;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> heap;
     std::vector<Shortcut> found;
@@ -560,20 +568,22 @@ public:
         }
     }
 
-    // Contracts the nodes in the given order (every node exactly once), in
-    // rounds: a round takes every node that comes before all its remaining
-    // neighbours. Those are never neighbours of each other, so their witness
-    // searches run on all cores at once over the unchanged graph (passing
-    // through none of them); the shortcuts found are then added in order.
-    void runInOrder(std::span<const std::uint32_t> order, const ChProgress& progress)
+    // Contracts the nodes in the order of their ids, which the caller gave
+    // them by their place in the order; `original` maps them back to the ids
+    // the hierarchy is handed over in. Numbered so, the nodes of one part of
+    // the graph lie together in every array, and the witness searches read
+    // memory near the last they read (not scattered over gigabytes). The
+    // contraction goes in rounds: a round takes every node that comes before
+    // all its remaining neighbours. Those are never neighbours of each other,
+    // so their witness searches run on all cores at once over the unchanged
+    // graph (passing through none of them); the shortcuts found are then
+    // added in order.
+    void runInOrder(std::vector<std::uint32_t> original, const ChProgress& progress)
     {
         const auto n = static_cast<std::uint32_t>(m_out.size());
-        std::vector<std::uint32_t> index(n);
-        for (std::uint32_t i = 0; i < n; ++i) {
-            index[order[i]] = i;
-        }
+        m_original = std::move(original);
         auto ready = [&](std::uint32_t v) {
-            const auto before = [&](const WorkArc& a) { return index[a.node] < index[v]; };
+            const auto before = [v](const WorkArc& a) { return a.node < v; };
             return std::none_of(m_out[v].begin(), m_out[v].end(), before)
                    && std::none_of(m_in[v].begin(), m_in[v].end(), before);
         };
@@ -595,8 +605,8 @@ public:
         std::uint32_t nextRelease = n / 32;
         for (std::size_t sliceBegin = 0; sliceBegin < n; sliceBegin += slice) {
             const std::size_t sliceEnd = std::min<std::size_t>(n, sliceBegin + slice);
-            candidates.assign(order.begin() + static_cast<std::ptrdiff_t>(sliceBegin),
-                              order.begin() + static_cast<std::ptrdiff_t>(sliceEnd));
+            candidates.resize(sliceEnd - sliceBegin);
+            std::iota(candidates.begin(), candidates.end(), static_cast<std::uint32_t>(sliceBegin));
             while (!candidates.empty()) {
                 round.clear();
                 for (std::uint32_t v : candidates) {
@@ -605,11 +615,10 @@ public:
                         round.push_back(v);
                     }
                 }
-                std::sort(round.begin(), round.end(),
-                          [&](std::uint32_t a, std::uint32_t b) { return index[a] < index[b]; });
+                std::sort(round.begin(), round.end());
                 candidates.clear();
                 contractRound(round, pool, threads, candidates, done);
-                std::erase_if(candidates, [&](std::uint32_t u) { return index[u] >= sliceEnd; });
+                std::erase_if(candidates, [&](std::uint32_t u) { return u >= sliceEnd; });
                 // Contracted nodes' lists are freed as the rounds go; now and
                 // then that memory goes back, so the growing core and the final
                 // arcs do not stack on top of it.
@@ -650,6 +659,15 @@ public:
             Scratch& w = m_scratch[t];
             w.found.clear();
             w.spans.clear();
+            // The last search's distances go first: a search starts by
+            // clearing those, which must not clear the round's marks.
+            for (std::uint32_t x : w.touched) {
+                w.mark[x].dist = kInfiniteWeight;
+            }
+            w.touched.clear();
+            for (std::uint32_t v : round) {
+                w.mark[v].dist = 0;
+            }
             std::uint32_t marked = kChNone;
             for (std::size_t i = next.fetch_add(kGrab); i < pieces.size(); i = next.fetch_add(kGrab)) {
                 for (std::size_t p = i; p < std::min(pieces.size(), i + kGrab); ++p) {
@@ -668,6 +686,9 @@ public:
             }
             if (marked != kChNone) {
                 markTargets(w, marked, false);
+            }
+            for (std::uint32_t v : round) {
+                w.mark[v].dist = kInfiniteWeight;
             }
         };
         for (Scratch& w : m_scratch) {
@@ -734,6 +755,16 @@ public:
     {
         // The working graph is gone; its memory goes back before the arcs move.
         releaseFreeMemory();
+        if (!m_original.empty()) {
+            std::vector<std::uint32_t> rankByOriginal(m_rank.size());
+            std::vector<ChNode> nodesByOriginal(m_nodes.size());
+            for (std::size_t v = 0; v < m_original.size(); ++v) {
+                rankByOriginal[m_original[v]] = m_rank[v];
+                nodesByOriginal[m_original[v]] = m_nodes[v];
+            }
+            m_rank = std::move(rankByOriginal);
+            m_nodes = std::move(nodesByOriginal);
+        }
         const std::size_t count = m_flat.size();
         if (m_flat.spilled()) {
             m_flat.flush();
@@ -799,11 +830,11 @@ private:
                        std::uint32_t maxDist, int arcLimit, int targets, int open) const
     {
         for (std::uint32_t n : w.touched) {
-            w.dist[n] = kInfiniteWeight;
+            w.mark[n].dist = kInfiniteWeight;
         }
         w.touched.clear();
         w.heap.clear();
-        w.dist[source] = 0;
+        w.mark[source].dist = 0;
         w.touched.push_back(source);
         w.heap.emplace_back(0, source);
         int looked = 0;
@@ -816,28 +847,28 @@ private:
             if (!w.heap.empty()) {
                 prefetch(m_out[w.heap.front().second].begin());
             }
-            if (d > w.dist[x]) {
+            if (d > w.mark[x].dist) {
                 continue;
             }
             if (d > maxDist || looked > arcLimit) {
                 break;
             }
-            if (w.target[x] != kInfiniteWeight && --targets == 0) {
+            if (w.mark[x].target != kInfiniteWeight && --targets == 0) {
                 break; // every target settled: their distances are final
             }
             looked += static_cast<int>(m_out[x].size());
             for (const WorkArc& a : m_out[x]) {
-                if (a.node == skip || m_inBatch[a.node] != 0) {
+                if (a.node == skip) {
                     continue;
                 }
                 const std::uint32_t nd = addWeights(d, a.weight);
-                if (nd < w.dist[a.node]) {
-                    if (w.dist[a.node] == kInfiniteWeight) {
+                if (nd < w.mark[a.node].dist) {
+                    if (w.mark[a.node].dist == kInfiniteWeight) {
                         w.touched.push_back(a.node);
                     }
-                    const std::uint32_t before = w.dist[a.node];
-                    w.dist[a.node] = nd;
-                    if (const std::uint32_t toTarget = w.target[a.node]; toTarget != kInfiniteWeight && a.node != source) {
+                    const std::uint32_t before = w.mark[a.node].dist;
+                    w.mark[a.node].dist = nd;
+                    if (const std::uint32_t toTarget = w.mark[a.node].target; toTarget != kInfiniteWeight && a.node != source) {
                         const std::uint32_t via = addWeights(sourceWeight, toTarget);
                         if (before > via && nd <= via) {
                             if (--open == 0) {
@@ -852,7 +883,7 @@ private:
                                 maxDist = 0;
                                 for (const WorkArc& o : m_out[skip]) {
                                     const std::uint32_t need = addWeights(sourceWeight, o.weight);
-                                    if (o.node != source && w.dist[o.node] > need) {
+                                    if (o.node != source && w.mark[o.node].dist > need) {
                                         maxDist = std::max(maxDist, need);
                                     }
                                 }
@@ -881,7 +912,7 @@ private:
     void markTargets(Scratch& w, std::uint32_t v, bool on) const
     {
         for (const WorkArc& o : m_out[v]) {
-            w.target[o.node] = on ? o.weight : kInfiniteWeight;
+            w.mark[o.node].target = on ? o.weight : kInfiniteWeight;
         }
     }
 
@@ -904,14 +935,14 @@ private:
                 continue; // nothing beyond v but the way back
             }
             // The source itself may be one of the targets; it settles first.
-            const int sourceIsTarget = w.target[in.node] != kInfiniteWeight ? 1 : 0;
+            const int sourceIsTarget = w.mark[in.node].target != kInfiniteWeight ? 1 : 0;
             witnessSearch(w, in.node, v, in.weight, maxDist, limit, targets + sourceIsTarget, targets);
             for (const WorkArc& o : m_out[v]) {
                 if (o.node == in.node) {
                     continue;
                 }
                 const std::uint32_t via = addWeights(in.weight, o.weight);
-                if (w.dist[o.node] > via) {
+                if (w.mark[o.node].dist > via) {
                     ++added;
                     if (out != nullptr) {
                         out->push_back(Shortcut{in.node, o.node, via, v});
@@ -975,11 +1006,14 @@ private:
     {
         m_nodes[v] = ChNode{m_flat.size(), static_cast<std::uint32_t>(m_in[v].size()),
                             static_cast<std::uint32_t>(m_out[v].size())};
+        const auto handed = [this](std::uint32_t x) {
+            return m_original.empty() || x == kChNone ? x : m_original[x];
+        };
         for (const WorkArc& a : m_in[v]) {
-            m_flat.push_back(ChArc{a.node, a.weight, a.middle});
+            m_flat.push_back(ChArc{handed(a.node), a.weight, handed(a.middle)});
         }
         for (const WorkArc& a : m_out[v]) {
-            m_flat.push_back(ChArc{a.node, a.weight, a.middle});
+            m_flat.push_back(ChArc{handed(a.node), a.weight, handed(a.middle)});
         }
         m_out[v].release();
         m_in[v].release();
@@ -996,6 +1030,8 @@ private:
     std::vector<std::int64_t> m_priority;
     std::deque<Scratch> m_scratch; // one per thread
     std::vector<std::uint32_t> m_rank;
+    // For a given order: the id each node is handed over with (empty: its own).
+    std::vector<std::uint32_t> m_original;
     // The final arcs, each contracted node's lists in one run, in chunks:
     // growing never copies (nor briefly doubles) what is the largest part of
     // the memory on big maps.
@@ -1027,12 +1063,23 @@ private:
 class Dissection {
 public:
     Dissection(std::uint32_t n, const std::vector<WeightedArc>& arcs, std::span<const ChPosition> positions)
-        : m_first(n + 1, 0), m_position(positions), m_stamp(n, 0), m_at(n, 0)
+        : m_first(n + 1, 0), m_stamp(n, 0), m_at(n)
     {
+        // The nodes are numbered along a curve that fills the plane, so that
+        // nodes near each other on the map lie near each other in every array
+        // here: a cut reads each node's neighbours, and in the order they
+        // come in, those reads would scatter over the whole graph.
+        m_local = curveOrder(positions);
+        std::vector<std::uint32_t> localOf(n);
+        m_position.resize(n);
+        for (std::uint32_t i = 0; i < n; ++i) {
+            localOf[m_local[i]] = i;
+            m_position[i] = positions[m_local[i]];
+        }
         for (const WeightedArc& a : arcs) {
             if (a.from != a.to) {
-                ++m_first[a.from + 1];
-                ++m_first[a.to + 1];
+                ++m_first[localOf[a.from] + 1];
+                ++m_first[localOf[a.to] + 1];
             }
         }
         for (std::uint32_t v = 0; v < n; ++v) {
@@ -1042,8 +1089,10 @@ public:
         std::vector<std::uint32_t> fill(m_first.begin(), m_first.end() - 1);
         for (const WeightedArc& a : arcs) {
             if (a.from != a.to) {
-                m_adjacent[fill[a.from]++] = a.to;
-                m_adjacent[fill[a.to]++] = a.from;
+                const std::uint32_t from = localOf[a.from];
+                const std::uint32_t to = localOf[a.to];
+                m_adjacent[fill[from]++] = to;
+                m_adjacent[fill[to]++] = from;
             }
         }
     }
@@ -1061,10 +1110,11 @@ public:
             }
             return order;
         }
-        // The nodes sorted along each direction once; every cut then splits
-        // these lists in order instead of sorting its part again.
+        // The nodes sorted along each direction once (two directions on a
+        // thread of their own); every cut then splits these lists in order
+        // instead of sorting its part again.
         Part whole;
-        for (int direction = 0; direction < kDirections; ++direction) {
+        const auto sortAlong = [&](int direction) {
             std::vector<std::pair<float, std::uint32_t>> sorted(n);
             for (std::uint32_t v = 0; v < n; ++v) {
                 sorted[v] = {project(v, direction), v};
@@ -1074,19 +1124,102 @@ public:
             for (std::uint32_t i = 0; i < n; ++i) {
                 whole.sorted[direction][i] = sorted[i].second;
             }
+        };
+        {
+            std::thread side([&] {
+                sortAlong(2);
+                sortAlong(3);
+            });
+            try {
+                sortAlong(0);
+                sortAlong(1);
+            } catch (...) {
+                side.join();
+                throw;
+            }
+            side.join();
         }
         dissect(whole, 0, order, 0);
+        for (std::uint32_t& v : order) {
+            v = m_local[v];
+        }
         return order;
     }
 
 private:
     static constexpr std::size_t kLeaf = 8;
+    // Parts of at least this many nodes are split at every 64th place only.
+    static constexpr std::size_t kCoarseSplits = std::size_t{1} << 20;
     static constexpr int kDirections = 4;
 
     // The nodes of a part of the graph, sorted along each direction.
     struct Part {
         std::array<std::vector<std::uint32_t>, kDirections> sorted;
     };
+
+    // The nodes in the order of a Hilbert curve over their positions.
+    static std::vector<std::uint32_t> curveOrder(std::span<const ChPosition> positions)
+    {
+        float minX = std::numeric_limits<float>::max();
+        float minY = minX;
+        float maxX = std::numeric_limits<float>::lowest();
+        float maxY = maxX;
+        for (const ChPosition& p : positions) {
+            minX = std::min(minX, p.x);
+            minY = std::min(minY, p.y);
+            maxX = std::max(maxX, p.x);
+            maxY = std::max(maxY, p.y);
+        }
+        constexpr std::uint32_t kSide = 1u << 16;
+        // A coordinate that is not a number goes to a corner.
+        const auto cell = [](float value, float low, float high) {
+            const double share = (static_cast<double>(value) - low) / (static_cast<double>(high) - low);
+            if (!(share > 0.0)) {
+                return 0u;
+            }
+            return share >= 1.0 ? kSide - 1 : static_cast<std::uint32_t>(share * kSide);
+        };
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed(positions.size());
+        // Each half keyed and sorted on a thread of its own, then merged.
+        const auto keyAndSort = [&](std::size_t begin, std::size_t end) {
+            for (std::size_t v = begin; v < end; ++v) {
+                std::uint32_t x = cell(positions[v].x, minX, maxX);
+                std::uint32_t y = cell(positions[v].y, minY, maxY);
+                std::uint64_t key = 0;
+                for (std::uint32_t s = kSide / 2; s > 0; s /= 2) {
+                    const std::uint32_t rx = (x & s) != 0 ? 1 : 0;
+                    const std::uint32_t ry = (y & s) != 0 ? 1 : 0;
+                    key += std::uint64_t{s} * s * ((3 * rx) ^ ry);
+                    if (ry == 0) {
+                        if (rx == 1) {
+                            x = kSide - 1 - x;
+                            y = kSide - 1 - y;
+                        }
+                        std::swap(x, y);
+                    }
+                }
+                keyed[v] = {key, static_cast<std::uint32_t>(v)};
+            }
+            std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(begin), keyed.begin() + static_cast<std::ptrdiff_t>(end));
+        };
+        const std::size_t half = keyed.size() / 2;
+        {
+            std::thread side([&] { keyAndSort(half, keyed.size()); });
+            try {
+                keyAndSort(0, half);
+            } catch (...) {
+                side.join();
+                throw;
+            }
+            side.join();
+        }
+        std::inplace_merge(keyed.begin(), keyed.begin() + static_cast<std::ptrdiff_t>(half), keyed.end());
+        std::vector<std::uint32_t> order(positions.size());
+        for (std::size_t i = 0; i < keyed.size(); ++i) {
+            order[i] = keyed[i].second;
+        }
+        return order;
+    }
 
     float project(std::uint32_t v, int direction) const
     {
@@ -1133,27 +1266,45 @@ private:
         std::size_t bestCut = static_cast<std::size_t>(-1);
         std::size_t bestSplit = size / 2;
         int bestDirection = 0;
-        std::vector<std::int64_t> change(size + 1);
+        // Every node's place along each direction, then one pass over the
+        // part's arcs for all four. change[d][k]: arcs starting to cross the
+        // split before place k << shift along direction d. A large part is
+        // split only at every 64th place: its arcs are short against its
+        // size, so the fewest crossings differ by a few arcs at most, and its
+        // counts fit in the processor's cache instead of being scattered
+        // over hundreds of megabytes.
         for (int direction = 0; direction < kDirections; ++direction) {
             const std::vector<std::uint32_t>& sorted = part.sorted[direction];
             for (std::size_t i = 0; i < size; ++i) {
-                m_at[sorted[i]] = static_cast<std::uint32_t>(i);
+                m_at[sorted[i]][direction] = static_cast<std::uint32_t>(i);
             }
-            // change[k]: arcs starting to cross the split before position k.
-            std::fill(change.begin(), change.end(), 0);
-            for (std::size_t i = 0; i < size; ++i) {
-                const std::uint32_t v = sorted[i];
-                for (std::uint32_t k = m_first[v]; k < m_first[v + 1]; ++k) {
-                    const std::uint32_t u = m_adjacent[k];
-                    if (stampOf(u) == stamp && m_at[u] > i) {
-                        ++change[i + 1];
-                        --change[m_at[u] + 1];
+        }
+        const int shift = size >= kCoarseSplits ? 6 : 0;
+        std::array<std::vector<std::int32_t>, kDirections> change;
+        for (std::vector<std::int32_t>& c : change) {
+            c.assign((size >> shift) + 2, 0);
+        }
+        for (std::uint32_t v : part.sorted[0]) {
+            const Places at = m_at[v];
+            for (std::uint32_t k = m_first[v]; k < m_first[v + 1]; ++k) {
+                const std::uint32_t u = m_adjacent[k];
+                if (stampOf(u) != stamp) {
+                    continue;
+                }
+                const Places other = m_at[u];
+                for (int direction = 0; direction < kDirections; ++direction) {
+                    if (other[direction] > at[direction]) {
+                        ++change[direction][(at[direction] >> shift) + 1];
+                        --change[direction][(other[direction] >> shift) + 1];
                     }
                 }
             }
+        }
+        for (int direction = 0; direction < kDirections; ++direction) {
             std::int64_t crossing = 0;
-            for (std::size_t split = 1; split < highest; ++split) {
-                crossing += change[split];
+            for (std::size_t step = 1; (step << shift) < highest; ++step) {
+                crossing += change[direction][step];
+                const std::size_t split = step << shift;
                 if (split < lowest) {
                     continue;
                 }
@@ -1165,20 +1316,20 @@ private:
                 }
             }
         }
-        std::vector<std::int64_t>().swap(change);
+        change = {};
         const std::vector<std::uint32_t>& sorted = part.sorted[bestDirection];
         // Sides: 1 = left, 2 = right; the separator is the right side's nodes
         // with an arc to the left side.
         for (std::size_t i = 0; i < size; ++i) {
-            m_at[sorted[i]] = i < bestSplit ? 1 : 2;
+            m_at[sorted[i]][0] = i < bestSplit ? 1 : 2;
         }
         // The separator is taken from the side where fewer nodes touch the
         // other one.
         auto touchesOther = [&](std::uint32_t v) {
-            const std::uint32_t side = m_at[v];
+            const std::uint32_t side = m_at[v][0];
             for (std::uint32_t k = m_first[v]; k < m_first[v + 1]; ++k) {
                 const std::uint32_t u = m_adjacent[k];
-                if (stampOf(u) == stamp && m_at[u] != side) {
+                if (stampOf(u) == stamp && m_at[u][0] != side) {
                     return true;
                 }
             }
@@ -1187,18 +1338,18 @@ private:
         std::size_t boundary[3] = {0, 0, 0};
         for (std::size_t i = 0; i < size; ++i) {
             const std::uint32_t v = sorted[i];
-            boundary[m_at[v]] += touchesOther(v) ? 1 : 0;
+            boundary[m_at[v][0]] += touchesOther(v) ? 1 : 0;
         }
         const std::uint32_t cutSide = boundary[1] < boundary[2] ? 1 : 2;
         std::vector<std::uint32_t> separator;
         for (std::size_t i = 0; i < size; ++i) {
             const std::uint32_t v = sorted[i];
-            if (m_at[v] == cutSide && touchesOther(v)) {
+            if (m_at[v][0] == cutSide && touchesOther(v)) {
                 separator.push_back(v);
             }
         }
         for (std::uint32_t v : separator) {
-            m_at[v] = 0;
+            m_at[v][0] = 0;
         }
         // Both sides keep every list in order, without the separator.
         Part left;
@@ -1208,8 +1359,8 @@ private:
             left.sorted[direction].reserve(bestSplit);
             right.sorted[direction].reserve(size - bestSplit);
             for (std::uint32_t v : list) {
-                if (m_at[v] != 0) {
-                    (m_at[v] == 1 ? left : right).sorted[direction].push_back(v);
+                if (m_at[v][0] != 0) {
+                    (m_at[v][0] == 1 ? left : right).sorted[direction].push_back(v);
                 }
             }
             std::vector<std::uint32_t>().swap(list);
@@ -1242,11 +1393,18 @@ private:
         order.insert(order.end(), separator.begin(), separator.end());
     }
 
+    // A node's place along each direction in the part being cut; after the
+    // cut, [0] is its side.
+    using Places = std::array<std::uint32_t, kDirections>;
+
+    // All indexed by the nodes' numbers along the curve; m_local gives back
+    // their own.
+    std::vector<std::uint32_t> m_local;
     std::vector<std::uint32_t> m_first;
     std::vector<std::uint32_t> m_adjacent;
-    std::span<const ChPosition> m_position;
+    std::vector<ChPosition> m_position;
     std::vector<std::uint32_t> m_stamp;
-    std::vector<std::uint32_t> m_at;
+    std::vector<Places> m_at;
     std::atomic<std::uint32_t> m_currentStamp = 0;
     // Cuts this deep and shallower order their sides on two threads.
     int m_parallelDepth = std::thread::hardware_concurrency() > 1 ? 2 : 0;
@@ -1466,9 +1624,20 @@ ContractionHierarchy ContractionHierarchy::build(std::uint32_t nodeCount, std::v
             });
         }
         std::vector<ChPosition>().swap(positions);
+        if (!order.empty()) {
+            // The contraction numbers the nodes by their place in the order.
+            std::vector<std::uint32_t> place(nodeCount);
+            for (std::uint32_t i = 0; i < nodeCount; ++i) {
+                place[order[i]] = i;
+            }
+            for (WeightedArc& a : arcs) {
+                a.from = place[a.from];
+                a.to = place[a.to];
+            }
+        }
         Contractor contractor(nodeCount, arcs, owned->spill.fd());
         if (!order.empty()) {
-            contractor.runInOrder(order, [&](double done) {
+            contractor.runInOrder(std::move(order), [&](double done) {
                 if (progress) {
                     progress(0.1 + 0.9 * done);
                 }
