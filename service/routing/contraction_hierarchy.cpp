@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -1074,7 +1075,10 @@ public:
         m_position.resize(n);
         for (std::uint32_t i = 0; i < n; ++i) {
             localOf[m_local[i]] = i;
-            m_position[i] = positions[m_local[i]];
+            // The cuts sort by position: one that is not a number would
+            // break the sort, so it lies at the origin instead.
+            const ChPosition& p = positions[m_local[i]];
+            m_position[i] = std::isfinite(p.x) && std::isfinite(p.y) ? p : ChPosition{};
         }
         for (const WeightedArc& a : arcs) {
             if (a.from != a.to) {
