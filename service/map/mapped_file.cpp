@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <sstream>
 
 #include <fcntl.h>
@@ -378,35 +379,56 @@ const MappedFile::Section& MappedFile::find(std::uint32_t tag, std::size_t itemS
     throw MapError("The prepared map " + m_path + " lacks a section it needs");
 }
 
-bool MappedFileWriter::write(const std::string& path) const
+std::uint32_t sectionCrc(std::uint32_t crc, const void* data, std::size_t bytes)
+{
+    return bytes == 0 ? crc : isalCrc(crc, static_cast<const unsigned char*>(data), bytes);
+}
+
+bool MappedFileWriter::writeSections(int fd) const
 {
     std::vector<MappedFile::Section> table;
-    std::uint64_t offset = sizeof(Header) + m_parts.size() * sizeof(MappedFile::Section);
+    const std::uint64_t tableEnd = sizeof(Header) + m_parts.size() * sizeof(MappedFile::Section);
+    // Placed sections lie where their maker put them, past the table and
+    // apart from each other; the others follow them.
+    std::uint64_t offset = tableEnd;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> placed;
     for (const Part& part : m_parts) {
-        offset = aligned(offset);
-        table.push_back(MappedFile::Section{part.tag, part.itemSize, offset, part.bytes, 0, 0});
-        offset += part.bytes;
+        if (part.placedAt != kNotPlaced) {
+            if (part.placedAt % kAlignment != 0 || part.placedAt < tableEnd
+                || part.bytes > std::numeric_limits<std::uint64_t>::max() - part.placedAt) {
+                return false;
+            }
+            placed.emplace_back(part.placedAt, part.placedAt + part.bytes);
+            offset = std::max(offset, part.placedAt + part.bytes);
+        }
+    }
+    std::sort(placed.begin(), placed.end());
+    for (std::size_t i = 1; i < placed.size(); ++i) {
+        if (placed[i].first < placed[i - 1].second) {
+            return false;
+        }
+    }
+    for (const Part& part : m_parts) {
+        if (part.placedAt != kNotPlaced) {
+            table.push_back(MappedFile::Section{part.tag, part.itemSize, part.placedAt, part.bytes, part.placedCrc, 0});
+        } else {
+            offset = aligned(offset);
+            table.push_back(MappedFile::Section{part.tag, part.itemSize, offset, part.bytes, 0, 0});
+            offset += part.bytes;
+        }
     }
     const std::uint64_t fileSize = offset;
 
-    std::error_code error;
-    const std::filesystem::path target(path);
-    if (target.has_parent_path()) {
-        std::filesystem::create_directories(target.parent_path(), error);
-    }
-    std::string temp = path + ".tmp-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        return false;
-    }
     // Sections first, each checksummed as it is written; then the table and
-    // the header in front of them.
-    std::uint64_t written = sizeof(Header) + table.size() * sizeof(MappedFile::Section);
-    bool ok = ::fchmod(fd, 0644) == 0 && ::lseek(fd, static_cast<off_t>(written), SEEK_SET) >= 0;
-    static const std::byte zeros[kAlignment] = {};
+    // the header in front of them. Gaps between sections are holes, which
+    // read as zeros.
+    bool ok = ::fchmod(fd, 0644) == 0;
     for (std::size_t i = 0; ok && i < m_parts.size(); ++i) {
         const Part& part = m_parts[i];
-        ok = writeAll(fd, zeros, table[i].offset - written);
+        if (part.placedAt != kNotPlaced) {
+            continue;
+        }
+        ok = ::lseek(fd, static_cast<off_t>(table[i].offset), SEEK_SET) >= 0;
         uLong crc = crc32_z(0L, Z_NULL, 0);
         std::size_t put = 0;
         const Put sink = [&](const std::byte* data, std::size_t bytes) {
@@ -423,11 +445,11 @@ bool MappedFileWriter::write(const std::string& path) const
             ok = sink(part.data, part.bytes);
         }
         table[i].crc = static_cast<std::uint32_t>(crc);
-        written = table[i].offset + part.bytes;
     }
     const Header header{kMagic, kLayoutVersion, m_contentVersion, static_cast<std::uint32_t>(m_parts.size()),
                         fileSize, crcOf(table.data(), table.size() * sizeof(MappedFile::Section)), 0};
-    ok = ok && ::lseek(fd, 0, SEEK_SET) == 0 && writeAll(fd, &header, sizeof header)
+    ok = ok && ::ftruncate(fd, static_cast<off_t>(fileSize)) == 0 && ::lseek(fd, 0, SEEK_SET) == 0
+         && writeAll(fd, &header, sizeof header)
          && writeAll(fd, table.data(), table.size() * sizeof(MappedFile::Section));
     ok = ok && ::fsync(fd) == 0;
     // The pages just written leave the cache: read back through a mapping
@@ -437,12 +459,59 @@ bool MappedFileWriter::write(const std::string& path) const
     if (ok) {
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
     }
+    return ok;
+}
+
+bool MappedFileWriter::write(const std::string& path) const
+{
+    if (std::any_of(m_parts.begin(), m_parts.end(), [](const Part& part) { return part.placedAt != kNotPlaced; })) {
+        return false;
+    }
+    std::error_code error;
+    const std::filesystem::path target(path);
+    if (target.has_parent_path()) {
+        std::filesystem::create_directories(target.parent_path(), error);
+    }
+    std::string temp = path + ".tmp-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = writeSections(fd);
     ok = (::close(fd) == 0) && ok;
     ok = ok && std::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) {
         ::unlink(temp.c_str());
     }
     return ok;
+}
+
+bool MappedFileWriter::writeInto(int fd, const std::string& path) const
+{
+    struct stat info {};
+    // Only a file without a name yet: one with a name would be left with two.
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 0 || !writeSections(fd)) {
+        return false;
+    }
+    // A file made with O_TMPFILE gets a name by a link to its descriptor.
+    // The link goes to a temporary name first, renamed over the old file, so
+    // a reader sees the old file or the new one whole.
+    const std::string descriptor = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const std::string temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        if (::linkat(AT_FDCWD, descriptor.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            return false;
+        }
+        if (std::rename(temp.c_str(), path.c_str()) != 0) {
+            ::unlink(temp.c_str());
+            return false;
+        }
+        return true;
+    }
+    return false;
 }
 
 } // namespace tw::service

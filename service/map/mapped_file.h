@@ -157,6 +157,10 @@ private:
 };
 
 // Collects sections and writes them as one MappedFile.
+// The CRC-32 a file keeps for a section's bytes, continuing from `crc` (0 for
+// the first bytes): lets a writer that places a section itself check it.
+std::uint32_t sectionCrc(std::uint32_t crc, const void* data, std::size_t bytes);
+
 class MappedFileWriter {
 public:
     explicit MappedFileWriter(std::uint32_t contentVersion) : m_contentVersion(contentVersion) {}
@@ -182,10 +186,32 @@ public:
         put(Part{tag, static_cast<std::uint32_t>(itemSize), nullptr, itemSize * count, std::move(make)});
     }
 
+    // Adds a section whose bytes the caller has already written at `offset`
+    // of the file writeInto() finishes (at least kFirstPlacedOffset, a
+    // multiple of 64), with their CRC-32 (sectionCrc). The other sections go
+    // after the placed ones.
+    void addPlaced(std::uint32_t tag, std::size_t itemSize, std::uint64_t offset, std::uint64_t bytes,
+                   std::uint32_t crc)
+    {
+        put(Part{tag, static_cast<std::uint32_t>(itemSize), nullptr, bytes, {}, offset, crc});
+    }
+    // Room a file keeps in front for its header and table: sections placed
+    // from there on never meet them.
+    static constexpr std::uint64_t kFirstPlacedOffset = std::uint64_t{64} << 10;
+
     // Writes the file to a temporary name beside `path`, flushes it and renames
     // it over `path`. Returns false (removing the temporary) when any step
-    // fails; an old file at `path` is then untouched.
+    // fails or a section is placed; an old file at `path` is then untouched.
     bool write(const std::string& path) const;
+
+    // Writes the sections not placed, the table and the header into `fd`, an
+    // unnamed file (O_TMPFILE) in the folder of `path` that holds the placed
+    // sections' bytes, flushes it, and gives it the name `path` through a
+    // temporary one. A large section made elsewhere so becomes part of the
+    // file without being copied. Returns false when any step fails (the file
+    // system takes no such link, a placed section lies where the table goes
+    // or overlaps another); `path` is then untouched and the placed bytes too.
+    bool writeInto(int fd, const std::string& path) const;
 
 private:
     struct Part {
@@ -194,7 +220,13 @@ private:
         const std::byte* data;
         std::size_t bytes;
         std::function<bool(const Put& put)> make; // instead of data
+        std::uint64_t placedAt = kNotPlaced;       // instead of both: the bytes lie in the file
+        std::uint32_t placedCrc = 0;
     };
+    static constexpr std::uint64_t kNotPlaced = ~std::uint64_t{0};
+    // Lays the sections out and writes those not placed, the table and the
+    // header into `fd`, then flushes it.
+    bool writeSections(int fd) const;
     void put(Part part)
     {
         for (Part& old : m_parts) {

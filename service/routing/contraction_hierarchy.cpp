@@ -1,5 +1,6 @@
 #include "service/routing/contraction_hierarchy.h"
 
+#include "service/map/mapped_file.h"
 #include "service/map/prefetch.h"
 
 #include <algorithm>
@@ -149,12 +150,19 @@ public:
                 ::unlink(path.c_str());
             }
         }
-        if (m_fd < 0) {
+        if (m_fd < 0 || ::lseek(m_fd, static_cast<off_t>(kChSpillOffset), SEEK_SET) < 0) {
             throw std::system_error(errno, std::generic_category(),
                                     "cannot make a working file for the hierarchy in " + folder);
         }
     }
-    int fd() const { return m_fd; }
+    bool isOpen() const { return m_fd >= 0; }
+
+    // Appends arcs, keeping their checksum.
+    void write(const ChArc* arcs, std::size_t count)
+    {
+        writeAll(m_fd, arcs, count * sizeof(ChArc), "cannot write the hierarchy's working file");
+        m_crc = sectionCrc(m_crc, arcs, count * sizeof(ChArc));
+    }
 
     // Maps the `count` arcs written.
     std::span<const ChArc> map(std::size_t count)
@@ -163,7 +171,7 @@ public:
         if (m_bytes == 0) {
             return {};
         }
-        void* base = ::mmap(nullptr, m_bytes, PROT_READ, MAP_SHARED, m_fd, 0);
+        void* base = ::mmap(nullptr, m_bytes, PROT_READ, MAP_SHARED, m_fd, static_cast<off_t>(kChSpillOffset));
         if (base == MAP_FAILED) {
             throw std::system_error(errno, std::generic_category(), "cannot map the hierarchy's working file");
         }
@@ -171,10 +179,13 @@ public:
         return {static_cast<const ChArc*>(base), count};
     }
 
+    ChSpill spill() const { return ChSpill{m_fd, kChSpillOffset, m_bytes, m_crc}; }
+
 private:
     int m_fd = -1;
     void* m_base = nullptr;
     std::size_t m_bytes = 0;
+    std::uint32_t m_crc = 0;
 };
 
 // The finished arcs in the order they come out of the contraction. In memory
@@ -185,14 +196,13 @@ private:
 // the arcs never stay in memory.
 class ArcChunks {
 public:
-    explicit ArcChunks(int spillFd) : m_spillFd(spillFd) {}
+    explicit ArcChunks(SpillFile& spill) : m_spill(spill) {}
 
     void push_back(const ChArc& arc)
     {
         if (m_size == m_written + m_chunks.size() * kChunk) {
-            if (m_spillFd >= 0 && !m_chunks.empty()) {
-                writeAll(m_spillFd, m_chunks.back().get(), kChunk * sizeof(ChArc),
-                         "cannot write the hierarchy's working file");
+            if (m_spill.isOpen() && !m_chunks.empty()) {
+                m_spill.write(m_chunks.back().get(), kChunk);
                 m_written += kChunk;
             } else {
                 m_chunks.emplace_back(static_cast<ChArc*>(std::malloc(kChunk * sizeof(ChArc))));
@@ -205,14 +215,13 @@ public:
         ++m_size;
     }
     std::size_t size() const { return m_size; }
-    bool spilled() const { return m_spillFd >= 0; }
+    bool spilled() const { return m_spill.isOpen(); }
 
     // Writes what the spill file does not have yet.
     void flush()
     {
-        if (m_spillFd >= 0 && m_size > m_written) {
-            writeAll(m_spillFd, m_chunks.back().get(), (m_size - m_written) * sizeof(ChArc),
-                     "cannot write the hierarchy's working file");
+        if (m_spill.isOpen() && m_size > m_written) {
+            m_spill.write(m_chunks.back().get(), m_size - m_written);
             m_written = m_size;
         }
         m_chunks.clear();
@@ -242,7 +251,7 @@ public:
 
 private:
     static constexpr std::size_t kChunk = (std::size_t{48} << 20) / sizeof(ChArc);
-    int m_spillFd;
+    SpillFile& m_spill;
     std::vector<std::unique_ptr<ChArc[], FreeArcs>> m_chunks;
     std::size_t m_size = 0;
     std::size_t m_written = 0; // arcs already in the spill file
@@ -458,9 +467,9 @@ private:
 // graph sparse.
 class Contractor {
 public:
-    Contractor(std::uint32_t nodeCount, std::vector<WeightedArc>& arcs, int spillFd)
+    Contractor(std::uint32_t nodeCount, std::vector<WeightedArc>& arcs, SpillFile& spill)
         : m_out(nodeCount), m_in(nodeCount), m_contracted(nodeCount, 0), m_inBatch(nodeCount, 0),
-          m_rank(nodeCount, 0), m_flat(spillFd), m_nodes(nodeCount)
+          m_rank(nodeCount, 0), m_flat(spill), m_nodes(nodeCount)
     {
         // Lists get their exact room first (growing them one arc at a time
         // would leave a quarter of them empty). The outgoing ones are made
@@ -1633,7 +1642,7 @@ ContractionHierarchy ContractionHierarchy::build(std::uint32_t nodeCount, std::v
                 a.to = place[a.to];
             }
         }
-        Contractor contractor(nodeCount, arcs, owned->spill.fd());
+        Contractor contractor(nodeCount, arcs, owned->spill);
         if (!order.empty()) {
             contractor.runInOrder(std::move(order), [&](double done) {
                 if (progress) {
@@ -1652,6 +1661,9 @@ ContractionHierarchy ContractionHierarchy::build(std::uint32_t nodeCount, std::v
     const std::span<const ChArc> arcView = mapped ? owned->spill.map(arcCount) : owned->arcs.view();
     ContractionHierarchy ch = fromParts(owned->rank, owned->nodes, arcView, owned);
     ch.m_arcsMapped = mapped;
+    if (mapped) {
+        ch.m_spill = owned->spill.spill();
+    }
     return ch;
 }
 

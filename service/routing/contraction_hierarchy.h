@@ -79,6 +79,20 @@ struct ChNode {
     std::uint32_t up = 0;
 };
 
+// Where the working file lets the arcs of a spilled build start: room in
+// front for the header and table of the file it can become.
+inline constexpr std::uint64_t kChSpillOffset = std::uint64_t{64} << 10;
+
+// The arcs of a spilled build as they lie in its working file, an unnamed
+// file open as `fd` (while the hierarchy lives): `bytes` from `offset`, with
+// their CRC-32 as a mapped file keeps it.
+struct ChSpill {
+    int fd = -1;
+    std::uint64_t offset = 0;
+    std::uint64_t bytes = 0;
+    std::uint32_t crc = 0;
+};
+
 // A place the search starts from (or, for targets, ends at) with its cost.
 struct ChSeed {
     std::uint32_t node = 0;
@@ -143,6 +157,9 @@ public:
     // Whether arcs() is a read-only file mapping (a spilled build, a prepared
     // file), whose pages may be let go once read.
     bool arcsMapped() const { return m_arcsMapped; }
+    // The working file of a build with a spill folder, whose arcs the nodes'
+    // lists point into as they lie there; nothing for any other hierarchy.
+    const std::optional<ChSpill>& spill() const { return m_spill; }
 
 private:
     struct Owned;
@@ -173,6 +190,7 @@ private:
     std::span<const ChArc> m_arcs;
     std::shared_ptr<const void> m_storage;
     bool m_arcsMapped = false;
+    std::optional<ChSpill> m_spill;
 };
 
 } // namespace tw::service

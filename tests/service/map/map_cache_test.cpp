@@ -18,6 +18,8 @@
 
 #if defined(__x86_64__)
 #include <cpuid.h>
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 namespace tw::service {
@@ -251,6 +253,59 @@ TEST(MappedFile, EmptySectionsBesideOthersAreSound)
     }
     ASSERT_TRUE(writer.write(path));
     EXPECT_NO_THROW(MappedFile::open(path, 1));
+}
+
+// A large section written ahead into an unnamed file becomes part of the
+// file without a copy; a file that cannot take it leaves the old one alone.
+TEST(MappedFile, SectionsPlacedInAnUnnamedFileBecomeItsSections)
+{
+    TempFolder folder;
+    const std::string path = (folder / "file").string();
+    const std::vector<std::uint64_t> small(5, 3);
+    const std::vector<std::uint64_t> large(std::size_t{1} << 16, 9);
+    const std::uint64_t at = MappedFileWriter::kFirstPlacedOffset;
+    const std::uint32_t crc = sectionCrc(0, large.data(), large.size() * 8);
+    struct Case {
+        const char* name;
+        bool unnamed;
+        std::uint64_t offset;
+        std::uint64_t secondOffset; // a second placed section, 0 for none
+        bool written;
+    };
+    const Case cases[] = {
+        {"placed after the table", true, at, 0, true},
+        {"a named file", false, at, 0, false},
+        {"placed over the table", true, 0, 0, false},
+        {"two placed sections overlapping", true, at, at + 64, false},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(path);
+        {
+            std::ofstream(path) << "old";
+        }
+        const std::string named = (folder / "named").string();
+        const int fd = c.unnamed ? ::open(folder.path().c_str(), O_TMPFILE | O_RDWR, 0600)
+                                 : ::open(named.c_str(), O_CREAT | O_RDWR, 0600);
+        ASSERT_GE(fd, 0) << c.name;
+        const auto bytes = static_cast<ssize_t>(large.size() * 8);
+        ASSERT_EQ(::pwrite(fd, large.data(), large.size() * 8, static_cast<off_t>(at)), bytes);
+        MappedFileWriter writer(1);
+        writer.add(sectionTag("SMAL"), std::span<const std::uint64_t>(small));
+        writer.addPlaced(sectionTag("LARG"), 8, c.offset, large.size() * 8, crc);
+        if (c.secondOffset != 0) {
+            writer.addPlaced(sectionTag("MORE"), 8, c.secondOffset, 64, 0);
+        }
+        EXPECT_EQ(writer.writeInto(fd, path), c.written) << c.name;
+        ::close(fd);
+        if (!c.written) {
+            EXPECT_EQ(readAll(path), "old") << c.name;
+            continue;
+        }
+        const auto file = MappedFile::open(path, 1);
+        EXPECT_TRUE(std::ranges::equal(file->section<std::uint64_t>(sectionTag("LARG")), large)) << c.name;
+        EXPECT_TRUE(std::ranges::equal(file->section<std::uint64_t>(sectionTag("SMAL")), small)) << c.name;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1) << "temporary left";
+    }
 }
 
 // Which parts of the vector registers are in use (XGETBV with ECX = 1), or
