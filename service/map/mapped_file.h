@@ -225,8 +225,9 @@ private:
     };
     static constexpr std::uint64_t kNotPlaced = ~std::uint64_t{0};
     // Lays the sections out and writes those not placed, the table and the
-    // header into `fd`, then flushes it.
-    bool writeSections(int fd) const;
+    // header into `fd`, then flushes it; with `dropCached`, lets its pages
+    // go from the page cache.
+    bool writeSections(int fd, bool dropCached) const;
     void put(Part part)
     {
         for (Part& old : m_parts) {

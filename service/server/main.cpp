@@ -88,28 +88,39 @@ std::string baseAddress(const std::string& host, int port)
 // nothing is done for them.
 void checkForStarts(const std::string& mapPath, const CacheKey& key)
 {
-    std::int64_t latest = 0;
+    // The latest change to the map caches and to the prepared files, and
+    // whether any is large.
     bool large = false;
-    for (const std::string& path : {cachePathBeside(mapPath), cachePathInUserFolder(key), preparedPathBeside(mapPath),
-                                    preparedPathInUserFolder(key)}) {
-        struct stat info {};
-        if (::stat(path.c_str(), &info) == 0) {
-            large = large || static_cast<std::uint64_t>(info.st_size) >= MappedFile::smallestRemembered();
-            latest = std::max({latest, static_cast<std::int64_t>(info.st_mtim.tv_sec),
-                               static_cast<std::int64_t>(info.st_ctim.tv_sec)});
+    const auto latestChange = [&large](std::initializer_list<std::string> paths) {
+        std::int64_t latest = 0;
+        for (const std::string& path : paths) {
+            struct stat info {};
+            if (::stat(path.c_str(), &info) == 0) {
+                large = large || static_cast<std::uint64_t>(info.st_size) >= MappedFile::smallestRemembered();
+                latest = std::max({latest, static_cast<std::int64_t>(info.st_mtim.tv_sec),
+                                   static_cast<std::int64_t>(info.st_ctim.tv_sec)});
+            }
         }
-    }
+        return latest;
+    };
+    const std::int64_t caches = latestChange({cachePathBeside(mapPath), cachePathInUserFolder(key)});
+    const std::int64_t prepared = latestChange({preparedPathBeside(mapPath), preparedPathInUserFolder(key)});
     if (!large) {
         return;
     }
-    const std::int64_t settled = latest + MappedFile::kSettledSeconds + 1;
-    if (const std::int64_t now = ::time(nullptr); now < settled) {
-        std::this_thread::sleep_for(std::chrono::seconds(settled - now));
-    }
+    const auto settle = [](std::int64_t latest) {
+        const std::int64_t settled = latest + MappedFile::kSettledSeconds + 1;
+        if (const std::int64_t now = ::time(nullptr); now < settled) {
+            std::this_thread::sleep_for(std::chrono::seconds(settled - now));
+        }
+    };
     say("checking the map's files for fast starts");
+    // The map is loaded while the prepared file just written settles.
+    settle(caches);
     LoadOptions load;
     load.cacheExtras = Geocoder::cacheSections;
     const RoadMap map = loadMap(mapPath, load);
+    settle(prepared);
     RouterOptions routing{RouteSearch::Hierarchy, mapPath, false};
     routing.prepareAtMostStates = 0;
     const Router router(map, routing);
