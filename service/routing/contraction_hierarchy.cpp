@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <exception>
@@ -362,7 +363,12 @@ struct alignas(64) Scratch {
 };
 
 // Threads that wait between jobs: a contraction runs hundreds of thousands
-// of rounds, far too many to start threads for each.
+// of rounds, far too many to start threads for each. Between the jobs of
+// one contraction there is little serial work, so a thread that finished
+// first waits for the next job (and the caller for the others) by watching
+// for it a short while before it sleeps: putting a processor to sleep and
+// waking it again takes long on a virtual machine, and twice a round that
+// added up to a tenth of the contraction.
 class WorkerPool {
 public:
     using Job = std::function<void(unsigned thread)>;
@@ -380,6 +386,7 @@ public:
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_stop = true;
+            m_generation.fetch_add(1, std::memory_order_release);
         }
         m_wake.notify_all();
         for (std::thread& t : m_threads) {
@@ -391,12 +398,14 @@ public:
     // done, rethrowing the first failure.
     void run(const Job& job)
     {
+        m_job = &job;
+        m_error = nullptr;
+        m_pending.store(m_threads.size(), std::memory_order_relaxed);
         {
+            // Under the lock, so that a thread going to sleep either sees the
+            // new job or is woken for it.
             const std::lock_guard<std::mutex> lock(m_mutex);
-            m_job = &job;
-            m_pending = m_threads.size();
-            m_error = nullptr;
-            ++m_generation;
+            m_generation.fetch_add(1, std::memory_order_release);
         }
         m_wake.notify_all();
         std::exception_ptr error;
@@ -405,8 +414,11 @@ public:
         } catch (...) {
             error = std::current_exception();
         }
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_done.wait(lock, [this] { return m_pending == 0; });
+        if (!watch([this] { return m_pending.load(std::memory_order_acquire) == 0; })) {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_done.wait(lock, [this] { return m_pending.load(std::memory_order_acquire) == 0; });
+        }
+        const std::lock_guard<std::mutex> lock(m_mutex);
         if (!error) {
             error = m_error;
         }
@@ -416,31 +428,53 @@ public:
     }
 
 private:
+    // Watches `ready` for a short while; returns whether it came true.
+    template <typename Ready>
+    static bool watch(const Ready& ready)
+    {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point until = Clock::now() + std::chrono::microseconds(200);
+        for (unsigned i = 1;; ++i) {
+            if (ready()) {
+                return true;
+            }
+            if (i % 64 == 0 && Clock::now() > until) {
+                return false;
+            }
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#else
+            std::this_thread::yield();
+#endif
+        }
+    }
+
     void serve(unsigned t)
     {
         std::uint64_t seen = 0;
         while (true) {
-            const Job* job = nullptr;
-            {
+            const auto fresh = [&] { return m_generation.load(std::memory_order_acquire) != seen; };
+            if (!watch(fresh)) {
                 std::unique_lock<std::mutex> lock(m_mutex);
-                m_wake.wait(lock, [&] { return m_stop || m_generation != seen; });
+                m_wake.wait(lock, fresh);
+            }
+            seen = m_generation.load(std::memory_order_acquire);
+            {
+                const std::lock_guard<std::mutex> lock(m_mutex);
                 if (m_stop) {
                     return;
                 }
-                seen = m_generation;
-                job = m_job;
             }
-            std::exception_ptr error;
             try {
-                (*job)(t);
+                (*m_job)(t);
             } catch (...) {
-                error = std::current_exception();
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                if (!m_error) {
+                    m_error = std::current_exception();
+                }
             }
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            if (error && !m_error) {
-                m_error = error;
-            }
-            if (--m_pending == 0) {
+            if (m_pending.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+                const std::lock_guard<std::mutex> lock(m_mutex);
                 m_done.notify_one();
             }
         }
@@ -451,8 +485,8 @@ private:
     std::condition_variable m_wake;
     std::condition_variable m_done;
     const Job* m_job = nullptr;
-    std::size_t m_pending = 0;
-    std::uint64_t m_generation = 0;
+    std::atomic<std::size_t> m_pending = 0;
+    std::atomic<std::uint64_t> m_generation = 0;
     std::exception_ptr m_error;
     bool m_stop = false;
 };
@@ -1152,6 +1186,8 @@ public:
             }
             side.join();
         }
+        whole.byNumber.resize(n);
+        std::iota(whole.byNumber.begin(), whole.byNumber.end(), 0u);
         dissect(whole, 0, order, 0);
         for (std::uint32_t& v : order) {
             v = m_local[v];
@@ -1163,9 +1199,13 @@ private:
     static constexpr std::size_t kLeaf = 8;
     static constexpr int kDirections = 4;
 
-    // The nodes of a part of the graph, sorted along each direction.
+    // The nodes of a part of the graph, sorted along each direction, and in
+    // the order of their numbers: passes that only visit every node go in
+    // that order, so that they read each array from one end to the other and
+    // a node's neighbours (numbered near it) are near in memory too.
     struct Part {
         std::array<std::vector<std::uint32_t>, kDirections> sorted;
+        std::vector<std::uint32_t> byNumber;
     };
 
     // The nodes in the order of a Hilbert curve over their positions.
@@ -1269,7 +1309,7 @@ private:
             return;
         }
         const std::uint32_t stamp = ++m_currentStamp;
-        for (std::uint32_t v : part.sorted[0]) {
+        for (std::uint32_t v : part.byNumber) {
             std::atomic_ref<std::uint32_t>(m_stamp[v]).store(stamp, std::memory_order_relaxed);
         }
         const std::size_t lowest = size * 3 / 10;
@@ -1292,7 +1332,7 @@ private:
         for (std::vector<std::int32_t>& c : change) {
             c.assign(size + 1, 0);
         }
-        for (std::uint32_t v : part.sorted[0]) {
+        for (std::uint32_t v : part.byNumber) {
             const Places at = m_at[v];
             for (std::uint32_t k = m_first[v]; k < m_first[v + 1]; ++k) {
                 const std::uint32_t u = m_adjacent[k];
@@ -1343,14 +1383,12 @@ private:
             return false;
         };
         std::size_t boundary[3] = {0, 0, 0};
-        for (std::size_t i = 0; i < size; ++i) {
-            const std::uint32_t v = sorted[i];
+        for (std::uint32_t v : part.byNumber) {
             boundary[m_at[v][0]] += touchesOther(v) ? 1 : 0;
         }
         const std::uint32_t cutSide = boundary[1] < boundary[2] ? 1 : 2;
         std::vector<std::uint32_t> separator;
-        for (std::size_t i = 0; i < size; ++i) {
-            const std::uint32_t v = sorted[i];
+        for (std::uint32_t v : sorted) {
             if (m_at[v][0] == cutSide && touchesOther(v)) {
                 separator.push_back(v);
             }
@@ -1372,6 +1410,14 @@ private:
             }
             std::vector<std::uint32_t>().swap(list);
         }
+        left.byNumber.reserve(bestSplit);
+        right.byNumber.reserve(size - bestSplit);
+        for (std::uint32_t v : part.byNumber) {
+            if (m_at[v][0] != 0) {
+                (m_at[v][0] == 1 ? left : right).byNumber.push_back(v);
+            }
+        }
+        std::vector<std::uint32_t>().swap(part.byNumber);
         if (depth < m_parallelDepth && left.sorted[0].size() > (1u << 16)) {
             std::vector<std::uint32_t> leftOrder;
             leftOrder.reserve(left.sorted[0].size());
