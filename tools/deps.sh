@@ -8,6 +8,7 @@ TW_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libosmium2-dev libprotozero-dev libbz2-dev zlib1g-dev libexpat1-dev  # OSM import
   libisal-dev             # ISA-L: CRC-32 at memory speed for the checks of mapped map files at a start
+  libjemalloc-dev         # jemalloc: the directions service's allocator (threads that grow lists at once do not wait on each other)
   libboost-dev            # Boost.Beast and Boost.Asio: the event-driven HTTP server of the directions service
   python-osmnx-doc        # a real OSM extract (West Oakland) for importer tests
   desktop-file-utils appstream   # validators of the desktop entry and metainfo
