@@ -156,11 +156,11 @@ private:
     friend class MappedFileWriter;
 };
 
-// Collects sections and writes them as one MappedFile.
 // The CRC-32 a file keeps for a section's bytes, continuing from `crc` (0 for
 // the first bytes): lets a writer that places a section itself check it.
 std::uint32_t sectionCrc(std::uint32_t crc, const void* data, std::size_t bytes);
 
+// Collects sections and writes them as one MappedFile.
 class MappedFileWriter {
 public:
     explicit MappedFileWriter(std::uint32_t contentVersion) : m_contentVersion(contentVersion) {}

@@ -130,6 +130,9 @@ void writeAll(int fd, const void* data, std::size_t bytes, const char* what)
     }
 }
 
+static_assert(kChSpillOffset >= MappedFileWriter::kFirstPlacedOffset && kChSpillOffset % 4096 == 0,
+              "the working file's arcs leave room for a file's header and table, and can be mapped");
+
 // An unnamed file the finished arcs are written to while contracting, then
 // mapped read-only. It has no name, so nothing is left behind whatever way the
 // process ends.
