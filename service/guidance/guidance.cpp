@@ -3,6 +3,7 @@
 #include "service/geocoder/address_text.h"
 #include "service/guidance/units.h"
 #include "service/map/geo.h"
+#include "service/map/prefetch.h"
 
 #include <algorithm>
 #include <cmath>
@@ -147,7 +148,16 @@ public:
     {
         std::vector<Piece> out;
         const auto& edges = m_route.edges;
+        // On a country-size map every road of a route is a cache miss of
+        // its own: its record is asked for well ahead, and the start of its
+        // shape (read where a piece begins) once the record is near.
+        constexpr std::size_t kRecordAhead = 64;
+        constexpr std::size_t kShapeAhead = 32;
         for (std::size_t i = 0; i < edges.size(); ++i) {
+            if (i + kRecordAhead < edges.size() && edges[i + kRecordAhead] < m_map.edges.size())
+                prefetch(&m_map.edges[edges[i + kRecordAhead]]);
+            if (i + kShapeAhead < edges.size() && edges[i + kShapeAhead] < m_map.edges.size())
+                prefetch(m_map.edgeShape(edges[i + kShapeAhead]).data());
             if (edges[i] >= m_map.edges.size())
                 continue;
             const Edge& edge = m_map.edges[edges[i]];
@@ -189,8 +199,13 @@ public:
         }
         // Only a piece's last road says how it is left; a long route has
         // thousands of roads and a few dozen pieces.
-        for (Piece& piece : out)
-            piece.exitBearing = exitBearing(m_map.edgeShape(edges[piece.lastIndex]));
+        for (std::size_t k = 0; k < out.size(); ++k) {
+            if (k + kShapeAhead < out.size()) {
+                const auto ahead = m_map.edgeShape(edges[out[k + kShapeAhead].lastIndex]);
+                prefetch(&ahead.back());
+            }
+            out[k].exitBearing = exitBearing(m_map.edgeShape(edges[out[k].lastIndex]));
+        }
         collapse(out);
         foldEnds(out);
         return out;

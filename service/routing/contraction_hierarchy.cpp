@@ -1603,6 +1603,8 @@ public:
         return label == nullptr ? kInfinity : label->dist;
     }
 
+    std::span<const Label> all() const { return m_labels; }
+
 private:
     // A queue entry: distance, label index. The queue is a 4-ary heap:
     // half as deep as a binary one, and a node's children share a cache
@@ -1657,9 +1659,39 @@ private:
 struct QuerySpace {
     Labels forward;
     Labels backward;
+    // The top nodes each side reached: place in the table, distance.
+    std::vector<std::pair<std::uint32_t, double>> upper;
+    std::vector<std::pair<std::uint32_t, double>> lower;
 };
 
+// Appends the arcs of one side's labels as a path in driving order: for the
+// forward side from a source up to `end`, for the backward side from `end`
+// down to a target. Returns the index of the seed reached and sets its node.
+template <class Hop>
+std::uint32_t appendHalf(Labels& side, std::uint32_t end, bool forward, std::vector<Hop>& hops, std::uint32_t& seed)
+{
+    const std::size_t start = hops.size();
+    std::uint32_t x = end;
+    for (const Labels::Label* l = &side.at(x); l->parent != kChNone; l = &side.at(x)) {
+        hops.push_back(forward ? Hop{l->parent, x, l->middle} : Hop{x, l->parent, l->middle});
+        x = l->parent;
+    }
+    if (forward) {
+        std::reverse(hops.begin() + static_cast<std::ptrdiff_t>(start), hops.end());
+    }
+    seed = x;
+    return side.at(x).middle;
+}
+
 } // namespace
+
+struct ContractionHierarchy::TopTable {
+    std::uint32_t lowest = 0; // rank of the lowest top node
+    std::uint32_t size = 0;
+    std::vector<std::uint32_t> node;   // by place (rank - lowest)
+    std::vector<std::uint32_t> dist;   // [from * size + to]; kInfiniteWeight when not reached
+    std::vector<std::uint16_t> parent; // [from * size + to]: the place before `to` on the way from `from`
+};
 
 struct ContractionHierarchy::Owned {
     std::vector<std::uint32_t> rank;
@@ -1921,6 +1953,9 @@ bool ContractionHierarchy::unpack(std::span<const Hop> hops, std::vector<std::ui
 std::optional<ChPath> ContractionHierarchy::shortestPath(std::span<const ChSeed> sources,
                                                          std::span<const ChSeed> targets) const
 {
+    if (m_top) {
+        return shortestPathViaTop(sources, targets);
+    }
     thread_local QuerySpace space;
     Labels& fw = space.forward;
     Labels& bw = space.backward;
@@ -2005,20 +2040,272 @@ std::optional<ChPath> ContractionHierarchy::shortestPath(std::span<const ChSeed>
     std::vector<Hop> hops;
     ChPath path;
     path.cost = best;
-    std::uint32_t x = meeting;
-    for (const Labels::Label* l = &fw.at(x); l->parent != kChNone; l = &fw.at(x)) {
-        hops.push_back(Hop{l->parent, x, l->middle});
-        x = l->parent;
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+    path.source = appendHalf(fw, meeting, true, hops, first);
+    path.target = appendHalf(bw, meeting, false, hops, last);
+    path.nodes.push_back(first);
+    if (!unpack(hops, path.nodes)) {
+        return std::nullopt;
     }
-    path.source = fw.at(x).middle;
-    std::reverse(hops.begin(), hops.end());
-    path.nodes.push_back(x);
-    x = meeting;
-    for (const Labels::Label* l = &bw.at(x); l->parent != kChNone; l = &bw.at(x)) {
-        hops.push_back(Hop{x, l->parent, l->middle});
-        x = l->parent;
+    return path;
+}
+
+bool ContractionHierarchy::keepTopDistances(std::uint32_t size)
+{
+    m_top.reset();
+    const std::uint32_t n = nodeCount();
+    size = std::min({size, n, std::uint32_t{0xFFFF}});
+    if (size == 0) {
+        return false;
     }
-    path.target = bw.at(x).middle;
+    auto top = std::make_shared<TopTable>();
+    top->lowest = n - size;
+    top->size = size;
+    top->node.assign(size, kChNone);
+    for (std::uint32_t v = 0; v < n; ++v) {
+        if (m_rank[v] >= top->lowest) {
+            if (m_rank[v] >= n || top->node[m_rank[v] - top->lowest] != kChNone) {
+                return false;
+            }
+            top->node[m_rank[v] - top->lowest] = v;
+        }
+    }
+    // The top nodes' arcs among themselves, by tail: a top node's upward
+    // arcs, and the arcs into a top node from above it.
+    const auto place = [&](std::uint32_t v) { return m_rank[v] - top->lowest; };
+    std::vector<std::uint32_t> first(size + 1, 0);
+    for (std::uint32_t p = 0; p < size; ++p) {
+        for (const ChArc& a : down(top->node[p])) {
+            if (m_rank[a.node] < top->lowest) {
+                return false;
+            }
+            ++first[place(a.node) + 1];
+        }
+        first[p + 1] += static_cast<std::uint32_t>(up(top->node[p]).size());
+    }
+    std::partial_sum(first.begin(), first.end(), first.begin());
+    struct Out {
+        std::uint32_t head, weight;
+    };
+    std::vector<Out> out(first.back());
+    {
+        std::vector<std::uint32_t> at(first.begin(), first.end() - 1);
+        for (std::uint32_t p = 0; p < size; ++p) {
+            for (const ChArc& a : up(top->node[p])) {
+                if (m_rank[a.node] < top->lowest) {
+                    return false;
+                }
+                out[at[p]++] = Out{place(a.node), a.weight};
+            }
+            for (const ChArc& a : down(top->node[p])) {
+                out[at[place(a.node)]++] = Out{p, a.weight};
+            }
+        }
+    }
+    // A Dijkstra from every top node, spread over the cores. The queue holds
+    // distance and place in one number (a distance that fits in 32 bits
+    // leaves room for the place below it).
+    const std::size_t cells = std::size_t{size} * size;
+    top->dist.assign(cells, kInfiniteWeight);
+    top->parent.assign(cells, 0);
+    std::atomic<std::uint32_t> nextSource{0};
+    std::atomic<bool> overflow{false};
+    auto work = [&] {
+        std::vector<std::uint64_t> queue;
+        for (std::uint32_t from = nextSource++; from < size && !overflow; from = nextSource++) {
+            std::uint32_t* dist = top->dist.data() + std::size_t{from} * size;
+            std::uint16_t* parent = top->parent.data() + std::size_t{from} * size;
+            dist[from] = 0;
+            parent[from] = static_cast<std::uint16_t>(from);
+            queue.assign(1, from);
+            while (!queue.empty()) {
+                std::pop_heap(queue.begin(), queue.end(), std::greater<>());
+                const std::uint64_t key = queue.back();
+                queue.pop_back();
+                const std::uint64_t d = key >> 16;
+                const auto p = static_cast<std::uint32_t>(key & 0xFFFF);
+                if (d > dist[p]) {
+                    continue;
+                }
+                for (std::uint32_t k = first[p]; k < first[p + 1]; ++k) {
+                    const std::uint64_t reached = d + out[k].weight;
+                    if (reached < dist[out[k].head]) {
+                        if (reached >= kInfiniteWeight) {
+                            overflow = true;
+                            continue;
+                        }
+                        dist[out[k].head] = static_cast<std::uint32_t>(reached);
+                        parent[out[k].head] = static_cast<std::uint16_t>(p);
+                        queue.push_back(reached << 16 | out[k].head);
+                        std::push_heap(queue.begin(), queue.end(), std::greater<>());
+                    }
+                }
+            }
+        }
+    };
+    const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < threads && size >= 64; ++t) {
+        helpers.emplace_back(work);
+    }
+    work();
+    for (std::thread& t : helpers) {
+        t.join();
+    }
+    if (overflow) {
+        return false;
+    }
+    m_top = std::move(top);
+    return true;
+}
+
+std::uint32_t ContractionHierarchy::topDistancesKept() const
+{
+    return m_top ? m_top->size : 0;
+}
+
+bool ContractionHierarchy::topPath(std::uint32_t from, std::uint32_t to, std::vector<Hop>& hops) const
+{
+    const TopTable& top = *m_top;
+    const std::size_t row = std::size_t{from} * top.size;
+    std::vector<std::uint32_t> places;
+    for (std::uint32_t q = to; q != from; q = top.parent[row + q]) {
+        if (places.size() >= top.size) {
+            return false;
+        }
+        places.push_back(q);
+    }
+    places.push_back(from);
+    std::reverse(places.begin(), places.end());
+    for (std::size_t k = 1; k < places.size(); ++k) {
+        const std::uint32_t p = places[k - 1];
+        const std::uint32_t q = places[k];
+        const std::uint32_t weight = top.dist[row + q] - top.dist[row + p];
+        const std::uint32_t u = top.node[p];
+        const std::uint32_t v = top.node[q];
+        // An arc u -> v lies with the lower of the two.
+        const bool climbs = m_rank[v] > m_rank[u];
+        const ChArc* found = nullptr;
+        for (const ChArc& a : climbs ? up(u) : down(v)) {
+            if (a.node == (climbs ? v : u) && a.weight == weight) {
+                found = &a;
+                break;
+            }
+        }
+        if (found == nullptr) {
+            return false;
+        }
+        hops.push_back(Hop{u, v, found->middle});
+    }
+    return true;
+}
+
+std::optional<ChPath> ContractionHierarchy::shortestPathViaTop(std::span<const ChSeed> sources,
+                                                               std::span<const ChSeed> targets) const
+{
+    const TopTable& top = *m_top;
+    thread_local QuerySpace space;
+    Labels& fw = space.forward;
+    Labels& bw = space.backward;
+    fw.clear();
+    bw.clear();
+    const std::uint32_t n = nodeCount();
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        if (sources[i].node < n) {
+            fw.improve(sources[i].node, sources[i].cost, kChNone, static_cast<std::uint32_t>(i));
+        }
+    }
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        if (targets[i].node < n) {
+            bw.improve(targets[i].node, targets[i].cost, kChNone, static_cast<std::uint32_t>(i));
+        }
+    }
+    // Each side climbs on its own until it reaches the top nodes, which it
+    // labels but does not leave: every path up from them is in the table.
+    auto climb = [&](Labels& self, bool forward) {
+        while (self.top() < kInfinity) {
+            const auto [d, x] = self.pop();
+            if (const std::uint32_t next = self.next(); next != kChNone) {
+                prefetch(m_arcs.data() + m_nodes[next].first);
+            }
+            if (m_rank[x] >= top.lowest) {
+                continue;
+            }
+            const std::span<const ChArc> above = forward ? down(x) : up(x);
+            bool stalled = false;
+            for (const ChArc& a : above.first(std::min(above.size(), kStallArcs))) {
+                if (self.dist(a.node) + a.weight < d) {
+                    stalled = true;
+                    break;
+                }
+            }
+            if (stalled) {
+                continue;
+            }
+            for (const ChArc& a : forward ? up(x) : down(x)) {
+                if (self.improve(a.node, d + a.weight, x, a.middle)) {
+                    prefetch(&m_nodes[a.node]);
+                }
+            }
+        }
+    };
+    climb(fw, true);
+    climb(bw, false);
+
+    // Below the top the sides meet at a node both reached (the best such
+    // node was settled by both with its final distances); through the top,
+    // at a pair of top nodes.
+    double best = kInfinity;
+    std::uint32_t meeting = kChNone;
+    auto& upper = space.upper;
+    auto& lower = space.lower;
+    upper.clear();
+    lower.clear();
+    for (const Labels::Label& l : fw.all()) {
+        if (m_rank[l.node] >= top.lowest) {
+            upper.emplace_back(m_rank[l.node] - top.lowest, l.dist);
+        } else if (const double total = l.dist + bw.dist(l.node); total < best) {
+            best = total;
+            meeting = l.node;
+        }
+    }
+    for (const Labels::Label& l : bw.all()) {
+        if (m_rank[l.node] >= top.lowest) {
+            lower.emplace_back(m_rank[l.node] - top.lowest, l.dist);
+        }
+    }
+    std::sort(lower.begin(), lower.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    std::uint32_t fromPlace = kChNone;
+    std::uint32_t toPlace = kChNone;
+    for (const auto& [p, up] : upper) {
+        const std::uint32_t* row = top.dist.data() + std::size_t{p} * top.size;
+        for (const auto& [q, down] : lower) {
+            if (up + down >= best) {
+                break;
+            }
+            if (row[q] != kInfiniteWeight && up + row[q] + down < best) {
+                best = up + row[q] + down;
+                fromPlace = p;
+                toPlace = q;
+            }
+        }
+    }
+    if (best == kInfinity) {
+        return std::nullopt;
+    }
+    const bool throughTop = fromPlace != kChNone;
+    std::vector<Hop> hops;
+    ChPath path;
+    path.cost = best;
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+    path.source = appendHalf(fw, throughTop ? top.node[fromPlace] : meeting, true, hops, first);
+    if (throughTop && !topPath(fromPlace, toPlace, hops)) {
+        return std::nullopt;
+    }
+    path.target = appendHalf(bw, throughTop ? top.node[toPlace] : meeting, false, hops, last);
+    path.nodes.push_back(first);
     if (!unpack(hops, path.nodes)) {
         return std::nullopt;
     }

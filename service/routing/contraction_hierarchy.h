@@ -27,7 +27,11 @@
 // over down), with stall-on-demand (a node reached more cheaply from above is
 // not expanded; only a node's first few arcs from above are looked at, since
 // looking up all of a dense node's costs more than it saves). Several sources and targets with starting costs are allowed,
-// which is how a point in the middle of a road enters the search.
+// which is how a point in the middle of a road enters the search. With a
+// table of the top nodes' distances (keepTopDistances), each side instead
+// climbs until it reaches the top nodes, without a bound, and the sides meet
+// below them or through the table: the path between the two top nodes is
+// read off the table's trees.
 //
 // Contract:
 // - build() keeps every arc of the input's shortest paths: a shortest path
@@ -144,6 +148,18 @@ public:
     // shortcut does not unpack.
     std::optional<ChPath> shortestPath(std::span<const ChSeed> sources, std::span<const ChSeed> targets) const;
 
+    // Keeps the distances between every two of the `size` highest-ranked
+    // nodes. At the top of a large hierarchy a few thousand nodes hold
+    // dozens of arcs each, and an ordinary query spends most of its time
+    // there; with the table each side climbs only until it reaches the top
+    // nodes, and the two sides are joined through it. Queries stay exact.
+    // Costs size * size * 6 bytes and a Dijkstra per top node (spread over
+    // the cores). Call on a validated hierarchy before it is queried;
+    // returns false, keeping no table, when a top distance does not fit in
+    // 32 bits. Copies share the table.
+    bool keepTopDistances(std::uint32_t size);
+    std::uint32_t topDistancesKept() const;
+
     // Whether every node's lists lie inside the arcs and together cover them
     // exactly (the first of validate()'s checks).
     bool listsCoverArcs() const { return listsFault() == nullptr; }
@@ -163,6 +179,7 @@ public:
 
 private:
     struct Owned;
+    struct TopTable;
 
     // The fault in where the nodes' lists lie, or null.
     const char* listsFault() const;
@@ -184,6 +201,12 @@ private:
     // Appends the nodes after the first hop's `from` on the original path of
     // the hops, in order; false when a shortcut's halves are missing.
     bool unpack(std::span<const Hop> hops, std::vector<std::uint32_t>& out) const;
+    // shortestPath() through the table of the top nodes' distances.
+    std::optional<ChPath> shortestPathViaTop(std::span<const ChSeed> sources, std::span<const ChSeed> targets) const;
+    // Appends the arcs of the shortest path between two top nodes (their
+    // places in the table) to `hops`; false when the table and the arcs
+    // disagree.
+    bool topPath(std::uint32_t from, std::uint32_t to, std::vector<Hop>& hops) const;
 
     std::span<const std::uint32_t> m_rank;
     std::span<const ChNode> m_nodes;
@@ -191,6 +214,7 @@ private:
     std::shared_ptr<const void> m_storage;
     bool m_arcsMapped = false;
     std::optional<ChSpill> m_spill;
+    std::shared_ptr<const TopTable> m_top;
 };
 
 } // namespace tw::service

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <new>
 #include <queue>
 
 namespace tw::service {
@@ -178,6 +179,22 @@ Router::Router(const RoadMap& map, const RouterOptions& options)
     }
     if (!m_hierarchy) {
         prepareLandmarks();
+        return;
+    }
+    m_searched.store(&*m_hierarchy, std::memory_order_release);
+    if (m_hierarchy->nodeCount() >= options.topDistancesFromNodes) {
+        // The routes found in the meantime are as good, only slower.
+        m_topThread = std::thread([this] {
+            try {
+                auto withTop = std::make_unique<ContractionHierarchy>(*m_hierarchy);
+                if (withTop->keepTopDistances(kTopDistanceNodes)) {
+                    m_withTop = std::move(withTop);
+                    m_searched.store(m_withTop.get(), std::memory_order_release);
+                }
+            } catch (const std::bad_alloc&) {
+                // Without the table routes are only slower.
+            }
+        });
     }
 }
 
@@ -223,7 +240,12 @@ double Router::lowerBound(double lon1, double lat1, double lon2, double lat2) co
     return std::sqrt(dx * dx + dy * dy) * m_decisecondsPerMetre;
 }
 
-Router::~Router() = default;
+Router::~Router()
+{
+    if (m_topThread.joinable()) {
+        m_topThread.join();
+    }
+}
 
 bool Router::isConnected(EdgeId edge) const
 {
@@ -270,8 +292,8 @@ std::optional<Snap> Router::snap(Coordinate where, StringId street) const
 
 std::optional<Route> Router::route(const Snap& from, const Snap& to) const
 {
-    if (m_hierarchy) {
-        return routeWithHierarchy(m_model, *m_hierarchy, from, to);
+    if (const ContractionHierarchy* hierarchy = m_searched.load(std::memory_order_acquire)) {
+        return routeWithHierarchy(m_model, *hierarchy, from, to);
     }
     const std::size_t edgeCount = m_map.edges.size();
     if (from.edge >= edgeCount || to.edge >= edgeCount || !(from.fraction >= 0.0 && from.fraction <= 1.0) ||

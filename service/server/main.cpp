@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <string>
 #include <thread>
@@ -123,6 +124,7 @@ void checkForStarts(const std::string& mapPath, const CacheKey& key)
     settle(prepared);
     RouterOptions routing{RouteSearch::Hierarchy, mapPath, false};
     routing.prepareAtMostStates = 0;
+    routing.topDistancesFromNodes = std::numeric_limits<std::uint32_t>::max();
     const Router router(map, routing);
 }
 

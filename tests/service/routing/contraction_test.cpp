@@ -1,4 +1,5 @@
-// The contraction hierarchy, in both orders, on random directed graphs (zero
+// The contraction hierarchy, in both orders, with and without the table of its
+// top nodes' distances, on random directed graphs (zero
 // weights, parallel arcs, self-loops, unreachable parts) against a plain Dijkstra: the same cost
 // from several seeded sources to several seeded targets, and a path that
 // unpacks into arcs of the input whose weights add up to it; some graphs are
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -88,7 +90,13 @@ TEST(ContractionHierarchy, EqualsDijkstraOnRandomGraphsWithSeeds)
             ContractionHierarchy::build(n, arcs, {}, positions, graph % 4 == 0 ? spill.path().string() : "");
         ASSERT_EQ(ch.validate(), "");
         ASSERT_EQ(ch.arcsMapped(), graph % 4 == 0);
-        for (int query = 0; query < (graph == 8 ? 60 : 200); ++query) {
+        // The same hierarchy with a table of its top nodes' distances, of
+        // one node, a few, or every node (a few hundred on the large graph).
+        ContractionHierarchy topped = ch;
+        const std::uint32_t topSize = std::array<std::uint32_t, 3>{1, 24, std::min(n, 400u)}[graph % 3];
+        ASSERT_TRUE(topped.keepTopDistances(topSize));
+        ASSERT_EQ(topped.topDistancesKept(), topSize);
+        for (int query = 0; query < (graph == 8 ? 120 : 400); ++query) {
             std::vector<ChSeed> sources;
             std::vector<ChSeed> targets;
             for (int k = 0; k <= query % 3; ++k) {
@@ -96,7 +104,7 @@ TEST(ContractionHierarchy, EqualsDijkstraOnRandomGraphsWithSeeds)
                 targets.push_back({node(random), static_cast<double>(random() % 50)});
             }
             const double expected = dijkstra(n, arcs, sources, targets);
-            const std::optional<ChPath> path = ch.shortestPath(sources, targets);
+            const std::optional<ChPath> path = (query % 2 == 0 ? ch : topped).shortestPath(sources, targets);
             SCOPED_TRACE("graph " + std::to_string(graph) + " query " + std::to_string(query));
             ASSERT_EQ(path.has_value(), expected < kInfinity);
             if (!path)

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -139,11 +140,19 @@ void expectSoundRoute(const Router& router, const Route& route, const Snap& from
     EXPECT_GE(route.metres, 0.0);
 }
 
+// With `topDistances`, the hierarchy's table of its top nodes' distances is
+// made and routes are compared once it is in use.
 void compareWithBruteForce(const RoadMap& map, int pairs, unsigned seed,
-                           RouteSearch search = RouteSearch::Landmarks)
+                           RouteSearch search = RouteSearch::Landmarks, bool topDistances = false)
 {
-    const Router router(map, RouterOptions{search, {}, false});
+    RouterOptions options{search, {}, false};
+    options.topDistancesFromNodes = topDistances ? 0 : std::numeric_limits<std::uint32_t>::max();
+    const Router router(map, options);
     ASSERT_EQ(router.hierarchy() != nullptr, search == RouteSearch::Hierarchy);
+    for (int wait = 0; topDistances && router.hierarchy()->topDistancesKept() == 0 && wait < 3000; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(router.hierarchy() == nullptr || (router.hierarchy()->topDistancesKept() > 0) == topDistances);
     double minLat = 90;
     double maxLat = -90;
     double minLon = 180;
@@ -180,6 +189,7 @@ TEST(Router, EqualsBruteForceDijkstraOnRandomGrids)
         EXPECT_GT(map.counts.barriers, 0u);
         compareWithBruteForce(map, 150, seed);
         compareWithBruteForce(map, 150, seed, RouteSearch::Hierarchy);
+        compareWithBruteForce(map, 150, seed, RouteSearch::Hierarchy, true);
     }
 }
 
@@ -213,6 +223,7 @@ TEST(Router, EqualsBruteForceDijkstraOnALargeRandomGrid)
     ASSERT_GT(map.nodeCount(), 2000u);
     compareWithBruteForce(map, 150, 9);
     compareWithBruteForce(map, 150, 9, RouteSearch::Hierarchy);
+    compareWithBruteForce(map, 150, 9, RouteSearch::Hierarchy, true);
 }
 
 TEST(Router, SnapsToTheNearestConnectedPointLikeAFullScan)
