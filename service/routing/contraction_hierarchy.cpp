@@ -380,6 +380,27 @@ struct alignas(64) Scratch {
 // for it a short while before it sleeps: putting a processor to sleep and
 // waking it again takes long on a virtual machine, and twice a round that
 // added up to a tenth of the contraction.
+// Watches `ready` for a short while; returns whether it came true.
+template <typename Ready>
+bool watchFor(const Ready& ready, std::chrono::microseconds howLong)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point until = Clock::now() + howLong;
+    for (unsigned i = 1;; ++i) {
+        if (ready()) {
+            return true;
+        }
+        if (i % 64 == 0 && Clock::now() > until) {
+            return false;
+        }
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#else
+        std::this_thread::yield();
+#endif
+    }
+}
+
 class WorkerPool {
 public:
     using Job = std::function<void(unsigned thread)>;
@@ -439,25 +460,10 @@ public:
     }
 
 private:
-    // Watches `ready` for a short while; returns whether it came true.
     template <typename Ready>
     static bool watch(const Ready& ready)
     {
-        using Clock = std::chrono::steady_clock;
-        const Clock::time_point until = Clock::now() + std::chrono::microseconds(200);
-        for (unsigned i = 1;; ++i) {
-            if (ready()) {
-                return true;
-            }
-            if (i % 64 == 0 && Clock::now() > until) {
-                return false;
-            }
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_ia32_pause();
-#else
-            std::this_thread::yield();
-#endif
-        }
+        return watchFor(ready, std::chrono::microseconds(200));
     }
 
     void serve(unsigned t)
@@ -1478,6 +1484,106 @@ private:
     std::atomic<std::size_t> m_nextReport = 0;
 };
 
+// Threads that climb one side of a query while the thread that asked climbs
+// the other. A query takes an idle one, or climbs both sides itself when all
+// are busy (the cores are then serving other queries anyway). A helper waits
+// for its next job a short while awake, then asleep.
+class ClimbHelpers {
+public:
+    struct alignas(64) Helper {
+        std::atomic<bool> taken{false};
+        std::atomic<std::uint32_t> posted{0};
+        std::atomic<std::uint32_t> done{0};
+        void (*job)(void*) = nullptr;
+        void* context = nullptr;
+        bool failed = false;
+    };
+
+    explicit ClimbHelpers(unsigned count) : m_helpers(count)
+    {
+        for (Helper& h : m_helpers) {
+            m_threads.emplace_back([this, &h] { serve(h); });
+        }
+    }
+    ClimbHelpers(const ClimbHelpers&) = delete;
+    ClimbHelpers& operator=(const ClimbHelpers&) = delete;
+    ~ClimbHelpers()
+    {
+        m_stop.store(true, std::memory_order_release);
+        for (Helper& h : m_helpers) {
+            h.posted.fetch_add(1, std::memory_order_release);
+            h.posted.notify_one();
+        }
+        for (std::thread& t : m_threads) {
+            t.join();
+        }
+    }
+
+    // Starts job(context) on an idle helper and returns it, or null.
+    Helper* start(void (*job)(void*), void* context)
+    {
+        for (Helper& h : m_helpers) {
+            bool idle = false;
+            if (h.taken.compare_exchange_strong(idle, true, std::memory_order_acquire)) {
+                h.job = job;
+                h.context = context;
+                h.posted.fetch_add(1, std::memory_order_release);
+                h.posted.notify_one();
+                return &h;
+            }
+        }
+        return nullptr;
+    }
+
+    // Waits for the helper's job; returns false when it failed (and left
+    // its work undone).
+    static bool finish(Helper& h)
+    {
+        const std::uint32_t posted = h.posted.load(std::memory_order_relaxed);
+        std::uint32_t done = h.done.load(std::memory_order_acquire);
+        watchFor([&] { return (done = h.done.load(std::memory_order_acquire)) == posted; },
+                 std::chrono::microseconds(200));
+        while (done != posted) {
+            h.done.wait(done, std::memory_order_acquire);
+            done = h.done.load(std::memory_order_acquire);
+        }
+        const bool ok = !h.failed;
+        h.taken.store(false, std::memory_order_release);
+        return ok;
+    }
+
+private:
+    void serve(Helper& h)
+    {
+        std::uint32_t seen = 0;
+        while (true) {
+            std::uint32_t posted = h.posted.load(std::memory_order_acquire);
+            watchFor([&] { return (posted = h.posted.load(std::memory_order_acquire)) != seen; },
+                     std::chrono::microseconds(50));
+            while (posted == seen) {
+                h.posted.wait(seen, std::memory_order_acquire);
+                posted = h.posted.load(std::memory_order_acquire);
+            }
+            seen = posted;
+            if (m_stop.load(std::memory_order_acquire)) {
+                return;
+            }
+            try {
+                h.job(h.context);
+                h.failed = false;
+            } catch (...) {
+                h.failed = true;
+            }
+            h.done.store(seen, std::memory_order_release);
+            h.done.notify_one();
+        }
+    }
+
+    std::vector<Helper> m_helpers;
+    std::vector<std::thread> m_threads;
+    std::atomic<bool> m_stop{false};
+};
+
 // The labels of one search direction, in a small open-addressing table keyed
 // by node, so a thread's scratch grows with the query, not with the graph.
 // A slot holds its node beside the label's index, so a probe that passes over
@@ -1691,6 +1797,7 @@ struct ContractionHierarchy::TopTable {
     std::vector<std::uint32_t> node;   // by place (rank - lowest)
     std::vector<std::uint32_t> dist;   // [from * size + to]; kInfiniteWeight when not reached
     std::vector<std::uint16_t> parent; // [from * size + to]: the place before `to` on the way from `from`
+    std::unique_ptr<ClimbHelpers> helpers;
 };
 
 struct ContractionHierarchy::Owned {
@@ -2156,6 +2263,9 @@ bool ContractionHierarchy::keepTopDistances(std::uint32_t size)
     if (overflow) {
         return false;
     }
+    if (threads > 1) {
+        top->helpers = std::make_unique<ClimbHelpers>(std::min(threads - 1, 3u));
+    }
     m_top = std::move(top);
     return true;
 }
@@ -2250,8 +2360,28 @@ std::optional<ChPath> ContractionHierarchy::shortestPathViaTop(std::span<const C
             }
         }
     };
-    climb(fw, true);
-    climb(bw, false);
+    // The backward side climbs on a helper when one is idle.
+    using Climb = decltype(climb);
+    struct Backward {
+        Climb* side;
+        Labels* labels;
+    } backward{&climb, &bw};
+    const auto climbBackward = [](void* context) {
+        const auto* b = static_cast<Backward*>(context);
+        (*b->side)(*b->labels, false);
+    };
+    ClimbHelpers::Helper* helper = top.helpers ? top.helpers->start(climbBackward, &backward) : nullptr;
+    try {
+        climb(fw, true);
+    } catch (...) {
+        if (helper != nullptr) {
+            ClimbHelpers::finish(*helper);
+        }
+        throw;
+    }
+    if (helper == nullptr || !ClimbHelpers::finish(*helper)) {
+        climb(bw, false);
+    }
 
     // Below the top the sides meet at a node both reached (the best such
     // node was settled by both with its final distances); through the top,
