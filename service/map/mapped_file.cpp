@@ -352,6 +352,54 @@ void MappedFile::dropResidentPages() const
     ::madvise(const_cast<std::byte*>(m_base), m_size, MADV_DONTNEED);
 }
 
+namespace {
+
+// MemAvailable of /proc/meminfo in bytes: free memory and the page cache
+// that can be given back; 0 when unknown.
+std::uint64_t memoryAvailable()
+{
+    std::FILE* meminfo = std::fopen("/proc/meminfo", "r");
+    if (meminfo == nullptr) {
+        return 0;
+    }
+    char line[256];
+    unsigned long long kilobytes = 0;
+    while (std::fgets(line, sizeof line, meminfo) != nullptr) {
+        if (std::sscanf(line, "MemAvailable: %llu kB", &kilobytes) == 1) {
+            break;
+        }
+    }
+    std::fclose(meminfo);
+    return static_cast<std::uint64_t>(kilobytes) * 1024;
+}
+
+} // namespace
+
+void mapPagesNow(const void* data, std::size_t bytes, const std::atomic<bool>& stop)
+{
+#ifdef MADV_POPULATE_READ
+    if (bytes == 0 || bytes > memoryAvailable()) {
+        return;
+    }
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(data) & ~(page - 1);
+    const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(data) + bytes;
+    // In pieces, so that a stop is seen soon even while the file is read
+    // from disk.
+    constexpr std::uintptr_t kPiece = std::uintptr_t{64} << 20;
+    for (std::uintptr_t at = begin; at < end && !stop.load(std::memory_order_relaxed); at += kPiece) {
+        const std::uintptr_t length = std::min(kPiece, end - at);
+        if (::madvise(reinterpret_cast<void*>(at), (length + page - 1) & ~(page - 1), MADV_POPULATE_READ) != 0) {
+            return;
+        }
+    }
+#else
+    (void)data;
+    (void)bytes;
+    (void)stop;
+#endif
+}
+
 std::vector<MappedFile::Raw> MappedFile::sections() const
 {
     std::vector<Raw> raw;

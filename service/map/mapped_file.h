@@ -31,6 +31,7 @@
 
 #include "service/map/map_error.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -242,5 +243,14 @@ private:
     std::uint32_t m_contentVersion;
     std::vector<Part> m_parts;
 };
+
+// Maps the pages of [data, data + bytes), a part of a file mapping, into this
+// process now: those in the page cache at once, others read from the file.
+// A process that has just mapped a large file would otherwise stop for each
+// page the first time it reads it (a route on a country-size map reads
+// thousands, all over the file). Best effort: does nothing where the system
+// cannot, or when the part is larger than the memory available; returns
+// early once `stop` is set.
+void mapPagesNow(const void* data, std::size_t bytes, const std::atomic<bool>& stop);
 
 } // namespace tw::service

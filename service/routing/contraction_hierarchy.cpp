@@ -2178,41 +2178,37 @@ bool ContractionHierarchy::keepTopDistances(std::uint32_t size)
             top->node[m_rank[v] - top->lowest] = v;
         }
     }
-    // The top nodes' arcs among themselves, by tail: a top node's upward
-    // arcs, and the arcs into a top node from above it.
-    const auto place = [&](std::uint32_t v) { return m_rank[v] - top->lowest; };
-    std::vector<std::uint32_t> first(size + 1, 0);
+    // The top nodes' arcs among themselves, numbered by place: each node's
+    // upward arcs (by tail) and downward arcs (by head).
+    struct TopArc {
+        std::uint32_t other, weight;
+    };
+    std::vector<std::uint32_t> firstUp(size + 1, 0);
+    std::vector<std::uint32_t> firstDown(size + 1, 0);
+    std::vector<TopArc> ups;
+    std::vector<TopArc> downs;
     for (std::uint32_t p = 0; p < size; ++p) {
+        for (const ChArc& a : up(top->node[p])) {
+            if (m_rank[a.node] < top->lowest) {
+                return false;
+            }
+            ups.push_back(TopArc{m_rank[a.node] - top->lowest, a.weight});
+        }
         for (const ChArc& a : down(top->node[p])) {
             if (m_rank[a.node] < top->lowest) {
                 return false;
             }
-            ++first[place(a.node) + 1];
+            downs.push_back(TopArc{m_rank[a.node] - top->lowest, a.weight});
         }
-        first[p + 1] += static_cast<std::uint32_t>(up(top->node[p]).size());
+        firstUp[p + 1] = static_cast<std::uint32_t>(ups.size());
+        firstDown[p + 1] = static_cast<std::uint32_t>(downs.size());
     }
-    std::partial_sum(first.begin(), first.end(), first.begin());
-    struct Out {
-        std::uint32_t head, weight;
-    };
-    std::vector<Out> out(first.back());
-    {
-        std::vector<std::uint32_t> at(first.begin(), first.end() - 1);
-        for (std::uint32_t p = 0; p < size; ++p) {
-            for (const ChArc& a : up(top->node[p])) {
-                if (m_rank[a.node] < top->lowest) {
-                    return false;
-                }
-                out[at[p]++] = Out{place(a.node), a.weight};
-            }
-            for (const ChArc& a : down(top->node[p])) {
-                out[at[place(a.node)]++] = Out{p, a.weight};
-            }
-        }
-    }
-    // A Dijkstra from every top node, spread over the cores. The queue holds
-    // distance and place in one number (a distance that fits in 32 bits
-    // leaves room for the place below it).
+    // From every top node (spread over the cores): a Dijkstra over the
+    // upward arcs, then one sweep from the highest node down that offers
+    // each node its arcs from above. A shortest path climbs, then descends,
+    // and when a node's turn comes every node above it is final, so the
+    // sweep needs no queue. The queue holds distance and place in one number
+    // (a distance that fits in 32 bits leaves room for the place below it).
     const std::size_t cells = std::size_t{size} * size;
     top->dist.assign(cells, kInfiniteWeight);
     top->parent.assign(cells, 0);
@@ -2220,6 +2216,19 @@ bool ContractionHierarchy::keepTopDistances(std::uint32_t size)
     std::atomic<bool> overflow{false};
     auto work = [&] {
         std::vector<std::uint64_t> queue;
+        const auto offer = [&](std::uint32_t* dist, std::uint16_t* parent, std::uint32_t from, std::uint32_t to,
+                               std::uint64_t reached) {
+            if (reached >= dist[to]) {
+                return false;
+            }
+            if (reached >= kInfiniteWeight) {
+                overflow = true;
+                return false;
+            }
+            dist[to] = static_cast<std::uint32_t>(reached);
+            parent[to] = static_cast<std::uint16_t>(from);
+            return true;
+        };
         for (std::uint32_t from = nextSource++; from < size && !overflow; from = nextSource++) {
             std::uint32_t* dist = top->dist.data() + std::size_t{from} * size;
             std::uint16_t* parent = top->parent.data() + std::size_t{from} * size;
@@ -2235,17 +2244,17 @@ bool ContractionHierarchy::keepTopDistances(std::uint32_t size)
                 if (d > dist[p]) {
                     continue;
                 }
-                for (std::uint32_t k = first[p]; k < first[p + 1]; ++k) {
-                    const std::uint64_t reached = d + out[k].weight;
-                    if (reached < dist[out[k].head]) {
-                        if (reached >= kInfiniteWeight) {
-                            overflow = true;
-                            continue;
-                        }
-                        dist[out[k].head] = static_cast<std::uint32_t>(reached);
-                        parent[out[k].head] = static_cast<std::uint16_t>(p);
-                        queue.push_back(reached << 16 | out[k].head);
+                for (std::uint32_t k = firstUp[p]; k < firstUp[p + 1]; ++k) {
+                    if (offer(dist, parent, p, ups[k].other, d + ups[k].weight)) {
+                        queue.push_back((d + ups[k].weight) << 16 | ups[k].other);
                         std::push_heap(queue.begin(), queue.end(), std::greater<>());
+                    }
+                }
+            }
+            for (std::uint32_t q = size; q-- > 0;) {
+                for (std::uint32_t k = firstDown[q]; k < firstDown[q + 1]; ++k) {
+                    if (dist[downs[k].other] != kInfiniteWeight) {
+                        offer(dist, parent, downs[k].other, q, std::uint64_t{dist[downs[k].other]} + downs[k].weight);
                     }
                 }
             }

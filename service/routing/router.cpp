@@ -1,5 +1,6 @@
 #include "service/routing/router.h"
 #include "service/map/map_error.h"
+#include "service/map/mapped_file.h"
 #include "service/routing/contraction_router.h"
 #include "service/routing/largest_component.h"
 #include "service/routing/prepared_hierarchy.h"
@@ -184,7 +185,7 @@ Router::Router(const RoadMap& map, const RouterOptions& options)
     m_searched.store(&*m_hierarchy, std::memory_order_release);
     if (m_hierarchy->nodeCount() >= options.topDistancesFromNodes) {
         // The routes found in the meantime are as good, only slower.
-        m_topThread = std::thread([this] {
+        m_afterStart = std::thread([this] {
             try {
                 auto withTop = std::make_unique<ContractionHierarchy>(*m_hierarchy);
                 if (withTop->keepTopDistances(kTopDistanceNodes)) {
@@ -193,6 +194,17 @@ Router::Router(const RoadMap& map, const RouterOptions& options)
                 }
             } catch (const std::bad_alloc&) {
                 // Without the table routes are only slower.
+            }
+            const ContractionHierarchy& h = *m_hierarchy;
+            if (h.arcsMapped()) {
+                mapPagesNow(h.rank().data(), h.rank().size_bytes(), m_stopping);
+                mapPagesNow(h.nodes().data(), h.nodes().size_bytes(), m_stopping);
+                mapPagesNow(h.arcs().data(), h.arcs().size_bytes(), m_stopping);
+            }
+            if (m_map.cacheFile) {
+                for (const MappedFile::Raw& section : m_map.cacheFile->sections()) {
+                    mapPagesNow(section.bytes.data(), section.bytes.size(), m_stopping);
+                }
             }
         });
     }
@@ -242,8 +254,9 @@ double Router::lowerBound(double lon1, double lat1, double lon2, double lat2) co
 
 Router::~Router()
 {
-    if (m_topThread.joinable()) {
-        m_topThread.join();
+    m_stopping = true;
+    if (m_afterStart.joinable()) {
+        m_afterStart.join();
     }
 }
 

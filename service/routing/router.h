@@ -79,8 +79,11 @@ struct RouterOptions {
     std::size_t prepareAtMostStates = static_cast<std::size_t>(-1);
     // For Hierarchy: on a hierarchy of at least this many nodes, work out
     // the distances among its kTopDistanceNodes top nodes on another thread
-    // after construction (ContractionHierarchy::keepTopDistances); on a
-    // country-size map routes take about half the time once they are there.
+    // after construction (ContractionHierarchy::keepTopDistances), then map
+    // the pages of the prepared file and of the map's cache into the process
+    // (mapPagesNow). On a country-size map routes take about half the time
+    // once the table is there, and the first routes after a start do not
+    // stop for each page they read.
     std::uint32_t topDistancesFromNodes = 1'000'000;
 };
 
@@ -143,7 +146,8 @@ private:
     // the top nodes' distances once the thread working them out has made it.
     std::atomic<const ContractionHierarchy*> m_searched{nullptr};
     std::unique_ptr<ContractionHierarchy> m_withTop;
-    std::thread m_topThread;
+    std::thread m_afterStart;
+    std::atomic<bool> m_stopping{false};
 };
 
 }  // namespace tw::service
