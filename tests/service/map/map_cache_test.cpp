@@ -5,6 +5,7 @@
 #include "service/map/map_loader.h"
 #include "service/map/mapped_file.h"
 #include "tests/service/map/osm_xml.h"
+#include "tests/service/map/residency.h"
 
 #include <gtest/gtest.h>
 
@@ -253,6 +254,25 @@ TEST(MappedFile, EmptySectionsBesideOthersAreSound)
     }
     ASSERT_TRUE(writer.write(path));
     EXPECT_NO_THROW(MappedFile::open(path, 1));
+}
+
+// A freshly opened file's pages are mapped in at once, unless asked to stop.
+TEST(MappedFile, PagesAreMappedInAtOnceUnlessStopped)
+{
+    TempFolder folder;
+    const std::string path = (folder / "file").string();
+    const std::vector<std::uint64_t> items(std::size_t{1} << 19, 7); // 4 MB
+    MappedFileWriter writer(1);
+    writer.add(sectionTag("PAGE"), std::span<const std::uint64_t>(items));
+    ASSERT_TRUE(writer.write(path));
+    const auto file = MappedFile::open(path, 1);
+    const std::span<const std::uint64_t> section = file->section<std::uint64_t>(sectionTag("PAGE"));
+    for (const bool stop : {true, false}) {
+        file->dropResidentPages();
+        ASSERT_LT(test::residency(path).first, 1024);
+        mapPagesNow(section.data(), section.size_bytes(), std::atomic<bool>(stop));
+        EXPECT_EQ(test::residency(path).first >= 4096, !stop);
+    }
 }
 
 // A large section written ahead into an unnamed file becomes part of the

@@ -9,6 +9,7 @@
 #include "service/routing/prepared_hierarchy.h"
 #include "tests/service/guidance/test_map_builder.h"
 #include "tests/service/map/osm_xml.h"
+#include "tests/service/map/residency.h"
 #include "tests/service/map/section_edit.h"
 
 #include <gtest/gtest.h>
@@ -446,27 +447,6 @@ TEST(PreparedHierarchy, AStartTakesTheTurnModelAndRoadGridFromTheFile)
     EXPECT_FALSE(router.snap(test::TestMapBuilder::at(300, 300)).has_value());
 }
 
-// Resident and proportional kilobytes of this process's mapping of `path`.
-std::pair<long, long> residency(const std::string& path)
-{
-    std::ifstream smaps("/proc/self/smaps");
-    std::string line;
-    bool inside = false;
-    long rss = 0;
-    long pss = 0;
-    while (std::getline(smaps, line)) {
-        if (line.find('-') < line.find(' ') && line.find(' ') != std::string::npos && !line.empty()
-            && std::isxdigit(static_cast<unsigned char>(line[0]))) {
-            inside = line.size() >= path.size() && line.compare(line.size() - path.size(), path.size(), path) == 0;
-        } else if (inside && line.rfind("Rss:", 0) == 0) {
-            rss += std::stol(line.substr(4));
-        } else if (inside && line.rfind("Pss:", 0) == 0) {
-            pss += std::stol(line.substr(4));
-        }
-    }
-    return {rss, pss};
-}
-
 TEST(PreparedHierarchy, TwoProcessesShareTheMappedPages)
 {
     Fixture f(20);
@@ -483,7 +463,7 @@ TEST(PreparedHierarchy, TwoProcessesShareTheMappedPages)
         try {
             const ContractionHierarchy theirs = *readPreparedHierarchy(f.prepared, f.key, *f.model);
             code = theirs.validate().empty() ? 0 : 1;
-            const auto [rss, pss] = residency(f.prepared);
+            const auto [rss, pss] = test::residency(f.prepared);
             const long sizes[2] = {rss, pss};
             (void)!write(toParent[1], sizes, sizeof sizes);
         } catch (...) {
