@@ -1499,25 +1499,21 @@ public:
         bool failed = false;
     };
 
+    // Throws std::system_error when a thread cannot be started.
     explicit ClimbHelpers(unsigned count) : m_helpers(count)
     {
-        for (Helper& h : m_helpers) {
-            m_threads.emplace_back([this, &h] { serve(h); });
+        try {
+            for (Helper& h : m_helpers) {
+                m_threads.emplace_back([this, &h] { serve(h); });
+            }
+        } catch (...) {
+            stopAll();
+            throw;
         }
     }
     ClimbHelpers(const ClimbHelpers&) = delete;
     ClimbHelpers& operator=(const ClimbHelpers&) = delete;
-    ~ClimbHelpers()
-    {
-        m_stop.store(true, std::memory_order_release);
-        for (Helper& h : m_helpers) {
-            h.posted.fetch_add(1, std::memory_order_release);
-            h.posted.notify_one();
-        }
-        for (std::thread& t : m_threads) {
-            t.join();
-        }
-    }
+    ~ClimbHelpers() { stopAll(); }
 
     // Starts job(context) on an idle helper and returns it, or null.
     Helper* start(void (*job)(void*), void* context)
@@ -1553,6 +1549,18 @@ public:
     }
 
 private:
+    void stopAll()
+    {
+        m_stop.store(true, std::memory_order_release);
+        for (Helper& h : m_helpers) {
+            h.posted.fetch_add(1, std::memory_order_release);
+            h.posted.notify_one();
+        }
+        for (std::thread& t : m_threads) {
+            t.join();
+        }
+    }
+
     void serve(Helper& h)
     {
         std::uint32_t seen = 0;
@@ -1769,6 +1777,18 @@ struct QuerySpace {
     std::vector<std::pair<std::uint32_t, double>> upper;
     std::vector<std::pair<std::uint32_t, double>> lower;
 };
+
+// Clears one side's labels and gives each seed (of a node below n) its own,
+// with the seed's index as its middle.
+void startFrom(Labels& side, std::span<const ChSeed> seeds, std::uint32_t n)
+{
+    side.clear();
+    for (std::size_t i = 0; i < seeds.size(); ++i) {
+        if (seeds[i].node < n) {
+            side.improve(seeds[i].node, seeds[i].cost, kChNone, static_cast<std::uint32_t>(i));
+        }
+    }
+}
 
 // Appends the arcs of one side's labels as a path in driving order: for the
 // forward side from a source up to `end`, for the backward side from `end`
@@ -2066,19 +2086,9 @@ std::optional<ChPath> ContractionHierarchy::shortestPath(std::span<const ChSeed>
     thread_local QuerySpace space;
     Labels& fw = space.forward;
     Labels& bw = space.backward;
-    fw.clear();
-    bw.clear();
     const std::uint32_t n = nodeCount();
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-        if (sources[i].node < n) {
-            fw.improve(sources[i].node, sources[i].cost, kChNone, static_cast<std::uint32_t>(i));
-        }
-    }
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-        if (targets[i].node < n) {
-            bw.improve(targets[i].node, targets[i].cost, kChNone, static_cast<std::uint32_t>(i));
-        }
-    }
+    startFrom(fw, sources, n);
+    startFrom(bw, targets, n);
     double best = kInfinity;
     std::uint32_t meeting = kChNone;
     auto consider = [&](std::uint32_t node, double total) {
@@ -2263,7 +2273,11 @@ bool ContractionHierarchy::keepTopDistances(std::uint32_t size)
     const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
     std::vector<std::thread> helpers;
     for (unsigned t = 1; t < threads && size >= 64; ++t) {
-        helpers.emplace_back(work);
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break; // fewer threads do the same work
+        }
     }
     work();
     for (std::thread& t : helpers) {
@@ -2273,7 +2287,11 @@ bool ContractionHierarchy::keepTopDistances(std::uint32_t size)
         return false;
     }
     if (threads > 1) {
-        top->helpers = std::make_unique<ClimbHelpers>(std::min(threads - 1, 3u));
+        try {
+            top->helpers = std::make_unique<ClimbHelpers>(std::min(threads - 1, 3u));
+        } catch (const std::system_error&) {
+            // Each query then climbs both sides itself.
+        }
     }
     m_top = std::move(top);
     return true;
@@ -2327,19 +2345,9 @@ std::optional<ChPath> ContractionHierarchy::shortestPathViaTop(std::span<const C
     thread_local QuerySpace space;
     Labels& fw = space.forward;
     Labels& bw = space.backward;
-    fw.clear();
-    bw.clear();
     const std::uint32_t n = nodeCount();
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-        if (sources[i].node < n) {
-            fw.improve(sources[i].node, sources[i].cost, kChNone, static_cast<std::uint32_t>(i));
-        }
-    }
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-        if (targets[i].node < n) {
-            bw.improve(targets[i].node, targets[i].cost, kChNone, static_cast<std::uint32_t>(i));
-        }
-    }
+    startFrom(fw, sources, n);
+    startFrom(bw, targets, n);
     // Each side climbs on its own until it reaches the top nodes, which it
     // labels but does not leave: every path up from them is in the table.
     auto climb = [&](Labels& self, bool forward) {
@@ -2388,7 +2396,11 @@ std::optional<ChPath> ContractionHierarchy::shortestPathViaTop(std::span<const C
         }
         throw;
     }
-    if (helper == nullptr || !ClimbHelpers::finish(*helper)) {
+    if (helper == nullptr) {
+        climb(bw, false);
+    } else if (!ClimbHelpers::finish(*helper)) {
+        // The helper failed partway: climb again from the start.
+        startFrom(bw, targets, n);
         climb(bw, false);
     }
 
