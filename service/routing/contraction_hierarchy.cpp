@@ -2,6 +2,7 @@
 
 #include "service/map/mapped_file.h"
 #include "service/map/prefetch.h"
+#include "service/routing/lowest_priority.h"
 
 #include <algorithm>
 #include <array>
@@ -1485,15 +1486,18 @@ private:
 };
 
 // Threads that climb one side of a query while the thread that asked climbs
-// the other. A query takes an idle one, or climbs both sides itself when all
-// are busy (the cores are then serving other queries anyway). A helper waits
-// for its next job a short while awake, then asleep.
+// the other. A query hands its job to an idle helper, and takes it back to
+// do itself if the helper has not begun it by the time the query's own side
+// is done, as on a machine busy with other queries. A helper waits for its
+// next job a short while awake, then asleep. The helpers are started by the
+// first query, so that they run at the priority of the threads that query.
 class ClimbHelpers {
 public:
     struct alignas(64) Helper {
-        std::atomic<bool> taken{false};
-        std::atomic<std::uint32_t> posted{0};
-        std::atomic<std::uint32_t> done{0};
+        // Idle, then Posted by a query, Running once the helper took it (or
+        // back to Idle when the query took it back), Done, Idle.
+        std::atomic<std::uint32_t> state{kIdle};
+        std::atomic<std::uint32_t> posted{0}; // counts jobs, to wake the helper
         void (*job)(void*) = nullptr;
         void* context = nullptr;
         bool failed = false;
@@ -1515,14 +1519,16 @@ public:
     ClimbHelpers& operator=(const ClimbHelpers&) = delete;
     ~ClimbHelpers() { stopAll(); }
 
-    // Starts job(context) on an idle helper and returns it, or null.
+    // Hands job(context) to an idle helper and returns it, or null.
     Helper* start(void (*job)(void*), void* context)
     {
         for (Helper& h : m_helpers) {
-            bool idle = false;
-            if (h.taken.compare_exchange_strong(idle, true, std::memory_order_acquire)) {
+            std::uint32_t idle = kIdle;
+            if (h.state.load(std::memory_order_relaxed) == kIdle
+                && h.state.compare_exchange_strong(idle, kClaimed, std::memory_order_acquire)) {
                 h.job = job;
                 h.context = context;
+                h.state.store(kPosted, std::memory_order_release);
                 h.posted.fetch_add(1, std::memory_order_release);
                 h.posted.notify_one();
                 return &h;
@@ -1531,24 +1537,34 @@ public:
         return nullptr;
     }
 
-    // Waits for the helper's job; returns false when it failed (and left
-    // its work undone).
+    // Returns whether the helper did the job: false when the query took it
+    // back (not begun yet) or the helper failed partway; the query then does
+    // it itself.
     static bool finish(Helper& h)
     {
-        const std::uint32_t posted = h.posted.load(std::memory_order_relaxed);
-        std::uint32_t done = h.done.load(std::memory_order_acquire);
-        watchFor([&] { return (done = h.done.load(std::memory_order_acquire)) == posted; },
+        std::uint32_t posted = kPosted;
+        if (h.state.compare_exchange_strong(posted, kIdle, std::memory_order_acq_rel)) {
+            return false;
+        }
+        std::uint32_t state = h.state.load(std::memory_order_acquire);
+        watchFor([&] { return (state = h.state.load(std::memory_order_acquire)) == kDone; },
                  std::chrono::microseconds(200));
-        while (done != posted) {
-            h.done.wait(done, std::memory_order_acquire);
-            done = h.done.load(std::memory_order_acquire);
+        while (state != kDone) {
+            h.state.wait(state, std::memory_order_acquire);
+            state = h.state.load(std::memory_order_acquire);
         }
         const bool ok = !h.failed;
-        h.taken.store(false, std::memory_order_release);
+        h.state.store(kIdle, std::memory_order_release);
         return ok;
     }
 
 private:
+    static constexpr std::uint32_t kIdle = 0;
+    static constexpr std::uint32_t kClaimed = 1;
+    static constexpr std::uint32_t kPosted = 2;
+    static constexpr std::uint32_t kRunning = 3;
+    static constexpr std::uint32_t kDone = 4;
+
     void stopAll()
     {
         m_stop.store(true, std::memory_order_release);
@@ -1576,14 +1592,18 @@ private:
             if (m_stop.load(std::memory_order_acquire)) {
                 return;
             }
+            std::uint32_t expected = kPosted;
+            if (!h.state.compare_exchange_strong(expected, kRunning, std::memory_order_acq_rel)) {
+                continue; // taken back
+            }
             try {
                 h.job(h.context);
                 h.failed = false;
             } catch (...) {
                 h.failed = true;
             }
-            h.done.store(seen, std::memory_order_release);
-            h.done.notify_one();
+            h.state.store(kDone, std::memory_order_release);
+            h.state.notify_one();
         }
     }
 
@@ -1817,7 +1837,9 @@ struct ContractionHierarchy::TopTable {
     std::vector<std::uint32_t> node;   // by place (rank - lowest)
     std::vector<std::uint32_t> dist;   // [from * size + to]; kInfiniteWeight when not reached
     std::vector<std::uint16_t> parent; // [from * size + to]: the place before `to` on the way from `from`
-    std::unique_ptr<ClimbHelpers> helpers;
+    unsigned helperCount = 0;
+    mutable std::once_flag helpersStarted;
+    mutable std::unique_ptr<ClimbHelpers> helpers;
 };
 
 struct ContractionHierarchy::Owned {
@@ -2224,8 +2246,8 @@ bool ContractionHierarchy::keepTopDistances(std::uint32_t size)
     top->parent.assign(cells, 0);
     std::atomic<std::uint32_t> nextSource{0};
     std::atomic<bool> overflow{false};
-    auto work = [&] {
-        std::vector<std::uint64_t> queue;
+    // A queue never holds more entries than there are upward arcs, plus one.
+    auto work = [&](std::vector<std::uint64_t>& queue) {
         const auto offer = [&](std::uint32_t* dist, std::uint16_t* parent, std::uint32_t from, std::uint32_t to,
                                std::uint64_t reached) {
             if (reached >= dist[to]) {
@@ -2244,7 +2266,8 @@ bool ContractionHierarchy::keepTopDistances(std::uint32_t size)
             std::uint16_t* parent = top->parent.data() + std::size_t{from} * size;
             dist[from] = 0;
             parent[from] = static_cast<std::uint16_t>(from);
-            queue.assign(1, from);
+            queue.clear();
+            queue.push_back(from);
             while (!queue.empty()) {
                 std::pop_heap(queue.begin(), queue.end(), std::greater<>());
                 const std::uint64_t key = queue.back();
@@ -2270,29 +2293,36 @@ bool ContractionHierarchy::keepTopDistances(std::uint32_t size)
             }
         }
     };
+    // The searches run on threads of the lowest priority, on what the cores
+    // have to spare. Such a thread may wait long for a core, so it must hold
+    // nothing another thread could wait for: its memory is all allocated
+    // and touched here, and it only reads and writes it.
     const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-    std::vector<std::thread> helpers;
-    for (unsigned t = 1; t < threads && size >= 64; ++t) {
+    std::vector<std::vector<std::uint64_t>> queues(threads);
+    for (std::vector<std::uint64_t>& queue : queues) {
+        queue.resize(ups.size() + 1);
+    }
+    std::vector<std::thread> searchers;
+    for (unsigned t = 0; t < threads && size >= 64; ++t) {
         try {
-            helpers.emplace_back(work);
+            searchers.emplace_back([&work, &queue = queues[t]] {
+                runAtLowestPriority();
+                work(queue);
+            });
         } catch (const std::system_error&) {
             break; // fewer threads do the same work
         }
     }
-    work();
-    for (std::thread& t : helpers) {
+    if (searchers.empty()) {
+        work(queues.front());
+    }
+    for (std::thread& t : searchers) {
         t.join();
     }
     if (overflow) {
         return false;
     }
-    if (threads > 1) {
-        try {
-            top->helpers = std::make_unique<ClimbHelpers>(std::min(threads - 1, 3u));
-        } catch (const std::system_error&) {
-            // Each query then climbs both sides itself.
-        }
-    }
+    top->helperCount = std::min(threads - 1, 3u);
     m_top = std::move(top);
     return true;
 }
@@ -2387,6 +2417,15 @@ std::optional<ChPath> ContractionHierarchy::shortestPathViaTop(std::span<const C
         const auto* b = static_cast<Backward*>(context);
         (*b->side)(*b->labels, false);
     };
+    std::call_once(top.helpersStarted, [&top] {
+        if (top.helperCount > 0) {
+            try {
+                top.helpers = std::make_unique<ClimbHelpers>(top.helperCount);
+            } catch (const std::system_error&) {
+                // Each query then climbs both sides itself.
+            }
+        }
+    });
     ClimbHelpers::Helper* helper = top.helpers ? top.helpers->start(climbBackward, &backward) : nullptr;
     try {
         climb(fw, true);

@@ -153,8 +153,11 @@ public:
     // dozens of arcs each, and an ordinary query spends most of its time
     // there; with the table each side climbs only until it reaches the top
     // nodes, and the two sides are joined through it. Queries stay exact.
-    // Costs size * size * 6 bytes and a Dijkstra per top node (spread over
-    // the cores). Call on a validated hierarchy before it is queried;
+    // Costs size * size * 6 bytes and a search per top node (spread over
+    // the cores; the threads it starts run at the lowest priority). The
+    // first query then starts helper threads that climb one side of a query
+    // while the asking thread climbs the other. Call on a validated
+    // hierarchy before it is queried;
     // returns false, keeping no table, when a top distance does not fit in
     // 32 bits. Copies share the table.
     bool keepTopDistances(std::uint32_t size);

@@ -185,7 +185,9 @@ Router::Router(const RoadMap& map, const RouterOptions& options)
     m_searched.store(&*m_hierarchy, std::memory_order_release);
     if (m_hierarchy->nodeCount() >= options.topDistancesFromNodes) {
         // The routes found in the meantime are as good, only slower.
-        m_afterStart = std::thread([this] {
+        // Its searches run at the lowest priority: the answers to requests
+        // come first.
+        m_topTable = std::thread([this] {
             try {
                 auto withTop = std::make_unique<ContractionHierarchy>(*m_hierarchy);
                 if (withTop->keepTopDistances(kTopDistanceNodes)) {
@@ -195,6 +197,10 @@ Router::Router(const RoadMap& map, const RouterOptions& options)
             } catch (const std::bad_alloc&) {
                 // Without the table routes are only slower.
             }
+        });
+        // At full priority: mapping pages in holds the process's lock on its
+        // memory map, which a request's own mapping of memory may wait for.
+        m_pagesIn = std::thread([this] {
             const ContractionHierarchy& h = *m_hierarchy;
             if (h.arcsMapped()) {
                 mapPagesNow(h.rank().data(), h.rank().size_bytes(), m_stopping);
@@ -255,8 +261,10 @@ double Router::lowerBound(double lon1, double lat1, double lon2, double lat2) co
 Router::~Router()
 {
     m_stopping = true;
-    if (m_afterStart.joinable()) {
-        m_afterStart.join();
+    for (std::thread* t : {&m_topTable, &m_pagesIn}) {
+        if (t->joinable()) {
+            t->join();
+        }
     }
 }
 

@@ -146,7 +146,8 @@ private:
     // the top nodes' distances once the thread working them out has made it.
     std::atomic<const ContractionHierarchy*> m_searched{nullptr};
     std::unique_ptr<ContractionHierarchy> m_withTop;
-    std::thread m_afterStart;
+    std::thread m_topTable;
+    std::thread m_pagesIn;
     std::atomic<bool> m_stopping{false};
 };
 
