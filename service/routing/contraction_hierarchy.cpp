@@ -1810,6 +1810,15 @@ void startFrom(Labels& side, std::span<const ChSeed> seeds, std::uint32_t n)
     }
 }
 
+// This thread's labels, each side given its seeds.
+QuerySpace& startQuery(std::span<const ChSeed> sources, std::span<const ChSeed> targets, std::uint32_t n)
+{
+    thread_local QuerySpace space;
+    startFrom(space.forward, sources, n);
+    startFrom(space.backward, targets, n);
+    return space;
+}
+
 // Appends the arcs of one side's labels as a path in driving order: for the
 // forward side from a source up to `end`, for the backward side from `end`
 // down to a target. Returns the index of the seed reached and sets its node.
@@ -2105,12 +2114,10 @@ std::optional<ChPath> ContractionHierarchy::shortestPath(std::span<const ChSeed>
     if (m_top) {
         return shortestPathViaTop(sources, targets);
     }
-    thread_local QuerySpace space;
+    QuerySpace& space = startQuery(sources, targets, nodeCount());
     Labels& fw = space.forward;
     Labels& bw = space.backward;
     const std::uint32_t n = nodeCount();
-    startFrom(fw, sources, n);
-    startFrom(bw, targets, n);
     double best = kInfinity;
     std::uint32_t meeting = kChNone;
     auto consider = [&](std::uint32_t node, double total) {
@@ -2372,12 +2379,9 @@ std::optional<ChPath> ContractionHierarchy::shortestPathViaTop(std::span<const C
                                                                std::span<const ChSeed> targets) const
 {
     const TopTable& top = *m_top;
-    thread_local QuerySpace space;
+    QuerySpace& space = startQuery(sources, targets, nodeCount());
     Labels& fw = space.forward;
     Labels& bw = space.backward;
-    const std::uint32_t n = nodeCount();
-    startFrom(fw, sources, n);
-    startFrom(bw, targets, n);
     // Each side climbs on its own until it reaches the top nodes, which it
     // labels but does not leave: every path up from them is in the table.
     auto climb = [&](Labels& self, bool forward) {
@@ -2439,7 +2443,7 @@ std::optional<ChPath> ContractionHierarchy::shortestPathViaTop(std::span<const C
         climb(bw, false);
     } else if (!ClimbHelpers::finish(*helper)) {
         // The helper failed partway: climb again from the start.
-        startFrom(bw, targets, n);
+        startFrom(bw, targets, nodeCount());
         climb(bw, false);
     }
 
