@@ -13,6 +13,7 @@
 #include <limits>
 #include <new>
 #include <queue>
+#include <system_error>
 
 namespace tw::service {
 
@@ -183,10 +184,15 @@ Router::Router(const RoadMap& map, const RouterOptions& options)
         return;
     }
     m_searched.store(&*m_hierarchy, std::memory_order_release);
-    if (m_hierarchy->nodeCount() >= options.topDistancesFromNodes) {
-        // The routes found in the meantime are as good, only slower.
-        // Its searches run at the lowest priority: the answers to requests
-        // come first.
+    if (m_hierarchy->nodeCount() < options.topDistancesFromNodes) {
+        return;
+    }
+    // After the start, on threads of their own: the table of the top nodes'
+    // distances, and mapping in the files' pages. Routes found meanwhile are
+    // as good, only slower.
+    try {
+        // The table's searches run at the lowest priority: the answers to
+        // requests come first.
         m_topTable = std::thread([this] {
             try {
                 auto withTop = std::make_unique<ContractionHierarchy>(*m_hierarchy);
@@ -213,6 +219,8 @@ Router::Router(const RoadMap& map, const RouterOptions& options)
                 }
             }
         });
+    } catch (const std::system_error&) {
+        // No thread could be started: routes stay as they are.
     }
 }
 

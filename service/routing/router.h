@@ -87,8 +87,8 @@ struct RouterOptions {
     std::uint32_t topDistancesFromNodes = 1'000'000;
 };
 
-// A table of 6 MB, worked out in about half a second on two cores on a
-// ten-million-junction region.
+// A table of 6 MB, worked out in about a quarter of a second on two cores on
+// a ten-million-junction region.
 inline constexpr std::uint32_t kTopDistanceNodes = 1000;
 
 class Router {
