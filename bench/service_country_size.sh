@@ -12,8 +12,8 @@
 # SERVICES (default 3) processes are started on the prepared file. Each maps
 # the map cache and the prepared file and keeps little of its own (about
 # 0.1 GB at ten million junctions), so their PSS adds up to at most one copy.
-# A start reads the files only where routes lead it, so right after the start
-# each has little of them resident; pages it reads later are shared too.
+# On a large map each maps the files' pages in within a second or two of its
+# start (so that its first routes do not stop for them); they are shared.
 set -euo pipefail
 build=${1:?build folder}
 junctions=${2:?junction count}
@@ -80,6 +80,7 @@ for port in $(seq 47911 $((47910 + services))); do
     t1=$(date +%s.%N)
     printf 'start to serving (port %s)          %8.2f s\n' "$port" "$(echo "$t1 - $t0" | bc)"
 done
+sleep 3 # the pages mapped in
 for p in "${pids[@]}"; do
     awk -v pid="$p" '/^Rss:/ {r=$2} /^Pss:/ {s=$2} END {printf "process %-8s rss %6.0f MB  pss %6.0f MB\n", pid, r/1024, s/1024}' "/proc/$p/smaps_rollup"
     for part in "twch:the prepared file" "twcache:the map cache"; do
